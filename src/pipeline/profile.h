@@ -1,0 +1,34 @@
+// The settings store: a section/key text store in one INI file, saved atomically on every write.
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+namespace ulmora {
+
+inline constexpr const char* kSectionNocta = "nocta";
+inline constexpr const char* kSectionBrisk = "brisk";
+
+// The decimal value of the key's text (optional sign); def when the key is missing.
+int ProfileGetInt(const char* section, const char* key, int def);
+
+// Copies at most size - 1 characters of the key's text (or of def) into buffer; returns the count.
+size_t ProfileGetString(const char* section, const char* key, const char* def, char* buffer, size_t size);
+
+// Stores the text; false when the file could not be written (logged once per run).
+bool ProfileWriteString(const char* section, const char* key, const char* value);
+
+// The file in use: ULMORA_PROFILE, else $XDG_CONFIG_HOME/ulmora/ulmora.ini, else ~/.config/ulmora/ulmora.ini.
+std::string ProfilePath();
+
+// Uses another file from now on (empty: back to the default location). Resets the once-per-run state.
+void ProfileUsePath(const std::string& path);
+
+// Read-only: writes are dropped (they still succeed).
+void ProfileSetReadOnly(bool readOnly);
+
+// A value that reads return in place of the file's, for this run only.
+void ProfileSetOverride(const char* section, const char* key, const char* value);
+void ProfileClearOverrides();
+
+}  // namespace ulmora

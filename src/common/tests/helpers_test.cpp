@@ -9,6 +9,7 @@
 #include "common/aligned_alloc.h"
 #include "common/cpu_report.h"
 #include "common/paths.h"
+#include "common/run_log.h"
 #include "common/safe_snprintf.h"
 #include "common/time_text.h"
 #include "log_capture.h"
@@ -211,4 +212,21 @@ TEST(Cpu, ThisMachineIdentifiesItself) {
 #else
   EXPECT_STREQ(info.vendor, "");
 #endif
+}
+
+TEST(RunLog, OpensBesideTheProgramAndReplacesThePreviousRun) {
+  char dir[kMaxPath];
+  ASSERT_NE(GetProgramDirectory(dir, sizeof dir), nullptr);
+  std::string path = std::string(dir) + "nocta.log";
+  { FILE* old = fopen(path.c_str(), "w"); fputs("previous run\n", old); fclose(old); }
+  FILE* f = OpenLogFile();
+  ASSERT_NE(f, nullptr);
+  fputs("new\n", f);
+  fclose(f);
+  FILE* in = fopen(path.c_str(), "r");
+  char line[64] = {};
+  ASSERT_NE(fgets(line, sizeof line, in), nullptr);
+  fclose(in);
+  EXPECT_STREQ(line, "new\n");
+  unlink(path.c_str());
 }

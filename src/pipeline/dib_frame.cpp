@@ -122,6 +122,13 @@ BitmapInfoHeader CDibFrame::FileHeader() const {
   return h;
 }
 
+BitmapInfoHeader CDibFrame::DisplayHeader() const {
+  BitmapInfoHeader h;
+  h.biWidth = displayWidth_;
+  h.biHeight = displayHeight_.load(std::memory_order_relaxed);
+  return h;
+}
+
 void CDibFrame::AttachWindow(IWindow* w) {
   if (!w) return;
   window.store(w);

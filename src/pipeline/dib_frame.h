@@ -19,8 +19,17 @@ struct CImageBuf {
   int32_t capacity = 0;  // bytes allocated; only grows
 };
 
-// The 40-byte bitmap info header, as it is written to capture files.
 #pragma pack(push, 1)
+// The 14-byte file header in front of a capture file.
+struct BitmapFileHeader {
+  uint16_t bfType = 0;
+  uint32_t bfSize = 0;
+  uint16_t bfReserved1 = 0;
+  uint16_t bfReserved2 = 0;
+  uint32_t bfOffBits = 0;
+};
+
+// The 40-byte bitmap info header, as it is written to capture files.
 struct BitmapInfoHeader {
   uint32_t biSize = 40;
   int32_t biWidth = 0;
@@ -35,7 +44,11 @@ struct BitmapInfoHeader {
   uint32_t biClrImportant = 0;
 };
 #pragma pack(pop)
+static_assert(sizeof(BitmapFileHeader) == 14);
 static_assert(sizeof(BitmapInfoHeader) == 40);
+
+constexpr uint16_t kBitmapType = 0x4D42;  // "BM"
+constexpr uint32_t kBitmapHeadersSize = 54;
 
 // Destination rectangle in the attached window's client area.
 struct FitRect {
@@ -66,6 +79,7 @@ class CDibFrame {
   int32_t DisplayHeight() const { return displayHeight_.load(std::memory_order_relaxed); }
   int32_t DisplayWidth() const { return displayWidth_; }
   BitmapInfoHeader FileHeader() const;
+  BitmapInfoHeader DisplayHeader() const;
 
   int32_t nHeightSigned = 0;
   int32_t nViewMode = 3;

@@ -1,0 +1,156 @@
+// The grabber session: receives the frames of one graph, keeps the live and processed frames, the
+// capture settings and the capture-file names, and runs the per-frame path on the streaming thread.
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+
+#include "common/paths.h"
+#include "pipeline/dib_frame.h"
+#include "pipeline/media_type.h"
+
+namespace ulmora {
+
+class CFrameProcessor;
+
+// One delivered buffer as the capture graph sees it: no media-framework types cross into the session.
+struct Sample {
+  const uint8_t* data = nullptr;  // null: a sample without a buffer (ignored)
+  int32_t length = 0;             // bytes of valid data
+  int32_t stride = 0;             // bytes per source row; 0: the format's default (rows padded to 4 bytes)
+};
+
+// One piece of the parsed capture-name template.
+enum NameTokenKind : uint32_t {
+  kTokenEnd = 0,     // ends the list
+  kTokenText = 1,    // literal text inside the template
+  kTokenSource = 2,  // the source name
+  kTokenNone = 3,    // "%d": expands to nothing
+  kTokenTime = 4,    // stream time in milliseconds, "%7.7u"
+  kTokenFrame = 5,   // frame number from 1, "%5.5u"
+};
+
+struct NameToken {
+  uint32_t kind = kTokenEnd;
+  int32_t length = 0;          // characters, kinds 1 and 2
+  const char* text = nullptr;  // into the template (kind 1) or the source name (kind 2)
+};
+
+constexpr int kNameTokenSlots = 9;
+constexpr size_t kTextSize = kMaxPath;        // every text buffer of the session
+constexpr int kMaxWorkDirLen = 245;           // longer directories are refused
+constexpr double kDefaultFrameRate = 29.97;
+
+enum RunState : int32_t { kRunStopped = 0, kRunPaused = 1, kRunRunning = 2 };
+enum SourceKind : int { kSourceDevice = 0, kSourceFile = 1 };
+
+// Millisecond clock and sleep used by the pacing; replaceable so the pacing arithmetic can be checked
+// without waiting. Null restores the steady clock and a real sleep.
+using PacingClockFn = uint32_t (*)();
+using PacingSleepFn = void (*)(uint32_t ms);
+void SetPacingClock(PacingClockFn now, PacingSleepFn sleep);
+
+class CSG {
+ public:
+  // Reads the session's keys (and, through the processor, the processor's).
+  CSG();
+  // Writes the keys when the session is active.
+  ~CSG();
+  CSG(const CSG&) = delete;
+  CSG& operator=(const CSG&) = delete;
+
+  // --- streaming thread ---
+  // The frame path for one buffer; SampleTime is the buffer's stream time in seconds. Always returns 0.
+  int SampleCB(double sampleTime, const Sample* sample);
+  // Registered for SampleCB only: does nothing.
+  int BufferCB(double sampleTime, const uint8_t* buffer, long length);
+
+  // --- GUI thread ---
+  // Capture directory; null re-applies the current one. 1 ok, 0 refused (nothing changes).
+  int SetWorkDir(const char* dir);
+  // Capture-name template (at most 259 characters kept), parsed at once.
+  void SetCapFormat(const char* text);
+  // Source name for "%n": a device name (kSourceDevice) or a file path (kSourceFile). The caller parses
+  // the template afterwards.
+  void SetSourceName(const char* text, int kind);
+  void ParseNameTemplate();
+  // Writes the next capture file's name behind the directory in szPath.
+  void BuildCaptureName(double sampleTime);
+
+  // Sizes the frames for the agreed format (signed as in the video header); 1 ok, 0 failed.
+  int SetVideoSize(int32_t w, int32_t h);
+  // Below 1.0 (or not a number) becomes 29.97; the processor gets the same rate.
+  void SetFrameRate(double fps);
+  double GetFrameRate() const { return dFrameRate; }
+  void SetLiveSource(bool live) { bLiveSource = live ? 1 : 0; }
+  // Empties mtConnected.
+  void FreeMediaType();
+
+  // Returns the previous bCapture; starting resets this run's counters.
+  int StartCapture(int on);
+  void SetFramesDelay(uint32_t n);
+  void UpdateDelayMs();
+  // Just before the graph runs: restarts the processor, the pacing origin and the first sum.
+  void RequestReprocess();
+  void SetCapCount(uint32_t n) { nCapCount = n; }
+  // Vertical flip of the processor and of both frames.
+  void SetFlip(bool flip);
+  // The session's part of choosing the active source: its keys, the processor's and "ViewMode" are
+  // written on exit only from the active session.
+  void SetActive(bool active);
+  // Pacing holds a file back to its nominal rate; headless runs switch it off.
+  void SetPacing(bool on) { bPacing.store(on ? 1 : 0); }
+
+  CFrameProcessor& Processor() { return *pProc; }
+  // The processed frame (owned by the processor).
+  CDibFrame& FrProc();
+
+  // Read-outs for the GUI.
+  const char* WorkDir() const { return szWorkDir; }
+  const char* CapFormat() const { return szFormat; }
+  const char* Path() const { return szPath; }
+  const char* SourceName() const { return szSource ? szSource : ""; }
+  const NameToken* Tokens() const { return pTokens; }
+
+  // Capture state (counters shared with the streaming thread change atomically).
+  std::atomic<int32_t> bCapture{0};
+  uint32_t nCapCount = 1;
+  std::atomic<uint32_t> nCaptured{0};
+  std::atomic<int32_t> nSkipLeft{0};
+  uint32_t nFramesDelay = 0;
+  NameToken* pTokens = nullptr;  // kNameTokenSlots entries
+  char* szWorkDir;               // program-wide, shared by both sessions
+  int32_t nWorkDirLen = 0;
+  char* szFormat;                // program-wide, shared by both sessions
+  char* szSource = nullptr;
+  char* szPath = nullptr;
+  char* pName = nullptr;  // first character after the directory in szPath
+  int32_t nDelayMs = 0;
+  uint32_t nCapTotal = 0;
+  double dFrameRate = kDefaultFrameRate;
+  int32_t bActive = 0;
+  int32_t bLiveSource = 0;
+  std::atomic<int32_t> nRunState{kRunStopped};  // written by the graph's run control
+  CDibFrame frLive;
+  uint32_t fccSubtype = 0;  // kFourccYUY2, or 0 for BGR
+  std::atomic<int32_t> bFirstSum{0};
+  int32_t nVideoWidth = 0;
+  int32_t nVideoHeight = 0;
+  MediaType mtConnected;
+  BitmapFileHeader bfhCapture;
+  int32_t bViewLive = 1;
+  std::atomic<int32_t> bPacing{1};
+
+ private:
+  void CopyIntoLive(const Sample& s);
+  void CaptureFrame(double sampleTime);
+  void Pace(double sampleTime);
+  void SyncSharedTexts();
+
+  std::unique_ptr<CFrameProcessor> pProc;
+  uint32_t nSharedSeen = 0;  // change count of the shared texts when this session last applied them
+};
+
+}  // namespace ulmora

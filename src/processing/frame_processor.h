@@ -1,0 +1,199 @@
+// The frame processor: persisted parameters, frame sum, tone tables and the per-frame chain.
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+
+#include "common/window.h"
+#include "pipeline/dib_frame.h"
+#include "processing/tone.h"
+
+namespace ulmora {
+
+// Statistics of one picture; the render stage fills the first three, MeasureNoise the last two.
+struct ProcStats {
+  int32_t nOverflow = 0;   // pixels whose level exceeded 255
+  int32_t nPeakLevel = 0;  // brightest sum word / divisor, 0..255
+  int32_t nBrightest = 0;  // largest tone output among pixels whose level lay in 1..254
+  float fMean = 0.0f;
+  float fSigma = 0.0f;
+};
+
+class CFrameProcessor;
+
+using AccumulateFn = bool (*)(CFrameProcessor& p, const uint8_t* bits, int32_t pad);
+using StatsStageFn = void (*)(CFrameProcessor& p, ProcStats& stats);
+using RerenderFn = void (*)(CFrameProcessor& p);
+using AutoControlFn = bool (*)(CFrameProcessor& p, ProcStats& stats);
+
+// A constant method record: four-character tag, display name and the stages it provides.
+struct ProcMethod {
+  char tag[5];
+  const char* name;
+  AccumulateFn accumulate;
+  StatsStageFn render;
+  RerenderFn rerender;
+  AutoControlFn autoControl;
+  StatsStageFn stage;  // the ridge descriptors' one stage
+};
+
+// "Acm1", "Au1o", "RmsH", "RmsV", "RmfH", "RmfV".
+const ProcMethod& MethodAccumulatorGrey();
+const ProcMethod& MethodAutoOldCamera();
+const ProcMethod& MethodRemoveRidgeH();
+const ProcMethod& MethodRemoveRidgeV();
+const ProcMethod& MethodRemoveRidgeHFast();
+const ProcMethod& MethodRemoveRidgeVFast();
+
+// The session that owns a processor; told when the rate of finished pictures changed so that it
+// recomputes its capture interval. Called on the thread that made the change.
+class IProcOwner {
+ public:
+  virtual void OnOutRateChanged() = 0;
+
+ protected:
+  ~IProcOwner() = default;
+};
+
+// Automatic-mode flags (values of nAuto).
+enum AutoFlag : uint32_t { kAutoOn = 1, kAutoAmp = 2, kAutoAccum = 4, kAutoDelay = 8 };
+
+// Ranges the GUI offers; values loaded from the profile outside them are brought inside.
+constexpr int32_t kAmpMin = 1, kAmpMax = 128, kAmpDefault = 16;
+constexpr int32_t kBlackMin = -200, kBlackMax = 200;
+constexpr int32_t kGammaMin = 1, kGammaMax = 256, kGammaLinear = 128;
+constexpr int32_t kCountMin = 1, kCountMax = 256, kCountDefault = 4;
+constexpr uint32_t kTimeDelayMaxMs = 6000;
+constexpr int32_t kRmsMin = -100, kRmsMax = 800;  // hundredths
+constexpr double kDefaultFrameRate = 29.97;
+
+// What ProcessFrame did with one frame, so the frame callback knows what follows.
+enum class FrameResult {
+  kPassThrough,  // no chain (no work buffer): the caller copies the raw frame into frProc
+  kDropped,      // skipped by the time delay; frProc unchanged
+  kSumPending,   // added to an unfinished sum; frProc keeps the last picture
+  kPicture,      // frProc holds a new picture (finished sum, or a partial one while the first-sum flag was set)
+};
+
+// One processor per graph object. Two threads use it without a lock: the streaming thread runs the
+// chain, the GUI thread changes parameters. Cross-thread fields are atomics changed by exchange or add.
+class CFrameProcessor {
+ public:
+  // Reads the keys of section "nocta" and builds the tone table for the loaded gamma.
+  CFrameProcessor();
+  // Writes the keys when bSaveSettings is set, then frees the buffers.
+  ~CFrameProcessor();
+  CFrameProcessor(const CFrameProcessor&) = delete;
+  CFrameProcessor& operator=(const CFrameProcessor&) = delete;
+
+  // --- links (GUI thread) ---
+  void SetOwner(IProcOwner* owner) { pOwner = owner; }
+  // The window that gets MsgAmpChanged / MsgCountChanged / MsgDelayChanged, and the processed view's window.
+  void SetWindows(IWindow* msgWindow, IWindow* viewWindow);
+  void EnableSaving(bool on) { bSaveSettings = on ? 1 : 0; }
+  IWindow* MsgWindow() const { return pMsgWindow.load(); }
+
+  // --- format (GUI thread, graph not running) ---
+  // frame: the session's raw view. With allocate and a stride, sizes frProc (negative height when
+  // topDown) and the work buffer; false when the chain cannot run on this format.
+  bool ConfigureFormat(const CImageBuf& frame, bool allocate, bool topDown);
+  // True when the accumulator slots are installed (a work buffer exists).
+  bool HasChain() const { return pfnAccumulate.load() != nullptr; }
+
+  // --- per frame (streaming thread) ---
+  // The whole chain for one 24-bit frame: time delay, sum, render, statistics, banding removal and,
+  // when bFirstSum is clear, the automatic control; clears bFirstSum when a sum completes. The result
+  // is written into frProc once, at the end. Nothing is allocated.
+  FrameResult ProcessFrame(const CImageBuf& frame, std::atomic<int32_t>& bFirstSum);
+
+  // The single stages, through the installed slots (each leaves frProc up to date).
+  bool Accumulate(const uint8_t* bits, int32_t pad);
+  void RenderWithStats(ProcStats& s);
+  void MeasureNoise(ProcStats& s);
+  void RemoveRidgeH(ProcStats& s);
+  void RemoveRidgeV(ProcStats& s);
+  bool AutoControl(ProcStats& s);
+  void Rerender();
+
+  // --- parameters (GUI thread; the automatic control uses the same paths on the streaming thread) ---
+  void SetGamma(int32_t v);  // dropped when a rebuild is already running
+  bool SetTimeDelay(uint32_t ms);
+  void SetCountAccum(int32_t n);
+  void SetFrameRate(double fps);
+  void SetAmp(int32_t a);         // clears nAutoSign
+  void SetBlackLevel(int32_t b);  // clears nAutoSign
+  void SetRmsH(float f) { fRmsH.exchange(f); }
+  void SetRmsV(float f) { fRmsV.exchange(f); }
+  void SetNRH(bool on) { bNRH.exchange(on ? 1 : 0); }
+  void SetNRV(bool on) { bNRV.exchange(on ? 1 : 0); }
+  void SetAuto(uint32_t flags) { nAuto.exchange(flags); }
+  // Run when the graph starts running: brings the automatic sub-modes back to their start values.
+  void Restart();
+  // Menu item "Default": delay 0, 4 frames per sum, amplification 16, black level 0, gamma 128.
+  void ResetDefaults();
+
+  // The tone table in force (never null once constructed, unless its block could not be had).
+  const ToneTable* Tone() const { return pTone.load(); }
+
+  // --- parameters (persisted) ---
+  std::atomic<uint32_t> nTimeDelay{0};  // ms
+  std::atomic<int32_t> nCountAccum{kCountDefault};
+  std::atomic<int32_t> bNRH{0};
+  std::atomic<int32_t> bNRV{0};
+  std::atomic<float> fRmsH{2.0f};
+  std::atomic<float> fRmsV{0.5f};
+  std::atomic<uint32_t> nAuto{15};
+  uint32_t nAutoSaved = 15;  // GUI thread only
+  std::atomic<int32_t> nAmp{kAmpDefault};
+  std::atomic<int32_t> nBlackLevel{0};
+  std::atomic<int32_t> nGamma{kGammaLinear};
+  int32_t bColor = 0;
+  std::atomic<int32_t> bFlipH{0};
+  std::atomic<int32_t> bFlipV{0};
+
+  // --- derived and working state ---
+  std::atomic<double> dFrameRate{kDefaultFrameRate};
+  std::atomic<double> dOutRate{kDefaultFrameRate};
+  std::atomic<int32_t> nDelayFrames{0};
+  std::atomic<int32_t> nDelayCountdown{0};
+  std::atomic<int32_t> nSummed{0};
+  std::atomic<int32_t> nSumDivisor{kCountDefault};
+  std::atomic<int32_t> nAutoSign{0};
+  std::atomic<int32_t> bGammaBusy{0};
+
+  // Statistics of the last picture (the record the chain passes to its stages).
+  ProcStats stats;
+
+  // --- stage slots ---
+  std::atomic<AccumulateFn> pfnAccumulate{nullptr};
+  std::atomic<StatsStageFn> pfnRender{nullptr};
+  std::atomic<RerenderFn> pfnRerender{nullptr};
+  std::atomic<AutoControlFn> pfnAutoControl{nullptr};
+  std::atomic<StatsStageFn> pfnRidgeH{nullptr};
+  std::atomic<StatsStageFn> pfnRidgeV{nullptr};
+
+  // --- links ---
+  IProcOwner* pOwner = nullptr;
+  std::atomic<IWindow*> pMsgWindow{nullptr};
+  int32_t bSaveSettings = 0;
+
+  struct Work;  // the work buffer's layout, private to the stages
+
+ private:
+  friend struct StageAccess;
+  void ApplyTimeDelay(uint32_t ms);
+  void RecomputeRates();
+  void Post(unsigned msg);
+
+  uint8_t* pToneBlock_ = nullptr;  // two ToneTable halves
+  std::atomic<const ToneTable*> pTone{nullptr};
+  Work* work_ = nullptr;
+
+ public:
+  // The processor's display view: what the video surface paints and the capture writes.
+  // (The playback pacing state is kept by the session.)
+  CDibFrame frProc;
+};
+
+}  // namespace ulmora

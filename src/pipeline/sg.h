@@ -10,10 +10,9 @@
 #include "common/paths.h"
 #include "pipeline/dib_frame.h"
 #include "pipeline/media_type.h"
+#include "processing/frame_processor.h"
 
 namespace ulmora {
-
-class CFrameProcessor;
 
 // One delivered buffer as the capture graph sees it: no media-framework types cross into the session.
 struct Sample {
@@ -41,7 +40,6 @@ struct NameToken {
 constexpr int kNameTokenSlots = 9;
 constexpr size_t kTextSize = kMaxPath;        // every text buffer of the session
 constexpr int kMaxWorkDirLen = 245;           // longer directories are refused
-constexpr double kDefaultFrameRate = 29.97;
 
 enum RunState : int32_t { kRunStopped = 0, kRunPaused = 1, kRunRunning = 2 };
 enum SourceKind : int { kSourceDevice = 0, kSourceFile = 1 };
@@ -52,7 +50,7 @@ using PacingClockFn = uint32_t (*)();
 using PacingSleepFn = void (*)(uint32_t ms);
 void SetPacingClock(PacingClockFn now, PacingSleepFn sleep);
 
-class CSG {
+class CSG : public IProcOwner {
  public:
   // Reads the session's keys (and, through the processor, the processor's).
   CSG();
@@ -102,6 +100,8 @@ class CSG {
   void SetActive(bool active);
   // Pacing holds a file back to its nominal rate; headless runs switch it off.
   void SetPacing(bool on) { bPacing.store(on ? 1 : 0); }
+  // The processor's output rate changed: the capture interval in milliseconds follows.
+  void OnOutRateChanged() override { UpdateDelayMs(); }
 
   CFrameProcessor& Processor() { return *pProc; }
   // The processed frame (owned by the processor).
@@ -143,14 +143,23 @@ class CSG {
   int32_t bViewLive = 1;
   std::atomic<int32_t> bPacing{1};
 
+  // Pacing state of the streaming thread; nStartTick 0 = the next frame sets the origin.
+  std::atomic<uint32_t> nStartTick{0};
+  int32_t nPeriodMs = 0;
+  double dMsPerUnit = 0.0;
+  double dTimeOffset = 0.0;
+
  private:
-  void CopyIntoLive(const Sample& s);
+  // False when the sample cannot make a frame (ignored).
+  bool CopyIntoLive(const Sample& s);
+  void CopyLiveToProc();
   void CaptureFrame(double sampleTime);
   void Pace(double sampleTime);
   void SyncSharedTexts();
 
   std::unique_ptr<CFrameProcessor> pProc;
-  uint32_t nSharedSeen = 0;  // change count of the shared texts when this session last applied them
+  uint32_t nSharedSeen = 0;             // change count of the shared texts when this session last applied them
+  std::atomic<int32_t> bShortWarned{0};  // a short sample was reported for this format
 };
 
 }  // namespace ulmora

@@ -1,0 +1,181 @@
+// The frame path: one call per delivered buffer, on the graph's streaming thread.
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+#include <thread>
+
+#include "bmp_writer.h"
+#include "common/log.h"
+#include "processing/tone.h"
+#include "sg.h"
+
+namespace ulmora {
+namespace {
+
+uint32_t SteadyNowMs() {
+  using namespace std::chrono;
+  return static_cast<uint32_t>(duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
+}
+
+void RealSleepMs(uint32_t ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+
+std::atomic<PacingClockFn> g_now{SteadyNowMs};
+std::atomic<PacingSleepFn> g_sleep{RealSleepMs};
+
+void PostTo(IWindow* w, unsigned msg) {
+  if (w) w->PostMsg(msg);
+}
+
+constexpr int32_t kPacingStepMs = 100;
+
+}  // namespace
+
+void SetPacingClock(PacingClockFn now, PacingSleepFn sleep) {
+  g_now.store(now ? now : SteadyNowMs);
+  g_sleep.store(sleep ? sleep : RealSleepMs);
+}
+
+bool CSG::CopyIntoLive(const Sample& s) {
+  CImageBuf& dst = frLive.img;
+  if (!dst.bits || dst.width <= 0 || dst.height <= 0) return false;  // no format yet, or no memory for it
+  const int64_t len = s.length > 0 ? s.length : 0;
+
+  if (fccSubtype == kFourccYUY2) {
+    // A macropixel holds two pixels; rows hold whole macropixels.
+    const int64_t rowBytes = 2 * ((static_cast<int64_t>(dst.width) + 1) & ~int64_t(1));
+    const int64_t stride = s.stride > 0 ? s.stride : rowBytes;
+    const int64_t need = stride * (dst.height - 1) + rowBytes;
+    if (stride < rowBytes || len < need) {
+      // Half a frame would spoil the sum it went into: leave it out, and say so once per format.
+      if (bShortWarned.exchange(1) == 0)
+        LogPrintf("YUY2 sample of %lld bytes cannot hold a %d x %d frame (stride %lld): such samples are skipped",
+                  static_cast<long long>(len), dst.width, dst.height, static_cast<long long>(stride));
+      return false;
+    }
+    YUY2ToGrey(dst.bits, dst.pad, s.data, static_cast<int32_t>(stride), dst.width, dst.height);
+    return true;
+  }
+
+  const int64_t cap = dst.capacity;
+  if (s.stride <= 0 || s.stride == dst.stride) {
+    const int64_t n = len < cap ? len : cap;
+    memcpy(dst.bits, s.data, static_cast<size_t>(n));
+    dst.size = static_cast<int32_t>(n);
+    return true;
+  }
+  // Rows of another length: copy the pixels of each row the sample holds and clear our padding.
+  const int64_t pixelBytes = std::min<int64_t>(3 * static_cast<int64_t>(dst.width), s.stride);
+  int64_t rows = len >= pixelBytes ? (len - pixelBytes) / s.stride + 1 : 0;
+  rows = std::min<int64_t>({rows, dst.height, cap / dst.stride});
+  for (int64_t r = 0; r < rows; ++r) {
+    uint8_t* out = dst.bits + r * dst.stride;
+    memcpy(out, s.data + r * s.stride, static_cast<size_t>(pixelBytes));
+    memset(out + pixelBytes, 0, static_cast<size_t>(dst.stride - pixelBytes));
+  }
+  dst.size = static_cast<int32_t>(rows * dst.stride);
+  return true;
+}
+
+void CSG::CopyLiveToProc() {
+  CImageBuf& out = FrProc().img;
+  int32_t n = frLive.img.size < out.capacity ? frLive.img.size : out.capacity;
+  if (n < 0 || !out.bits || !frLive.img.bits) n = 0;
+  if (n > 0) memcpy(out.bits, frLive.img.bits, static_cast<size_t>(n));
+  out.size = n;
+}
+
+void CSG::CaptureFrame(double sampleTime) {
+  if (bCapture.load() != 1 || bFirstSum.load() != 0) return;
+  if (nSkipLeft.load() != 0) {
+    nSkipLeft.fetch_sub(1);
+    return;
+  }
+  if (nFramesDelay != 0) nSkipLeft.exchange(static_cast<int32_t>(nFramesDelay));
+
+  BuildCaptureName(sampleTime);
+  CDibFrame& proc = FrProc();
+  const uint32_t size = proc.img.size > 0 ? static_cast<uint32_t>(proc.img.size) : 0;
+  bfhCapture.bfSize = size + kBitmapHeadersSize;
+  IWindow* notify = pProc->MsgWindow();
+  switch (WriteCaptureBmp(szPath, bfhCapture, proc.FileHeader(), proc.img.bits, size)) {
+    case BmpWriteResult::kCreateFailed:
+      break;  // the run goes on: the next due frame tries a new file
+    case BmpWriteResult::kWriteFailed:
+      bCapture.exchange(0);
+      break;
+    case BmpWriteResult::kWritten: {
+      uint32_t done = nCaptured.fetch_add(1) + 1;
+      if (done >= nCapCount) bCapture.exchange(0);
+      if (done % 4 == 0 || nCapCount < 4) PostTo(notify, kMsgCaptureProgress);
+      break;
+    }
+  }
+  if (bCapture.load() == 0) PostTo(notify, kMsgCaptureEnded);
+}
+
+int CSG::SampleCB(double sampleTime, const Sample* sample) {
+  if (!sample) {
+    LogPrintf("Invalid IMediaSample passed to SampleCB!");
+    return 0;
+  }
+  if (!sample->data) return 0;
+  if (!CopyIntoLive(*sample)) return 0;
+
+  bool toProc = true;
+  switch (pProc->ProcessFrame(frLive.img, bFirstSum)) {
+    case FrameResult::kPassThrough:
+      CopyLiveToProc();
+      break;
+    case FrameResult::kDropped:
+      toProc = false;
+      break;
+    case FrameResult::kSumPending:
+      // The processed window keeps its picture; without a live window there is nothing left to do.
+      if (!frLive.window.load()) return 0;
+      toProc = false;
+      break;
+    case FrameResult::kPicture:
+      break;
+  }
+  if (toProc) {
+    CaptureFrame(sampleTime);
+    PostTo(FrProc().window.load(), kMsgRepaint);
+  }
+  if (bViewLive == 1) PostTo(frLive.window.load(), kMsgRepaint);
+  Pace(sampleTime);
+  return 0;
+}
+
+void CSG::Pace(double sampleTime) {
+  if (!bPacing.load()) return;
+  const uint32_t now = g_now.load()();
+  uint32_t start = nStartTick.load();
+  if (start == 0) {
+    start = now != 0 ? now : 1;  // 0 means "not started"
+    const double period = 1000.0 / dFrameRate;
+    nPeriodMs = static_cast<int32_t>(period);
+    dMsPerUnit = period * dFrameRate;
+    dTimeOffset = sampleTime * dMsPerUnit - period;
+    nStartTick.store(start);
+  }
+  const double target = sampleTime * dMsPerUnit - dTimeOffset;
+  if (!(target > -2147483648.0 && target < 2147483647.0)) return;  // a time from another stream
+  int64_t due = static_cast<int64_t>(target) - static_cast<int32_t>(now - start);
+  if (due <= 0 || due > nPeriodMs) return;  // late frames are never waited for
+  PacingSleepFn sleep = g_sleep.load();
+  if (due <= kPacingStepMs) {
+    sleep(static_cast<uint32_t>(due));
+    return;
+  }
+  // Long periods are slept in steps so that pausing or stopping the graph is not held up.
+  while (nRunState.load() == kRunRunning) {
+    sleep(kPacingStepMs);
+    due -= kPacingStepMs;
+    if (due < kPacingStepMs) {
+      if (due > 0) sleep(static_cast<uint32_t>(due));
+      break;
+    }
+  }
+}
+
+}  // namespace ulmora

@@ -188,6 +188,8 @@ class CFrameProcessor {
 
   uint8_t* pToneBlock_ = nullptr;  // two ToneTable halves
   std::atomic<const ToneTable*> pTone{nullptr};
+  // Odd while a rebuild writes a half: a render that read a table across a rebuild reads it again.
+  std::atomic<uint32_t> nToneGeneration{0};
   Work* work_ = nullptr;
 
  public:

@@ -1,0 +1,361 @@
+#include "processing/frame_processor.h"
+
+#include <cmath>
+#include <cstring>
+
+#include "common/aligned_alloc.h"
+#include "common/log.h"
+#include "common/report.h"
+#include "pipeline/profile_keys.h"
+#include "processing/stages.h"
+
+namespace ulmora {
+namespace {
+
+constexpr ProcMethod kAccumulatorGrey = {"Acm1", "Accumulator Grey", &StageAccumulate, &StageRenderWithStats,
+                                         &StageRerender, nullptr, nullptr};
+constexpr ProcMethod kAutoOld = {"Au1o", "Auto [old camera]", nullptr, nullptr, nullptr, &StageAutoControl, nullptr};
+constexpr ProcMethod kRidgeH = {"RmsH", "Remove Ridge H", nullptr, nullptr, nullptr, nullptr, &StageRemoveRidgeH};
+constexpr ProcMethod kRidgeV = {"RmsV", "Remove Ridge V", nullptr, nullptr, nullptr, nullptr, &StageRemoveRidgeV};
+constexpr ProcMethod kRidgeHFast = {"RmfH", "Remove Ridge H [fast]", nullptr, nullptr, nullptr, nullptr,
+                                    &StageRemoveRidgeHFast};
+constexpr ProcMethod kRidgeVFast = {"RmfV", "Remove Ridge V [fast]", nullptr, nullptr, nullptr, nullptr,
+                                    &StageRemoveRidgeVFast};
+
+constexpr size_t kToneBlockSize = 2 * sizeof(ToneTable);
+constexpr size_t kLut16Entries = 65536;
+
+// A stored value outside what the program can work with is brought inside and the change logged.
+int32_t InRange(ProfileKey key, int32_t v, int32_t lo, int32_t hi) {
+  if (v >= lo && v <= hi) return v;
+  const int32_t used = v < lo ? lo : hi;
+  LogPrintf("Setting %s = %d is out of range %d..%d, %d used", KeyInfo(key).name, v, lo, hi, used);
+  return used;
+}
+
+size_t Area(size_t bytes) { return (bytes + 64 + 63) & ~size_t(63); }
+
+}  // namespace
+
+const ProcMethod& MethodAccumulatorGrey() { return kAccumulatorGrey; }
+const ProcMethod& MethodAutoOldCamera() { return kAutoOld; }
+const ProcMethod& MethodRemoveRidgeH() { return kRidgeH; }
+const ProcMethod& MethodRemoveRidgeV() { return kRidgeV; }
+const ProcMethod& MethodRemoveRidgeHFast() { return kRidgeHFast; }
+const ProcMethod& MethodRemoveRidgeVFast() { return kRidgeVFast; }
+
+bool StageAccess::CopyTone(const CFrameProcessor& p, uint8_t out[255]) {
+  // A rebuild writes only the half not in force, but a slow reader can still hold the older half when
+  // the next rebuild starts: read again when a rebuild began while this copy was made.
+  for (int attempt = 0; attempt < 8; ++attempt) {
+    const uint32_t before = p.nToneGeneration.load(std::memory_order_acquire);
+    const ToneTable* t = p.pTone.load(std::memory_order_acquire);
+    if (!t) return false;
+    for (int i = 0; i < 255; ++i) out[i] = reinterpret_cast<const volatile uint8_t&>(t->entry[i].out);
+    std::atomic_thread_fence(std::memory_order_acquire);
+    const uint32_t after = p.nToneGeneration.load(std::memory_order_relaxed);
+    if (after == before || ((before & 1) && after == before + 1)) return true;
+  }
+  return true;
+}
+
+CFrameProcessor::CFrameProcessor() {
+  const int32_t autoFlags = ProfileReadInt(ProfileKey::ProcAuto);
+  nAuto.store(static_cast<uint32_t>(autoFlags));
+  nAutoSaved = static_cast<uint32_t>(autoFlags);
+  bNRH.store(ProfileReadInt(ProfileKey::ProcNRH));
+  bNRV.store(ProfileReadInt(ProfileKey::ProcNRV));
+  fRmsH.store(ProfileReadHundredths(ProfileKey::ProcRMSH));
+  fRmsV.store(ProfileReadHundredths(ProfileKey::ProcRMSV));
+  {
+    // Stored as unsigned: a negative text reads as a delay of weeks, which would stop the picture.
+    const int32_t ms = ProfileReadInt(ProfileKey::ProcTimeDelay);
+    ApplyTimeDelay(static_cast<uint32_t>(InRange(ProfileKey::ProcTimeDelay, ms, 0, kTimeDelayMaxMs)));
+  }
+  SetCountAccum(InRange(ProfileKey::ProcCountAccum, ProfileReadInt(ProfileKey::ProcCountAccum), kCountMin,
+                        kCountMax));
+  nAmp.store(InRange(ProfileKey::ProcAmp, ProfileReadInt(ProfileKey::ProcAmp), kAmpMin, kAmpMax));
+  nBlackLevel.store(
+      InRange(ProfileKey::ProcBlackLevel, ProfileReadInt(ProfileKey::ProcBlackLevel), kBlackMin, kBlackMax));
+  int32_t gamma = ProfileReadInt(ProfileKey::ProcGamma);
+  gamma = gamma < kGammaMin ? kGammaMin : (gamma > kGammaMax ? kGammaMax : gamma);
+  nGamma.store(gamma);
+  bFlipH.store(ProfileReadInt(ProfileKey::ProcFlipH));
+  bFlipV.store(ProfileReadInt(ProfileKey::ProcFlipV));
+  nAutoSign.store(0);
+
+  pToneBlock_ = static_cast<uint8_t*>(__AlignedMalloc(kToneBlockSize, kFrameAlignment, __FILE__, __LINE__));
+  if (!pToneBlock_) {
+    ReportAssert("Can`t alloc memory for tabs", __LINE__, "frame_processor");
+    LogPrintf("Can`t alloc memory for tabs");
+  } else {
+    memset(pToneBlock_, 0, kToneBlockSize);
+    auto* first = reinterpret_cast<ToneTable*>(pToneBlock_);
+    BuildToneTable(*first, static_cast<float>(GammaFactor(static_cast<uint32_t>(gamma))));
+    pTone.store(first);
+  }
+
+  pfnAutoControl.store(kAutoOld.autoControl);
+  pfnRidgeH.store(kRidgeH.stage);
+  pfnRidgeV.store(kRidgeV.stage);
+  frProc.SetStretchMode(kStretchColorOnColor, false);
+}
+
+CFrameProcessor::~CFrameProcessor() {
+  if (bSaveSettings) {
+    ProfileWriteInt(ProfileKey::ProcTimeDelay, static_cast<int32_t>(nTimeDelay.load()));
+    ProfileWriteInt(ProfileKey::ProcCountAccum, nCountAccum.load());
+    ProfileWriteInt(ProfileKey::ProcNRH, bNRH.load());
+    ProfileWriteInt(ProfileKey::ProcNRV, bNRV.load());
+    ProfileWriteInt(ProfileKey::ProcAuto, static_cast<int32_t>(nAuto.load()));
+    ProfileWriteInt(ProfileKey::ProcAmp, nAmp.load());
+    ProfileWriteInt(ProfileKey::ProcBlackLevel, nBlackLevel.load());
+    ProfileWriteInt(ProfileKey::ProcGamma, nGamma.load());
+    ProfileWriteInt(ProfileKey::ProcColor, bColor);
+    ProfileWriteInt(ProfileKey::ProcFlipH, bFlipH.load());
+    ProfileWriteInt(ProfileKey::ProcFlipV, bFlipV.load());
+    ProfileWriteHundredths(ProfileKey::ProcRMSH, fRmsH.load());
+    ProfileWriteHundredths(ProfileKey::ProcRMSV, fRmsV.load());
+  }
+  if (work_) {
+    __AlignedFree(work_->block);
+    delete work_;
+    work_ = nullptr;
+  }
+  pTone.store(nullptr);
+  __AlignedFree(pToneBlock_);
+  pToneBlock_ = nullptr;
+}
+
+void CFrameProcessor::SetWindows(IWindow* msgWindow, IWindow* viewWindow) {
+  if (!msgWindow || !viewWindow) ReportAssert("bad algoritm", __LINE__, "frame_processor");
+  pMsgWindow.store(msgWindow);
+  if (viewWindow) frProc.AttachWindow(viewWindow);
+}
+
+void CFrameProcessor::Post(unsigned msg) {
+  IWindow* w = pMsgWindow.load();
+  if (!w) {
+    ReportAssert("bad algoritm", __LINE__, "frame_processor");
+    return;
+  }
+  w->PostMsg(msg);
+}
+
+bool CFrameProcessor::ConfigureFormat(const CImageBuf& frame, bool allocate, bool topDown) {
+  auto clearChain = [this] {
+    pfnAccumulate.store(nullptr);
+    pfnRender.store(nullptr);
+    pfnRerender.store(nullptr);
+  };
+  if (frame.stride == 0) ReportAssert("bad algoritm", __LINE__, "frame_processor");
+  if (frame.width < 1 && frame.height < 1) ReportAssert("bad algoritm", __LINE__, "frame_processor");
+  const int32_t width = frame.width, height = frame.height;
+  auto clearSizes = [this] {
+    if (work_) {
+      work_->width = work_->height = 0;
+      work_->pixels = 0;
+      work_->storedFrames = 0;
+    }
+    frProc.img.width = frProc.img.height = frProc.img.size = frProc.img.stride = frProc.img.pad = 0;
+  };
+  if (!allocate || frame.stride == 0 || width < 1 || height < 1 ||
+      !frProc.AllocFrame(width, topDown ? -height : height)) {
+    clearChain();
+    clearSizes();
+    return false;
+  }
+  if (frProc.img.stride == 0) ReportAssert("bad algoritm", __LINE__, "frame_processor");
+  // Row padding is never written by the stages; clear it once so capture files hold no stale bytes.
+  memset(frProc.img.bits, 0, static_cast<size_t>(frProc.img.size));
+  frProc.SetFlipV(bFlipV.load() != 0);
+  frProc.ComputeFit();
+  nSummed.exchange(0);
+
+  const size_t n = static_cast<size_t>(width) * static_cast<size_t>(height);
+  const size_t longest = static_cast<size_t>(width > height ? width : height);
+  const size_t need = Area(2 * n) + 2 * Area(n) + 2 * Area(4 * longest) + 2 * Area(static_cast<size_t>(width)) +
+                      Area(kLut16Entries);
+  if (!work_) work_ = new Work;
+  if (need > work_->capacity) {
+    __AlignedFree(work_->block);
+    work_->block = static_cast<uint8_t*>(__AlignedMalloc(need, kFrameAlignment, __FILE__, __LINE__));
+    work_->capacity = work_->block ? need : 0;
+  }
+  if (!work_->block) {
+    ReportAssert("Can`t alloc memory", __LINE__, "frame_processor");
+    LogPrintf("Can`t alloc memory for convertor\n exit...");
+    clearChain();
+    work_->width = work_->height = 0;
+    work_->pixels = 0;
+    return true;
+  }
+  uint8_t* at = work_->block;
+  auto take = [&at](size_t bytes) {
+    uint8_t* p = at;
+    at += Area(bytes);
+    return p;
+  };
+  work_->sum16 = reinterpret_cast<uint16_t*>(take(2 * n));
+  work_->first8 = take(n);
+  work_->plane = take(n);
+  work_->lineA = reinterpret_cast<uint32_t*>(take(4 * longest));
+  work_->lineB = reinterpret_cast<uint32_t*>(take(4 * longest));
+  work_->colSub = take(static_cast<size_t>(width));
+  work_->colAdd = take(static_cast<size_t>(width));
+  work_->lut16 = take(kLut16Entries);
+  work_->width = width;
+  work_->height = height;
+  work_->pixels = n;
+  work_->storedFrames = 0;
+  work_->planeSumsValid = false;
+  // A picture rendered before the first frame shows black, not stale memory.
+  memset(work_->first8, 0, n);
+  memset(work_->plane, 0, n);
+  pfnAccumulate.store(kAccumulatorGrey.accumulate);
+  pfnRender.store(kAccumulatorGrey.render);
+  pfnRerender.store(kAccumulatorGrey.rerender);
+  return true;
+}
+
+FrameResult CFrameProcessor::ProcessFrame(const CImageBuf& frame, std::atomic<int32_t>& bFirstSum) {
+  return RunChain(*this, frame, bFirstSum);
+}
+
+bool CFrameProcessor::Accumulate(const uint8_t* bits, int32_t pad) {
+  AccumulateFn f = pfnAccumulate.load();
+  return f ? f(*this, bits, pad) : false;
+}
+
+void CFrameProcessor::RenderWithStats(ProcStats& s) {
+  if (StatsStageFn f = pfnRender.load()) f(*this, s);
+}
+
+void CFrameProcessor::MeasureNoise(ProcStats& s) { StageMeasureNoise(*this, s); }
+
+void CFrameProcessor::RemoveRidgeH(ProcStats& s) {
+  if (StatsStageFn f = pfnRidgeH.load()) f(*this, s);
+}
+
+void CFrameProcessor::RemoveRidgeV(ProcStats& s) {
+  if (StatsStageFn f = pfnRidgeV.load()) f(*this, s);
+}
+
+bool CFrameProcessor::AutoControl(ProcStats& s) {
+  AutoControlFn f = pfnAutoControl.load();
+  return f ? f(*this, s) : false;
+}
+
+void CFrameProcessor::Rerender() {
+  if (RerenderFn f = pfnRerender.load()) f(*this);
+}
+
+void CFrameProcessor::SetGamma(int32_t v) {
+  if (v < 1) ReportAssert("bad algoritm", __LINE__, "frame_processor");
+  v = v < kGammaMin ? kGammaMin : (v > kGammaMax ? kGammaMax : v);
+  int32_t idle = 0;
+  if (!bGammaBusy.compare_exchange_strong(idle, 1)) return;  // a rebuild is running: drop this one
+  if (pToneBlock_) {
+    auto* halves = reinterpret_cast<ToneTable*>(pToneBlock_);
+    ToneTable* spare = pTone.load() == &halves[0] ? &halves[1] : &halves[0];
+    nToneGeneration.fetch_add(1, std::memory_order_acq_rel);
+    BuildToneTable(*spare, static_cast<float>(GammaFactor(static_cast<uint32_t>(v))));
+    pTone.exchange(spare);
+    nToneGeneration.fetch_add(1, std::memory_order_acq_rel);
+  }
+  nGamma.exchange(v);
+  nAutoSign.exchange(0);
+  bGammaBusy.exchange(0);
+}
+
+void CFrameProcessor::RecomputeRates() {
+  const double fps = dFrameRate.load();
+  const uint32_t ms = nTimeDelay.load();
+  int32_t frames = 0;
+  if (ms != 0 && fps > 0.0) {
+    const double d = std::ceil(ms * (fps * 0.001));
+    frames = d < 2147483647.0 ? static_cast<int32_t>(d) : 2147483647;
+  }
+  nDelayFrames.exchange(frames);
+  double out = fps;
+  const int32_t count = nCountAccum.load();
+  if (count > 1) out /= count;
+  if (frames >= 2) out /= frames;
+  dOutRate.store(out);
+}
+
+void CFrameProcessor::ApplyTimeDelay(uint32_t ms) {
+  nTimeDelay.exchange(ms);
+  RecomputeRates();
+  nDelayCountdown.exchange(nDelayFrames.load());
+  nSummed.exchange(0);
+  nAutoSign.exchange(0);
+}
+
+bool CFrameProcessor::SetTimeDelay(uint32_t ms) {
+  if (ms == nTimeDelay.load()) return false;
+  ApplyTimeDelay(ms);
+  if (pOwner) pOwner->OnOutRateChanged();
+  return true;
+}
+
+void CFrameProcessor::SetCountAccum(int32_t n) {
+  // The sum's words hold at most 256 frames; a count outside 1..256 would divide by zero or overflow.
+  if (n < kCountMin || n > kCountMax) {
+    ReportAssert("bad algoritm", __LINE__, "frame_processor");
+    n = n < kCountMin ? kCountMin : kCountMax;
+  }
+  nCountAccum.exchange(n);
+  nSumDivisor.exchange(n);
+  nDelayCountdown.exchange(nDelayFrames.load());
+  nSummed.exchange(0);
+  nAutoSign.exchange(0);
+  RecomputeRates();
+  if (pOwner) pOwner->OnOutRateChanged();
+}
+
+void CFrameProcessor::SetFrameRate(double fps) {
+  if (!(fps >= 1.0)) fps = kDefaultFrameRate;
+  dFrameRate.store(fps);
+  ApplyTimeDelay(nTimeDelay.load());
+  if (pOwner) pOwner->OnOutRateChanged();
+}
+
+void CFrameProcessor::SetAmp(int32_t a) {
+  nAmp.exchange(a < kAmpMin ? kAmpMin : (a > kAmpMax ? kAmpMax : a));
+  nAutoSign.exchange(0);
+}
+
+void CFrameProcessor::SetBlackLevel(int32_t b) {
+  nBlackLevel.exchange(b < kBlackMin ? kBlackMin : (b > kBlackMax ? kBlackMax : b));
+  nAutoSign.exchange(0);
+}
+
+void CFrameProcessor::Restart() {
+  const uint32_t flags = nAuto.load();
+  if (flags & kAutoOn) {
+    if ((flags & kAutoDelay) && SetTimeDelay(0)) Post(kMsgDelayChanged);
+    if ((flags & kAutoAccum) && nCountAccum.load() != kCountDefault) {
+      SetCountAccum(kCountDefault);
+      Post(kMsgCountChanged);
+    }
+    if ((flags & kAutoAmp) && nAmp.load() != kAmpDefault) {
+      nAmp.exchange(kAmpDefault);
+      Post(kMsgAmpChanged);
+    }
+  }
+  nDelayCountdown.exchange(nDelayFrames.load());
+  nSummed.exchange(0);
+  nSumDivisor.exchange(nCountAccum.load());
+  nAutoSign.exchange(0);
+}
+
+void CFrameProcessor::ResetDefaults() {
+  SetTimeDelay(0);
+  SetCountAccum(kCountDefault);
+  nAmp.exchange(kAmpDefault);
+  nBlackLevel.exchange(0);
+  SetGamma(kGammaLinear);
+}
+
+}  // namespace ulmora

@@ -89,7 +89,6 @@ void CSG::ParseNameTemplate() {
   }
   int used = 0;
   bool numbered = false;
-  bool linked = false;  // the token added last is literal text that a following "#..." extends
   size_t i = 0;
   auto add = [&](uint32_t kind, int32_t length, const char* text) {
     pTokens[used++] = NameToken{kind, length, text};
@@ -101,26 +100,17 @@ void CSG::ParseNameTemplate() {
     if (f[i] == '\0') break;
     char c = f[i];
     if (c == '#' || (i == 0 && c != '%')) {
-      size_t hash = c == '#' ? i++ : SIZE_MAX;
+      if (c == '#') ++i;
       if (f[i] == '\0') break;
       size_t start = i;
       while (!EndsSegment(f[i])) ++i;
       size_t n = i - start;
       if (n == 0) continue;
-      // Merged pieces get the same character check as the others: a '/' kept here would put the file
-      // into another directory.
+      // Every piece is its own token. A piece is never directly behind the previous one (a '|' or a
+      // dropped placeholder lies between), so joining them would put that text into the name.
       for (size_t k = start; k < i; ++k)
         if (ForbiddenInName(static_cast<unsigned char>(f[k]))) f[k] = '_';
-      NameToken* last = used > 0 ? &pTokens[used - 1] : nullptr;
-      // Only a piece that directly follows the previous one joins it; anything dropped in between
-      // would otherwise end up inside the name.
-      if (linked && hash != SIZE_MAX && last->text + last->length == f + hash) {
-        f[hash] = '_';
-        last->length += static_cast<int32_t>(1 + n);
-      } else {
-        add(kTokenText, static_cast<int32_t>(n), f + start);
-        linked = true;
-      }
+      add(kTokenText, static_cast<int32_t>(n), f + start);
     } else if (c == '%') {
       ++i;
       if (f[i] == '\0') break;
@@ -130,19 +120,15 @@ void CSG::ParseNameTemplate() {
       switch (f[i]) {
         case 'd':
           add(kTokenNone, 0, nullptr);
-          linked = false;
           break;
         case 'f':
           add(kTokenFrame, 0, nullptr);
-          linked = false;
           break;
         case 't':
           add(kTokenTime, 0, nullptr);
-          linked = false;
           break;
         case 'n':
           if (szSource && szSource[0]) add(kTokenSource, static_cast<int32_t>(strlen(szSource)), szSource);
-          linked = false;
           break;
         default:
           break;

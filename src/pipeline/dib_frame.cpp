@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 
 #include "common/aligned_alloc.h"
 #include "common/log.h"
@@ -38,6 +39,9 @@ int CDibFrame::AllocFrame(int32_t w, int32_t h) {
     }
     img.capacity = static_cast<int32_t>(size);
   }
+  // A new format starts black, padding included: rows that a short sample leaves out and the padding
+  // that converters skip never show stale bytes.
+  memset(img.bits, 0, static_cast<size_t>(size));
   img.stride = static_cast<int32_t>(stride);
   img.pad = static_cast<int32_t>(stride - 3 * width);
   img.width = static_cast<int32_t>(width);

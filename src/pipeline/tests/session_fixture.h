@@ -83,8 +83,11 @@ class SessionTest : public ::testing::Test {
     ASSERT_EQ(mkdir(capDir.c_str(), 0755), 0);
     profile = root + "/ulmora.ini";
     ProfileUsePath(profile);
-    ProfileClearOverrides();
     ProfileSetReadOnly(false);
+    ApplyOverrides();
+  }
+  void ApplyOverrides() {
+    ProfileClearOverrides();
     Override("CapWorkDir", capDir.c_str());
     Override("ProcAuto", "0");
     Override("ProcCountAccum", "1");

@@ -142,7 +142,11 @@ void CDibFrame::AttachWindow(IWindow* w) {
 void CDibFrame::UpdateLayout() {
   IWindow* w = window.load();
   if (!w) return;
-  w->GetClientSize(nClientW, nClientH);
+  int cw = 0, ch = 0;
+  w->GetClientSize(cw, ch);
+  // A window being torn down may report nonsense; a negative size would give a negative scale.
+  nClientW = cw > 0 ? cw : 0;
+  nClientH = ch > 0 ? ch : 0;
   ComputeFit();
 }
 

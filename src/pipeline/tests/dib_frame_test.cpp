@@ -4,6 +4,9 @@
 
 #include "common/tests/log_capture.h"
 #include "pipeline/dib_frame.h"
+#include "pipeline/profile.h"
+
+#include <unistd.h>
 
 using namespace ulmora;
 
@@ -98,4 +101,100 @@ TEST(DibFrame, FlipTurnsBothHeadersAndRepaints) {
   EXPECT_EQ(f.nStretchMode, 4);
   EXPECT_EQ(client.invalidations, 3);
   f.DetachWindow();
+}
+
+TEST(DibFrame, InitialHeadersAndValues) {
+  CDibFrame f;
+  EXPECT_EQ(f.nViewMode, 3);
+  EXPECT_EQ(f.nBrushOrg, 1);
+  EXPECT_EQ(f.nStretchMode, 3);
+  EXPECT_EQ(f.bPersist, 0);
+  EXPECT_EQ(f.window.load(), nullptr);
+  BitmapInfoHeader d = f.DisplayHeader();
+  EXPECT_EQ(d.biSize, 40u);
+  EXPECT_EQ(d.biPlanes, 1);
+  EXPECT_EQ(d.biBitCount, 24);
+  EXPECT_EQ(d.biWidth, 0);
+  EXPECT_EQ(d.biCompression, 0u);
+  ASSERT_EQ(f.AllocFrame(-5, 7), 1);
+  EXPECT_EQ(f.img.width, 5) << "the store holds the absolute size";
+  EXPECT_EQ(f.DisplayHeader().biWidth, -5) << "headers keep the width as given";
+  EXPECT_EQ(f.DisplayHeader().biHeight, 7);
+  EXPECT_EQ(f.FileHeader().biWidth, -5);
+  EXPECT_EQ(f.FileHeader().biHeight, -7);
+  EXPECT_EQ(f.nHeightSigned, 7);
+  for (int32_t i = 0; i < f.img.size; ++i) ASSERT_EQ(f.img.bits[i], 0) << "a new format starts black";
+}
+
+TEST(DibFrame, AllocationDoesNotReapplyAFlip) {
+  CDibFrame f;
+  ASSERT_EQ(f.AllocFrame(4, 2), 1);
+  f.SetFlipV(true);
+  ASSERT_EQ(f.AllocFrame(4, 3), 1);
+  EXPECT_EQ(f.DisplayHeader().biHeight, 3);
+  EXPECT_EQ(f.FileHeader().biHeight, -3);
+}
+
+TEST(DibFrame, ZeroSizesAreRefused) {
+  test::LogCapture log;
+  SetAssertBoxEntry(test::RecordBox);
+  test::RecordedBoxes().clear();
+  CDibFrame f;
+  EXPECT_EQ(f.AllocFrame(0, 10), 0);
+  EXPECT_EQ(f.AllocFrame(10, 0), 0);
+  EXPECT_EQ(f.img.bits, nullptr);
+  EXPECT_EQ(test::RecordedBoxes().size(), kDebugBuild ? 2u : 0u);
+  if (kDebugBuild) {
+    EXPECT_NE(test::RecordedBoxes()[0].text.find("bad algoritm"), std::string::npos);
+  }
+  SetAssertBoxEntry(nullptr);
+  f.ComputeFit();  // nothing to fit: no division by zero
+  EXPECT_EQ(f.rcDest.width, 0);
+}
+
+TEST(DibFrame, WindowAttachmentFollowsTheClient) {
+  CDibFrame f;
+  f.AttachWindow(nullptr);
+  EXPECT_EQ(f.window.load(), nullptr);
+  ASSERT_EQ(f.AllocFrame(640, 480), 1);
+  FakeClient client;
+  client.w = 320, client.h = 240;
+  f.AttachWindow(&client);
+  EXPECT_EQ(f.window.load(), &client);
+  EXPECT_EQ(f.nClientW, 320);
+  EXPECT_EQ(f.rcDest.width, 320);
+  client.w = 400;
+  f.UpdateLayout();
+  EXPECT_EQ(f.rcDest.x, 40);
+  EXPECT_EQ(f.rcDest.width, 320);
+  client.w = -20, client.h = -5;
+  f.UpdateLayout();
+  EXPECT_EQ(f.nClientW, 0);
+  EXPECT_EQ(f.rcDest.width, 0) << "a nonsense client gets nothing drawn";
+  f.SetStretchMode(2, false);
+  EXPECT_EQ(f.nStretchMode, 2);
+  EXPECT_EQ(client.invalidations, 0) << "no redraw asked";
+  f.DetachWindow();
+  EXPECT_EQ(f.window.load(), nullptr);
+  f.UpdateLayout();  // detached: nothing happens
+  f.SetFlipV(true);
+  EXPECT_EQ(client.invalidations, 0);
+}
+
+TEST(DibFrame, TheViewModeIsSavedOnlyWhenPersisting) {
+  char path[] = "/tmp/ulmora-dib-XXXXXX";
+  int fd = mkstemp(path);
+  ASSERT_GE(fd, 0);
+  close(fd);
+  ProfileUsePath(path);
+  { CDibFrame f; }
+  EXPECT_EQ(ProfileGetInt(kSectionNocta, "ViewMode", -1), -1);
+  {
+    CDibFrame f;
+    f.bPersist = 1;
+    f.nViewMode = 5;
+  }
+  EXPECT_EQ(ProfileGetInt(kSectionNocta, "ViewMode", -1), 5);
+  ProfileUsePath("");
+  unlink(path);
 }

@@ -129,10 +129,13 @@ void ColumnStage(CFrameProcessor& p, int32_t clip) {
   Kernels().colSums(w->lineA, w->plane, w->width, w->height, static_cast<uint8_t>(clip));
   ColCorrections(*w);
   uint8_t* row = w->plane;
+  const uint8_t* sub = w->colSub;
+  const uint8_t* add = w->colAdd;
   for (int32_t y = 0; y < w->height; ++y, row += w->width)
     for (int32_t x = 0; x < w->width; ++x) {
-      const int32_t v = row[x] - w->colSub[x] + w->colAdd[x];
-      row[x] = static_cast<uint8_t>(v < 0 ? 0 : (v > 255 ? 255 : v));
+      const uint8_t down = row[x] > sub[x] ? static_cast<uint8_t>(row[x] - sub[x]) : 0;
+      const uint8_t up = static_cast<uint8_t>(down + add[x]);
+      row[x] = up < down ? 255 : up;  // saturating steps, which the compiler turns into vector ops
     }
   w->planeSumsValid = false;
   WriteView(p, nullptr, nullptr, nullptr);

@@ -1,6 +1,8 @@
 // Pixel kernels: a portable set, and wider sets picked at run time from the processor's features.
 #include <algorithm>
 #include <atomic>
+#include <cstdlib>
+#include <cstring>
 
 #include "processing/stages.h"
 
@@ -164,6 +166,10 @@ struct KernelList {
         k && __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512vbmi"))
       sets[count++] = k;
     best = count - 1;
+    // ULMORA_KERNELS=portable|avx2|avx512 picks a narrower set, to compare them on one machine.
+    if (const char* want = getenv("ULMORA_KERNELS"))
+      for (size_t i = 0; i < count; ++i)
+        if (strcmp(sets[i]->name, want) == 0) best = i;
   }
 };
 

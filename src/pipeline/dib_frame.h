@@ -28,8 +28,9 @@ struct BitmapFileHeader {
   uint16_t bfReserved2 = 0;
   uint32_t bfOffBits = 0;
 };
+#pragma pack(pop)
 
-// The 40-byte bitmap info header, as it is written to capture files.
+// The 40-byte bitmap info header, as it is written to capture files (naturally aligned, no packing).
 struct BitmapInfoHeader {
   uint32_t biSize = 40;
   int32_t biWidth = 0;
@@ -43,7 +44,6 @@ struct BitmapInfoHeader {
   uint32_t biClrUsed = 0;
   uint32_t biClrImportant = 0;
 };
-#pragma pack(pop)
 static_assert(sizeof(BitmapFileHeader) == 14);
 static_assert(sizeof(BitmapInfoHeader) == 40);
 

@@ -49,9 +49,12 @@ TEST_F(SessionKeys, ConstructionReadsTheKeysAndSetsTheInitialState) {
   EXPECT_EQ(sg.bActive, 0);
   EXPECT_EQ(sg.bLiveSource, 0);
   EXPECT_EQ(sg.fccSubtype, 0u);
-  EXPECT_EQ(sg.bfhCapture.bfType, 0x4D42);
-  EXPECT_EQ(sg.bfhCapture.bfOffBits, 54u);
-  EXPECT_EQ(sg.bfhCapture.bfSize, 0u);
+  const BitmapFileHeader bfh = sg.bfhCapture;  // packed: compare copies, not references into it
+  const uint16_t type = bfh.bfType;
+  const uint32_t offBits = bfh.bfOffBits, size = bfh.bfSize;
+  EXPECT_EQ(type, 0x4D42);
+  EXPECT_EQ(offBits, 54u);
+  EXPECT_EQ(size, 0u);
   EXPECT_EQ(sg.frLive.nStretchMode, 3);
   EXPECT_EQ(sg.FrProc().nStretchMode, 3);
   EXPECT_EQ(sg.BufferCB(1.0, nullptr, 0), 0);

@@ -1,0 +1,124 @@
+#include "graph/cap_graph.h"
+
+#include <cmath>
+
+#include "common/log.h"
+#include "graph/graph_dump.h"
+#include "graph/graph_report.h"
+#include "pipeline/profile_keys.h"
+
+namespace ulmora {
+
+CCapGraph::CCapGraph() {
+  EnsureGstInit();
+  bAutoRender = 1;
+  bActive = 0;
+  bTouchGraph = ProfileReadInt(ProfileKey::TouchGraph);
+  bActivateGraph = ProfileReadInt(ProfileKey::ActivateGraph);
+}
+
+CCapGraph::~CCapGraph() {
+  // No streaming thread may reach the session once it starts going away.
+  if (graph_) DestroyGraph();
+  if (bActive) {
+    ProfileWriteInt(ProfileKey::ActivateGraph, bActivateGraph);
+    ProfileWriteInt(ProfileKey::TouchGraph, bTouchGraph);
+  }
+}
+
+void CCapGraph::SetActive(bool active) {
+  bActive = active ? 1 : 0;
+  sg.SetActive(active);
+}
+
+int CCapGraph::SampleThunk(void* session, double sampleTime, const Sample* sample) {
+  return static_cast<CSG*>(session)->SampleCB(sampleTime, sample);
+}
+
+GstBusSyncReply CCapGraph::OnBusMessage(GstBus*, GstMessage* msg, gpointer self) {
+  auto* g = static_cast<CCapGraph*>(self);
+  if (IWindow* w = g->notify_.load()) w->PostMsg(kMsgGraphNotify);
+  switch (GST_MESSAGE_TYPE(msg)) {
+    case GST_MESSAGE_EOS:
+    case GST_MESSAGE_ERROR:
+      return GST_BUS_PASS;  // kept for the bounded waits of the GUI thread
+    default:
+      return GST_BUS_DROP;  // nobody reads them: do not let them pile up
+  }
+}
+
+void CCapGraph::InstallBusHandler() {
+  GstRef<GstBus> bus = Adopt(gst_element_get_bus(graph_.get()));
+  if (bus) gst_bus_set_sync_handler(bus.get(), &CCapGraph::OnBusMessage, this, nullptr);
+}
+
+GraphEvent CCapGraph::WaitGraphEvent(uint32_t timeoutMs) {
+  if (!graph_) return GraphEvent::kError;
+  GstRef<GstBus> bus = Adopt(gst_element_get_bus(graph_.get()));
+  if (!bus) return GraphEvent::kError;
+  GstRef<GstMessage> msg = Adopt(gst_bus_timed_pop_filtered(
+      bus.get(), static_cast<GstClockTime>(timeoutMs) * GST_MSECOND,
+      static_cast<GstMessageType>(GST_MESSAGE_EOS | GST_MESSAGE_ERROR)));
+  if (!msg) return GraphEvent::kNone;
+  if (GST_MESSAGE_TYPE(msg.get()) == GST_MESSAGE_EOS) return GraphEvent::kEndOfStream;
+  GError* err = nullptr;
+  gchar* dbg = nullptr;
+  gst_message_parse_error(msg.get(), &err, &dbg);
+  LogPrintf("!!! graph error: %s (%s)", err ? err->message : "unknown", dbg ? dbg : "");
+  if (err) g_error_free(err);
+  g_free(dbg);
+  return GraphEvent::kError;
+}
+
+HRESULT CCapGraph::ReadConnectedFormat(const NegotiationTexts& texts) {
+  sg.FreeMediaType();
+  CapsMediaType cmt;
+  const bool read = grabber_ && grabber_->GetConnectedMediaType(cmt);
+  if (read) sg.mtConnected = cmt.mt;
+  if (!read || cmt.mt.formattype != FORMAT_VideoInfo) {
+    GraphError(texts.bFile ? "Can't read the connected media type" : "Could not read the connected video type");
+    if (!read) {
+      if (texts.bFile)
+        GraphError("Can't get media type");
+      else
+        LogPrintf("Could not get media type");
+    } else {
+      LogMediaTypeLine(texts.bFile ? "Can't get good type:\n" : "Could not get good type:\n", cmt.mt);
+      LogPrintf("bFixedSizeSamples = %d", cmt.mt.bFixedSizeSamples);
+    }
+    return E_FAIL;
+  }
+  if (!cmt.mt.bFixedSizeSamples) {
+    if (texts.bFile)
+      GraphError("!!! bFixedSizeSamples = FALSE");
+    else
+      LogPrintf("!!! bFixedSizeSamples = FALSE");
+  }
+  DumpMediaType("Out Video Format", cmt);
+  const BitmapInfoHeader& bih = cmt.mt.vih.bmiHeader;
+  if (bih.biCompression == kFourccYUY2) LogPrintf("\nFound Input Compression :  FOURCC_YUY2\n");
+  sg.fccSubtype = bih.biCompression;
+  sg.SetVideoSize(bih.biWidth, bih.biHeight);  // its result is not part of the build's outcome
+  return S_OK;
+}
+
+double ExactFormatRate(int num, int den, int64_t avgTimePerFrame) {
+  if (avgTimePerFrame <= 0) return 0.0;
+  if (num > 0 && den > 0 &&
+      static_cast<int64_t>(gst_util_uint64_scale_round(static_cast<guint64>(den), 10000000, num)) == avgTimePerFrame)
+    return static_cast<double>(num) / den;
+  return 10000000.0 / static_cast<double>(avgTimePerFrame);
+}
+
+double RefineFileRate(double currentRate, int capsNum, int capsDen, double seconds, int64_t frames) {
+  if (!(seconds > 0.0) || frames <= 0) return currentRate;
+  if (capsNum > 0 && capsDen > 0) {
+    // The container rounds its duration (to nanoseconds, or to milliseconds in Matroska); a length that is
+    // the caps' rate to within half a frame is that rate, not a rate a hair above or below it.
+    const double expectedFrames = seconds * capsNum / capsDen;
+    if (std::fabs(expectedFrames - static_cast<double>(frames)) < 0.5) return static_cast<double>(capsNum) / capsDen;
+  }
+  return static_cast<double>(frames) / seconds;
+}
+
+}  // namespace ulmora

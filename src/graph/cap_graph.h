@@ -1,0 +1,110 @@
+// CCapGraph: one graph object (file or live) over a GStreamer pipeline, with its grabber session.
+#pragma once
+
+#include <gst/gst.h>
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+
+#include "common/window.h"
+#include "graph/grabber.h"
+#include "graph/gst_ref.h"
+#include "graph/hresult.h"
+#include "graph/pins.h"
+#include "pipeline/sg.h"
+
+namespace ulmora {
+
+// What a bounded wait on the graph's events saw.
+enum class GraphEvent { kNone, kEndOfStream, kError };
+
+class CCapGraph {
+ public:
+  // Reads "ActivateGraph" and "TouchGraph"; every slot starts empty.
+  CCapGraph();
+  // Tears a remaining graph down; the active instance writes its two keys.
+  ~CCapGraph();
+  CCapGraph(const CCapGraph&) = delete;
+  CCapGraph& operator=(const CCapGraph&) = delete;
+
+  // --- file playback ---
+  // The entry with the retry: manual first, then automatic.
+  HRESULT BuildFileGraph(const char* fileName);
+  // One attempt; the graph slot must be empty.
+  HRESULT MakeFileGraph(const char* fileName);
+
+  // --- run state ---
+  HRESULT RunGraph();
+  HRESULT StopGraph();
+  HRESULT PauseGraph();
+  // Graph events are posted to the window as kMsgGraphNotify (null: no more posts).
+  HRESULT SetGraphNotifyWindow(IWindow* window);
+  HRESULT DetachVideoWindow();
+  void DestroyGraph();
+
+  // --- accessors for the main window and tools ---
+  bool HasGraph() const { return graph_ != nullptr; }
+  int32_t RunState() const { return sg.nRunState.load(); }
+  void SetActive(bool active);
+  CSG& Session() { return sg; }
+  CGrabber* Grabber() const { return grabber_.get(); }
+  GstElement* Pipeline() const { return graph_.get(); }
+  // Waits up to timeoutMs for the end of the stream or an error (logged); GUI thread.
+  GraphEvent WaitGraphEvent(uint32_t timeoutMs);
+  // Length of the last built file: seconds and frames, 0 when unknown.
+  double DurationSeconds() const { return dDurationSec_; }
+  int64_t DurationFrames() const { return nDurationFrames_; }
+
+  int32_t bAutoRender = 1;
+  int32_t bActivateGraph = 0;
+  int32_t bTouchGraph = 1;
+  int32_t bActive = 0;
+
+  // Longest wait for any one state change, preroll or seek.
+  static constexpr uint32_t kStateTimeoutMs = 10000;
+
+ private:
+  // The shared tail of reading the agreed type into the session (steps 1 to 5).
+  HRESULT ReadConnectedFormat(const NegotiationTexts& texts);
+  // Media-control and seeking primitives.
+  HRESULT CtlRun();
+  HRESULT CtlPause();
+  HRESULT CtlStop();
+  HRESULT CtlStopWhenReady();
+  HRESULT SeekToStart();
+  HRESULT WaitState(const char* what);
+  HRESULT LoadFile(const char* fileName);
+  void InstallBusHandler();
+  static GstBusSyncReply OnBusMessage(GstBus* bus, GstMessage* msg, gpointer self);
+  static int SampleThunk(void* session, double sampleTime, const Sample* sample);
+
+  // Slots, released in reverse order of declaration.
+  GstRef<GstElement> graph_;    // the pipeline
+  GstRef<GstObject> builder_;   // live graph only
+  GstRef<GstBus> event_;        // graph events
+  GstRef<GstElement> control_;  // run control over the pipeline; a graph without it counts as not built
+  GstRef<GstElement> seeking_;  // file graph only
+  GstRef<GstElement> source_;   // live graph only
+  std::unique_ptr<CGrabber> grabber_;
+
+  // The file loader's decoder and the pads it exposed (held back until the graph is complete).
+  GstRef<GstElement> decoder_;
+  std::atomic<int32_t> bPadsDone_{0};
+  std::atomic<int32_t> bStoppedCtl_{1};  // stopped (cued), as opposed to paused
+  std::atomic<IWindow*> notify_{nullptr};
+  double dDurationSec_ = 0.0;
+  int64_t nDurationFrames_ = 0;
+
+ public:
+  // The embedded grabber session; declared last so that it goes first.
+  CSG sg;
+};
+
+// The rate to use for a file: the caps' exact fraction when the measured length agrees with it to within
+// half a frame, else frames / seconds. Exposed so the rule can be checked on its own.
+double RefineFileRate(double currentRate, int capsNum, int capsDen, double seconds, int64_t frames);
+// 10,000,000 / avgTimePerFrame, or the caps' exact fraction when that is what the 100-ns period was rounded from.
+double ExactFormatRate(int num, int den, int64_t avgTimePerFrame);
+
+}  // namespace ulmora

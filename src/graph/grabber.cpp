@@ -1,0 +1,122 @@
+#include "graph/grabber.h"
+
+#include <gst/video/video.h>
+
+#include <chrono>
+#include <thread>
+
+#include "common/log.h"
+
+namespace ulmora {
+namespace {
+constexpr const char* kGrabberKey = "ulmora-grabber";
+}
+
+CGrabber::CGrabber() {
+  bin_ = MakeElement("bin", "Grabber");
+  filter_ = MakeElement("capsfilter", "GrabberFormat");
+  tap_ = MakeElement("identity", "GrabberTap");
+  if (!bin_ || !filter_ || !tap_) {
+    bin_.reset();
+    return;
+  }
+  g_object_set(tap_.get(), "signal-handoffs", TRUE, "silent", TRUE, nullptr);
+  gst_bin_add_many(GST_BIN(bin_.get()), filter_.get(), tap_.get(), nullptr);
+  GstRef<GstPad> in = Adopt(gst_element_get_static_pad(filter_.get(), "sink"));
+  GstRef<GstPad> out = Adopt(gst_element_get_static_pad(tap_.get(), "src"));
+  if (!gst_element_link(filter_.get(), tap_.get()) ||
+      !gst_element_add_pad(bin_.get(), gst_ghost_pad_new("sink", in.get())) ||
+      !gst_element_add_pad(bin_.get(), gst_ghost_pad_new("src", out.get()))) {
+    bin_.reset();
+    return;
+  }
+  g_object_set_data(G_OBJECT(bin_.get()), kGrabberKey, this);
+  handoffId_ = g_signal_connect(tap_.get(), "handoff", G_CALLBACK(&CGrabber::OnHandoff), this);
+}
+
+CGrabber::~CGrabber() {
+  SetCallback(nullptr, nullptr);
+  if (handoffId_ && tap_) g_signal_handler_disconnect(tap_.get(), handoffId_);
+  if (bin_) g_object_set_data(G_OBJECT(bin_.get()), kGrabberKey, nullptr);
+}
+
+CGrabber* CGrabber::FromElement(GstElement* element) {
+  if (!element) return nullptr;
+  return static_cast<CGrabber*>(g_object_get_data(G_OBJECT(element), kGrabberKey));
+}
+
+int CGrabber::SetMediaType(const GstCaps* caps) {
+  if (!caps) return -1;
+  typeSet_.reset(gst_caps_copy(caps));
+  if (!connected_) g_object_set(filter_.get(), "caps", typeSet_.get(), nullptr);
+  return 0;
+}
+
+GstCaps* CGrabber::NewInputCaps() const {
+  if (connected_) return gst_caps_ref(connected_.get());
+  return typeSet_ ? gst_caps_ref(typeSet_.get()) : gst_caps_new_any();
+}
+
+GstCaps* CGrabber::NewOutputCaps() const {
+  if (!connected_) return typeSet_ ? gst_caps_ref(typeSet_.get()) : gst_caps_new_empty();
+  if (!typeSet_) return gst_caps_ref(connected_.get());
+  return gst_caps_intersect(connected_.get(), typeSet_.get());
+}
+
+void CGrabber::OnInputConnected(GstCaps* fixedCaps) {
+  connected_.reset(fixedCaps ? gst_caps_ref(fixedCaps) : nullptr);
+  nStride_ = 0;
+  GstVideoInfo info;
+  gst_video_info_init(&info);
+  if (fixedCaps && gst_caps_is_fixed(fixedCaps) && gst_video_info_from_caps(&info, fixedCaps))
+    nStride_ = GST_VIDEO_INFO_PLANE_STRIDE(&info, 0);
+  // Pin the format so the running graph cannot negotiate anything else.
+  g_object_set(filter_.get(), "caps", fixedCaps, nullptr);
+}
+
+bool CGrabber::GetConnectedMediaType(CapsMediaType& out) const {
+  if (!connected_) return false;
+  return CapsToMediaType(connected_.get(), out);
+}
+
+bool CGrabber::SetCallback(SampleFn fn, void* context, uint32_t timeoutMs) {
+  if (fn) {
+    context_.store(context);
+    fn_.store(fn);
+    return true;
+  }
+  fn_.store(nullptr);
+  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  while (nInFlight_.load() != 0) {
+    if (std::chrono::steady_clock::now() > end) {
+      LogPrintf("!!! grabber callback still busy after %u ms", timeoutMs);
+      return false;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  context_.store(nullptr);
+  return true;
+}
+
+void CGrabber::OnHandoff(GstElement*, GstBuffer* buffer, gpointer self) {
+  auto* g = static_cast<CGrabber*>(self);
+  g->nInFlight_.fetch_add(1);
+  const SampleFn fn = g->fn_.load();
+  if (fn && buffer) {
+    GstMapInfo map;
+    if (gst_buffer_map(buffer, &map, GST_MAP_READ)) {
+      Sample s;
+      s.data = map.data;
+      s.length = static_cast<int32_t>(map.size);
+      s.stride = g->nStride_;
+      const GstClockTime pts = GST_BUFFER_PTS(buffer);
+      const double t = GST_CLOCK_TIME_IS_VALID(pts) ? static_cast<double>(pts) / GST_SECOND : 0.0;
+      g->nDelivered_.fetch_add(1);
+      fn(g->context_.load(), t, &s);
+      gst_buffer_unmap(buffer, &map);
+    }
+  }
+  g->nInFlight_.fetch_sub(1);
+}
+
+}  // namespace ulmora

@@ -1,0 +1,69 @@
+// The sample grabber: a bin "Grabber" (capsfilter ! identity) whose per-buffer handoff runs on the
+// streaming thread and hands each buffer to the registered callback with its stream time in seconds.
+#pragma once
+
+#include <gst/gst.h>
+
+#include <atomic>
+#include <cstdint>
+
+#include "graph/gst_ref.h"
+#include "graph/media_names.h"
+#include "pipeline/sg.h"
+
+namespace ulmora {
+
+// Called for every buffer that passes; must not block for long (the pacing waits at most a period).
+using SampleFn = int (*)(void* context, double sampleTime, const Sample* sample);
+
+class CGrabber {
+ public:
+  CGrabber();
+  ~CGrabber();
+  CGrabber(const CGrabber&) = delete;
+  CGrabber& operator=(const CGrabber&) = delete;
+
+  // The grabber behind a graph element, or null when the element is not one.
+  static CGrabber* FromElement(GstElement* element);
+
+  // False when the element could not be made.
+  bool Created() const { return bin_ != nullptr; }
+  GstElement* Element() const { return bin_.get(); }
+
+  // The type the next connection must agree to (caps of a negotiation step). Once the input is connected
+  // the connection keeps its format; the new type only decides whether the output can connect.
+  int SetMediaType(const GstCaps* caps);
+  // What the input accepts (the type set), and what the output can offer (connected format restricted to
+  // the type set; empty when they disagree, the type set when the input is not connected).
+  GstCaps* NewInputCaps() const;
+  GstCaps* NewOutputCaps() const;
+  // The input was linked: the format is fixed to these caps from now on.
+  void OnInputConnected(GstCaps* fixedCaps);
+
+  // The format agreed on the input; false when not connected.
+  bool GetConnectedMediaType(CapsMediaType& out) const;
+  const GstCaps* ConnectedCaps() const { return connected_.get(); }
+
+  // Registers the per-buffer callback (null fn: none). Removing it waits until a callback in progress has
+  // returned, so no buffer reaches the old target afterwards; the wait is bounded by timeoutMs.
+  bool SetCallback(SampleFn fn, void* context, uint32_t timeoutMs = 5000);
+  // Buffers handed to a callback since the grabber was made.
+  uint64_t FramesDelivered() const { return nDelivered_.load(); }
+
+ private:
+  static void OnHandoff(GstElement* identity, GstBuffer* buffer, gpointer self);
+
+  GstRef<GstElement> bin_;
+  GstRef<GstElement> filter_;  // capsfilter inside the bin
+  GstRef<GstElement> tap_;     // identity inside the bin
+  GstRef<GstCaps> typeSet_;
+  GstRef<GstCaps> connected_;
+  int32_t nStride_ = 0;  // bytes per row of the connected format (0 when unknown)
+  std::atomic<SampleFn> fn_{nullptr};
+  std::atomic<void*> context_{nullptr};
+  std::atomic<int32_t> nInFlight_{0};
+  std::atomic<uint64_t> nDelivered_{0};
+  gulong handoffId_ = 0;
+};
+
+}  // namespace ulmora

@@ -1,0 +1,254 @@
+// The file playback graph: "File Reader" (filesrc) + decoder -> "Grabber" -> "NULL Render".
+#include <gst/video/video.h>
+
+#include <chrono>
+#include <cstring>
+#include <thread>
+
+#include "common/log.h"
+#include "common/paths.h"
+#include "common/report.h"
+#include "graph/cap_graph.h"
+#include "graph/graph_dump.h"
+#include "graph/graph_report.h"
+
+namespace ulmora {
+namespace {
+
+constexpr const char* kHeldKey = "ulmora-held";
+
+// Holds each decoded stream back until the graph behind it is complete.
+GstPadProbeReturn HoldBack(GstPad*, GstPadProbeInfo*, gpointer) { return GST_PAD_PROBE_OK; }
+// Streams we do not use (audio, subtitles) are dropped so they cannot stall the video.
+GstPadProbeReturn DropData(GstPad*, GstPadProbeInfo*, gpointer) { return GST_PAD_PROBE_DROP; }
+
+void OnPadAdded(GstElement*, GstPad* pad, gpointer) {
+  const gulong id = gst_pad_add_probe(pad, GST_PAD_PROBE_TYPE_BLOCK_DOWNSTREAM, &HoldBack, nullptr, nullptr);
+  g_object_set_data(G_OBJECT(pad), kHeldKey, reinterpret_cast<gpointer>(static_cast<uintptr_t>(id)));
+}
+
+void OnNoMorePads(GstElement*, gpointer done) { static_cast<std::atomic<int32_t>*>(done)->store(1); }
+
+// Lets every decoded stream go: linked ones into the graph, the others into the drop.
+void ReleaseDecodedStreams(GstElement* decoder) {
+  GstIterator* it = gst_element_iterate_src_pads(decoder);
+  if (!it) return;
+  for (bool done = false; !done;) {
+    GValue v = G_VALUE_INIT;
+    switch (gst_iterator_next(it, &v)) {
+      case GST_ITERATOR_OK: {
+        GstPad* pad = GST_PAD(g_value_get_object(&v));
+        const auto id = static_cast<gulong>(reinterpret_cast<uintptr_t>(g_object_get_data(G_OBJECT(pad), kHeldKey)));
+        if (!gst_pad_is_linked(pad))
+          gst_pad_add_probe(pad, static_cast<GstPadProbeType>(GST_PAD_PROBE_TYPE_BUFFER | GST_PAD_PROBE_TYPE_BUFFER_LIST),
+                            &DropData, nullptr, nullptr);
+        if (id) {
+          g_object_set_data(G_OBJECT(pad), kHeldKey, nullptr);
+          gst_pad_remove_probe(pad, id);
+        }
+        g_value_unset(&v);
+        break;
+      }
+      case GST_ITERATOR_RESYNC:
+        gst_iterator_resync(it);
+        break;
+      default:
+        done = true;
+    }
+  }
+  gst_iterator_free(it);
+}
+
+bool PopError(GstElement* graph, char* text, size_t size) {
+  GstRef<GstBus> bus = Adopt(gst_element_get_bus(graph));
+  GstRef<GstMessage> m = bus ? Adopt(gst_bus_pop_filtered(bus.get(), GST_MESSAGE_ERROR)) : nullptr;
+  if (!m) return false;
+  GError* err = nullptr;
+  gchar* dbg = nullptr;
+  gst_message_parse_error(m.get(), &err, &dbg);
+  g_snprintf(text, size, "%s (%s)", err ? err->message : "unknown", dbg ? dbg : "");
+  if (err) g_error_free(err);
+  g_free(dbg);
+  return true;
+}
+
+}  // namespace
+
+HRESULT CCapGraph::LoadFile(const char* fileName) {
+  if (!fileName || !*fileName) return E_POINTER;
+  if (std::strlen(fileName) >= kMaxPath) {
+    LogPrintf("!!! file name of %zu characters (at most %zu)", std::strlen(fileName), kMaxPath - 1);
+    return E_FAIL;
+  }
+  GstRef<GstElement> reader = Adopt(gst_bin_get_by_name(GST_BIN(graph_.get()), "File Reader"));
+  if (!reader) return E_FAIL;
+  g_object_set(reader.get(), "location", fileName, nullptr);
+  if (!gst_bin_add(GST_BIN(graph_.get()), decoder_.get()) || !gst_element_link(reader.get(), decoder_.get()))
+    return E_FAIL;
+  g_signal_connect(decoder_.get(), "pad-added", G_CALLBACK(&OnPadAdded), nullptr);
+  g_signal_connect(decoder_.get(), "no-more-pads", G_CALLBACK(&OnNoMorePads), &bPadsDone_);
+
+  // Opening, typefinding and demuxing run on streaming threads; wait until every stream is known.
+  if (gst_element_set_state(graph_.get(), GST_STATE_PAUSED) == GST_STATE_CHANGE_FAILURE) {
+    char why[512] = "";
+    if (PopError(graph_.get(), why, sizeof why)) LogPrintf("!!! %s", why);
+    return E_FAIL;
+  }
+  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(kStateTimeoutMs);
+  while (!bPadsDone_.load()) {
+    char why[512] = "";
+    if (PopError(graph_.get(), why, sizeof why)) {
+      LogPrintf("!!! %s", why);
+      return E_FAIL;
+    }
+    if (std::chrono::steady_clock::now() > end) {
+      LogPrintf("!!! no streams found in %u ms", kStateTimeoutMs);
+      return VFW_E_TIMEOUT;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  return S_OK;
+}
+
+HRESULT CCapGraph::BuildFileGraph(const char* fileName) {
+  LogPrintf("/////////////////////////////////////\n\tBuild filter graph");
+  bAutoRender = 0;
+  bTouchGraph = 0;
+  HRESULT hr = MakeFileGraph(fileName);
+  if (FAILED(hr)) {
+    DestroyGraph();
+    if (kDebugBuild) LogPrintf("! 2 step");
+    bAutoRender = 1;
+    bTouchGraph = 1;
+    hr = MakeFileGraph(fileName);
+  }
+  if (FAILED(hr)) {
+    DestroyGraph();
+    GraphError("Can't render video file");
+    LogPrintf("/////////////////////////////////////");
+    return hr;
+  }
+  GraphStatus(0, fileName);
+  GraphStatus(1, "Previewing Video File");
+  LogPrintf("/////////////////////////////////////");
+  return hr;
+}
+
+HRESULT CCapGraph::MakeFileGraph(const char* fileName) {
+  if (graph_) ReportAssert("bad algoritm", __LINE__, __FILE__);
+  if (!EnsureGstInit()) {
+    GraphError("Can't create filter graph");
+    return E_FAIL;
+  }
+  dDurationSec_ = 0.0;
+  nDurationFrames_ = 0;
+  graph_ = MakeElement("pipeline", "Filter Graph");
+  if (!graph_) {
+    GraphError("Can't create filter graph");
+    return E_FAIL;
+  }
+  InstallBusHandler();
+
+  GstRef<GstElement> reader = MakeElement("filesrc", "File Reader");
+  if (!reader) {
+    GraphError("Can't create source filter");
+    return E_FAIL;
+  }
+  if (!gst_bin_add(GST_BIN(graph_.get()), reader.get())) return E_FAIL;
+  decoder_ = MakeElement("decodebin", "Decoder");
+  if (!decoder_) {
+    GraphError("Can't create loader");
+    return E_FAIL;
+  }
+  HRESULT hr = LoadFile(fileName);
+  if (FAILED(hr)) {
+    GraphError("Can't load the media file\r\n");
+    return hr;
+  }
+
+  grabber_ = std::make_unique<CGrabber>();
+  if (!grabber_->Created()) {
+    GraphError("Can't create SampleGrabber (is coreelements registered?)");
+    return E_FAIL;
+  }
+  if (!gst_bin_add(GST_BIN(graph_.get()), grabber_->Element())) {
+    GraphError("Can't add SampleGrabber");
+    return E_FAIL;
+  }
+
+  hr = NegotiateSourceToGrabber(graph_.get(), *grabber_, decoder_.get(), grabber_->Element(), kFileTexts,
+                                bAutoRender != 0);
+  if (FAILED(hr)) return hr;
+  if (!bAutoRender) {
+    hr = NegotiateGrabberToRenderer(graph_.get(), *grabber_, grabber_->Element(), kFileTexts);
+    if (FAILED(hr)) return hr;
+  } else {
+    GstRef<GstPad> out = OutputPin(grabber_->Element(), 0);
+    if (!out) {
+      GraphError("Can't get grabber output pin");
+      return E_FAIL;
+    }
+    GstElement* renderer = AddNullRenderer(graph_.get(), "Can't render", hr);
+    if (!renderer) return hr;
+    hr = ConnectPinToFilter(graph_.get(), out.get(), renderer, true);
+    if (FAILED(hr)) {
+      GraphError("Can't render");
+      return hr;
+    }
+    DumpGraph(graph_.get());
+  }
+
+  if (FAILED(ReadConnectedFormat(kFileTexts))) return E_FAIL;
+  int fpsN = 0, fpsD = 1;
+  if (const GstCaps* caps = grabber_->ConnectedCaps()) {
+    const GstStructure* s = gst_caps_get_structure(caps, 0);
+    if (!gst_structure_get_fraction(s, "framerate", &fpsN, &fpsD)) fpsN = 0;
+  }
+  const int64_t avg = sg.mtConnected.vih.AvgTimePerFrame;
+  sg.SetFrameRate(avg ? ExactFormatRate(fpsN, fpsD, avg) : 23.976);
+  grabber_->SetCallback(&CCapGraph::SampleThunk, &sg);
+  DetachVideoWindow();
+
+  event_ = Adopt(gst_element_get_bus(graph_.get()));
+  control_ = RefElement(graph_.get());
+  if (!control_) return E_FAIL;
+  seeking_ = RefElement(graph_.get());
+  if (!seeking_) return E_FAIL;
+
+  // The graph is complete: let the streams go and cue the first frame.
+  gst_bin_sync_children_states(GST_BIN(graph_.get()));
+  ReleaseDecodedStreams(decoder_.get());
+  if (FAILED(WaitState("cueing the first frame"))) return E_FAIL;
+
+  gint64 ns = 0;
+  double seconds = 0.0;
+  if (gst_element_query_duration(graph_.get(), GST_FORMAT_TIME, &ns)) {
+    if (ns > 0) seconds = static_cast<double>(ns) * 1e-9;
+  } else {
+    LogPrintf("!!! TIME_FORMAT_MEDIA_TIME not supported!..");
+  }
+  gint64 frames = 0;
+  if (!gst_element_query_duration(graph_.get(), GST_FORMAT_DEFAULT, &frames)) {
+    frames = 0;
+    LogPrintf("!!! TIME_FORMAT_FRAME not supported!..");
+  }
+  if (frames < 0) frames = 0;
+  dDurationSec_ = seconds;
+  nDurationFrames_ = frames;
+  if (seconds != 0.0 && frames != 0) sg.SetFrameRate(RefineFileRate(sg.GetFrameRate(), fpsN, fpsD, seconds, frames));
+  LogPrintf("FPS=%.2f", sg.GetFrameRate());
+
+  sg.SetSourceName(fileName, kSourceFile);
+  sg.ParseNameTemplate();
+
+  if (SUCCEEDED(SeekToStart())) WaitState("rewind");
+  if (bTouchGraph || bAutoRender) {
+    if (gst_element_set_state(graph_.get(), GST_STATE_PLAYING) != GST_STATE_CHANGE_FAILURE) WaitState("run");
+    gst_element_set_state(graph_.get(), GST_STATE_PAUSED);
+    if (SUCCEEDED(SeekToStart())) WaitState("rewind");
+  }
+  bStoppedCtl_.store(1);
+  return S_OK;
+}
+
+}  // namespace ulmora

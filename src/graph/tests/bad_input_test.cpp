@@ -1,0 +1,1 @@
+#include "graph/tests/graph_fixture.h"

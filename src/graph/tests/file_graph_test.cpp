@@ -1,0 +1,104 @@
+// The file graph on generated clips: build, format read-back, lengths, frames reaching the session.
+#include <algorithm>
+#include <cmath>
+
+#include "graph/tests/graph_fixture.h"
+
+namespace ulmora::test {
+namespace {
+
+class FileGraphTest : public GraphTest {};
+
+TEST_F(FileGraphTest, AviBuildsManuallyReadsFormatAndLogsTheBuild) {
+  const std::string clip = MakeClip(dir, "clip.avi", "-W 320 -H 240 -n 8 -r 30");
+  ASSERT_FALSE(clip.empty());
+  CCapGraph g;
+  ASSERT_EQ(g.BuildFileGraph(clip.c_str()), S_OK);
+  EXPECT_TRUE(g.HasGraph());
+  EXPECT_EQ(g.bAutoRender, 0);  // the first (manual) attempt was enough
+  EXPECT_EQ(g.RunState(), kRunStopped);
+  EXPECT_EQ(g.DurationFrames(), 8);
+  EXPECT_NEAR(g.DurationSeconds(), 8.0 / 30.0, 1e-6);
+  EXPECT_EQ(g.Session().GetFrameRate(), 30.0);  // exact, not 30.000000075
+  EXPECT_EQ(g.Session().fccSubtype, kFourccYUY2);
+  EXPECT_EQ(g.Session().nVideoWidth, 320);
+  EXPECT_EQ(g.Session().nVideoHeight, 240);
+  const MediaType& mt = g.Session().mtConnected;
+  EXPECT_EQ(mt.majortype, MEDIATYPE_Video);
+  EXPECT_EQ(mt.subtype, MEDIASUBTYPE_YUY2);
+  EXPECT_EQ(mt.formattype, FORMAT_VideoInfo);
+  EXPECT_EQ(mt.vih.AvgTimePerFrame, 333333);
+  EXPECT_EQ(mt.vih.bmiHeader.biBitCount, 16);
+  EXPECT_EQ(mt.vih.bmiHeader.biSizeImage, 320u * 240u * 2u);
+  EXPECT_EQ(mt.bFixedSizeSamples, 1);
+
+  const std::string text = log.Text();
+  for (const char* line : {"/////////////////////////////////////\n\tBuild filter graph", "find Media Type step 1",
+                           "Trying media type : major type:  MEDIATYPE_Video,    sub type  :  MEDIASUBTYPE_YUY2",
+                           "Trying media type Render :: major type:  MEDIATYPE_Video,    sub type  :  MEDIASUBTYPE_YUY2",
+                           "Out Video Format  M type MEDIATYPE_Video  S type MEDIASUBTYPE_YUY2",
+                           "Subtype description UNKNOWN", "320x240x16 bit 'YUY2'", "Image size 153600",
+                           "\nFound Input Compression :  FOURCC_YUY2\n", "\nDumpGraph [0x", "'File Reader'",
+                           "'Grabber'", "'NULL Render'", "Trying media type Connection type", "FPS=30.00"})
+    EXPECT_NE(text.find(line), std::string::npos) << line;
+  EXPECT_EQ(text.find("! 2 step"), std::string::npos);
+  // The status bar shows the file and the state.
+  ASSERT_GE(ui.status.size(), 2u);
+  EXPECT_EQ(ui.status[ui.status.size() - 2], std::make_pair(0, clip));
+  EXPECT_EQ(ui.status.back(), std::make_pair(1, std::string("Previewing Video File")));
+}
+
+TEST_F(FileGraphTest, GraphDumpPinIdentitiesMatchTheirPeers) {
+  const std::string clip = MakeClip(dir, "clip.avi", "-W 64 -H 48 -n 3");
+  ASSERT_FALSE(clip.empty());
+  CCapGraph g;
+  ASSERT_EQ(g.BuildFileGraph(clip.c_str()), S_OK);
+  // Every "Connected to pin [x]" names a pin that has its own line.
+  const auto lines = log.Lines();
+  std::vector<std::string> own, peers;
+  for (const auto& l : lines) {
+    if (l.rfind("Pin [", 0) != 0) continue;
+    own.push_back(l.substr(5, l.find(']') - 5));
+    const size_t c = l.find("Connected to pin [");
+    if (c != std::string::npos) peers.push_back(l.substr(c + 18, l.find(']', c) - c - 18));
+  }
+  ASSERT_FALSE(peers.empty());
+  for (const auto& p : peers) EXPECT_NE(std::find(own.begin(), own.end(), p), own.end()) << p;
+}
+
+TEST_F(FileGraphTest, EveryFrameReachesTheSessionInOrder) {
+  const std::string clip = MakeClip(dir, "clip.avi", "-W 160 -H 120 -n 12 -r 25");
+  ASSERT_FALSE(clip.empty());
+  CCapGraph g;
+  ASSERT_EQ(g.BuildFileGraph(clip.c_str()), S_OK);
+  g.Session().SetPacing(false);
+  SampleRecorder rec;
+  rec.Attach(g);
+  ASSERT_EQ(g.RunGraph(), S_OK);
+  ASSERT_TRUE(PlayToEnd(g));
+  const auto times = rec.Times();
+  ASSERT_EQ(times.size(), 12u);
+  for (size_t i = 0; i < times.size(); ++i) EXPECT_NEAR(times[i], i / 25.0, 1e-6) << i;
+}
+
+TEST_F(FileGraphTest, MkvRawAndFfv1ReportLengthAndPlayEveryFrame) {
+  for (const char* fmt : {"mkv", "mkv-ffv1"}) {
+    SCOPED_TRACE(fmt);
+    const std::string clip = MakeClip(dir, std::string("clip-") + fmt + ".mkv", std::string("-f ") + fmt + " -W 96 -H 64 -n 10 -r 20");
+    ASSERT_FALSE(clip.empty());
+    CCapGraph g;
+    ASSERT_EQ(g.BuildFileGraph(clip.c_str()), S_OK);
+    EXPECT_EQ(g.DurationFrames(), 10);
+    EXPECT_NEAR(g.DurationSeconds(), 0.5, 0.002);
+    EXPECT_EQ(g.Session().GetFrameRate(), 20.0);
+    g.Session().SetPacing(false);
+    SampleRecorder rec;
+    rec.Attach(g);
+    ASSERT_EQ(g.RunGraph(), S_OK);
+    ASSERT_TRUE(PlayToEnd(g));
+    EXPECT_EQ(rec.calls.load(), 10);
+  }
+}
+
+}  // namespace
+}  // namespace ulmora::test

@@ -138,11 +138,12 @@ void CSG::SetFramesDelay(uint32_t n) {
 
 void CSG::UpdateDelayMs() {
   double rate = pProc ? pProc->dOutRate.load() : 0.0;
-  if (nFramesDelay == 0 || !(rate > 0.0)) {
+  const uint32_t frames = nFramesDelay.load();
+  if (frames == 0 || !(rate > 0.0)) {
     nDelayMs = 0;
     return;
   }
-  double ms = std::nearbyint(static_cast<double>(nFramesDelay) * 1000.0 / rate);  // halves to even
+  double ms = std::nearbyint(static_cast<double>(frames) * 1000.0 / rate);  // halves to even
   nDelayMs = ms >= INT32_MAX ? INT32_MAX : static_cast<int32_t>(ms);
 }
 

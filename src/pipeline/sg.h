@@ -114,12 +114,13 @@ class CSG : public IProcOwner {
   const char* SourceName() const { return szSource ? szSource : ""; }
   const NameToken* Tokens() const { return pTokens; }
 
-  // Capture state (counters shared with the streaming thread change atomically).
+  // Capture state. Numbers the streaming thread reads are atomics; the texts are plain (a name built
+  // while the GUI changes them may mix old and new settings, never leave its buffer).
   std::atomic<int32_t> bCapture{0};
-  uint32_t nCapCount = 1;
+  std::atomic<uint32_t> nCapCount{1};
   std::atomic<uint32_t> nCaptured{0};
   std::atomic<int32_t> nSkipLeft{0};
-  uint32_t nFramesDelay = 0;
+  std::atomic<uint32_t> nFramesDelay{0};
   NameToken* pTokens = nullptr;  // kNameTokenSlots entries
   char* szWorkDir;               // program-wide, shared by both sessions
   int32_t nWorkDirLen = 0;
@@ -127,7 +128,7 @@ class CSG : public IProcOwner {
   char* szSource = nullptr;
   char* szPath = nullptr;
   char* pName = nullptr;  // first character after the directory in szPath
-  int32_t nDelayMs = 0;
+  std::atomic<int32_t> nDelayMs{0};  // may be recomputed on the streaming thread (automatic mode)
   uint32_t nCapTotal = 0;
   double dFrameRate = kDefaultFrameRate;
   int32_t bActive = 0;
@@ -140,7 +141,7 @@ class CSG : public IProcOwner {
   int32_t nVideoHeight = 0;
   MediaType mtConnected;
   BitmapFileHeader bfhCapture;
-  int32_t bViewLive = 1;
+  std::atomic<int32_t> bViewLive{1};
   std::atomic<int32_t> bPacing{1};
 
   // Pacing state of the streaming thread; nStartTick 0 = the next frame sets the origin.

@@ -125,6 +125,8 @@ int CSG::SampleCB(double sampleTime, const Sample* sample) {
   switch (pProc->ProcessFrame(frLive.img, bFirstSum)) {
     case FrameResult::kPassThrough:
       CopyLiveToProc();
+      // Without a chain no sum will ever complete: the first-sum wait would keep capture off for good.
+      if (bFirstSum.load() != 0) bFirstSum.exchange(0);
       break;
     case FrameResult::kDropped:
       toProc = false;

@@ -497,6 +497,7 @@ TEST_F(FramePath, WithoutTheChainTheLiveFrameIsCopied) {
   sg.Processor().ConfigureFormat(sg.frLive.img, false, false);
   ASSERT_FALSE(sg.Processor().HasChain());
   sg.SetCapFormat("%f");
+  sg.RequestReprocess();  // a run starts: raw frames are captured all the same
   sg.StartCapture(1);
   std::vector<uint8_t> data = RandomBytes(24, 8);
   Sample s{data.data(), 20, 0};

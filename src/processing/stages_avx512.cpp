@@ -226,8 +226,9 @@ ULMORA_AVX512 void RowSums(uint32_t* rows, const uint8_t* plane, int32_t width, 
 
 // Adds 64 clipped bytes into the next column words (left of them exist).
 ULMORA_AVX512 inline void AddColumns64(uint32_t* cols, __m512i m, size_t left) {
-  const __m128i q0 = _mm512_extracti32x4_epi32(m, 0), q1 = _mm512_extracti32x4_epi32(m, 1);
-  const __m128i q2 = _mm512_extracti32x4_epi32(m, 2), q3 = _mm512_extracti32x4_epi32(m, 3);
+  const __m256i h0 = _mm512_castsi512_si256(m), h1 = _mm512_extracti64x4_epi64(m, 1);
+  const __m128i q0 = _mm256_castsi256_si128(h0), q1 = _mm256_extracti128_si256(h0, 1);
+  const __m128i q2 = _mm256_castsi256_si128(h1), q3 = _mm256_extracti128_si256(h1, 1);
   const __m128i q[4] = {q0, q1, q2, q3};
   for (int part = 0; part < 4; ++part) {
     const size_t base = size_t(part) * 16;

@@ -99,7 +99,8 @@ void CSG::ParseNameTemplate() {
     if (!((numbered && freeSlots >= 1) || (!numbered && freeSlots >= 2))) break;
     if (f[i] == '\0') break;
     char c = f[i];
-    if (c == '#' || (i == 0 && c != '%')) {
+    // A leading '|' would start an empty piece that never moves on: it is skipped like any other.
+    if (c == '#' || (i == 0 && c != '%' && c != '|')) {
       if (c == '#') ++i;
       if (f[i] == '\0') break;
       size_t start = i;

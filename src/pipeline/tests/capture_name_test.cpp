@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <random>
 #include <string>
 #include <sys/stat.h>
 #include <vector>
@@ -320,4 +321,31 @@ TEST(CaptureFrameNumber, RealFilesAt30And2997FramesPerSecond) {
     ExpectConsecutive(times, c.fps, (std::string(c.ext) + " " + c.rate).c_str());
   }
   RemoveTree(dir);
+}
+
+TEST_F(CaptureNameTest, AnyTemplateGivesABoundedNameInsideTheDirectory) {
+  CSG sg;
+  sg.SetSourceName("USB", kSourceDevice);
+  for (const char* t : {"|", "|||", "|a", "%", "#", "##", "%%%%", "#|#|", "%|%|", "a|", "|#x"}) {
+    sg.SetCapFormat(t);
+    sg.BuildCaptureName(0.0);
+    EXPECT_NE(strstr(sg.pName, "00001.bmp"), nullptr) << "'" << t << "' gives " << sg.pName;
+  }
+  std::mt19937 rng(17);
+  const char alphabet[] = "#%|dfnt_a/\\\"<>*?&.\x01";
+  for (int n = 0; n < 20000; ++n) {
+    std::string t(rng() % 40, ' ');
+    for (char& c : t) c = alphabet[rng() % (sizeof alphabet - 1)];
+    sg.SetCapFormat(t.c_str());
+    int count = 0, numbers = 0;
+    for (; count < kNameTokenSlots && sg.Tokens()[count].kind != kTokenEnd; ++count)
+      numbers += sg.Tokens()[count].kind == kTokenTime || sg.Tokens()[count].kind == kTokenFrame;
+    ASSERT_GE(numbers, 1) << t;
+    sg.BuildCaptureName(n / 29.97);
+    const std::string name = sg.pName;
+    ASSERT_LE(strlen(sg.Path()), 255u) << t;
+    ASSERT_GE(name.size(), 5u) << t;
+    ASSERT_EQ(name.substr(name.size() - 4), ".bmp") << t;
+    for (unsigned char c : name) ASSERT_TRUE(c >= 32 && !strchr("\"/><*?|%#&", c)) << t << " -> " << name;
+  }
 }

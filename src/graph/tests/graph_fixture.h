@@ -60,6 +60,17 @@ inline std::string ReadFile(const std::string& path) {
   return s;
 }
 
+// A window that counts what it is sent; the processor needs one to post its control changes to.
+struct CountingWindow : IWindow {
+  std::atomic<int> posted{0}, graphNotify{0};
+  void PostMsg(unsigned msg) override {
+    ++posted;
+    if (msg == kMsgGraphNotify) ++graphNotify;
+  }
+  void GetClientSize(int& w, int& h) override { w = h = 0; }
+  void Invalidate(bool) override {}
+};
+
 // Records boxes and status texts the graph shows.
 struct RecordingUi : IGraphUi {
   std::vector<std::pair<std::string, std::string>> boxes;

@@ -1,1 +1,147 @@
+// Run, pause and stop follow the state table; stop rewinds and cues the first frame; teardown.
 #include "graph/tests/graph_fixture.h"
+
+namespace ulmora::test {
+namespace {
+
+class RunStateTest : public GraphTest {
+ protected:
+  void Build(int frames = 20) {
+    clip = MakeClip(dir, "clip.avi", "-W 64 -H 48 -r 25 -n " + std::to_string(frames));
+    ASSERT_FALSE(clip.empty());
+    ASSERT_EQ(g.BuildFileGraph(clip.c_str()), S_OK);
+    g.Session().Processor().SetWindows(&win, &win);
+    rec.Attach(g);
+  }
+  // The recorder and the window outlive the graph that calls them.
+  std::string clip;
+  CountingWindow win;
+  SampleRecorder rec;
+  CCapGraph g;
+};
+
+TEST_F(RunStateTest, WithoutAGraphEveryCommandIsUnexpected) {
+  CCapGraph empty;
+  EXPECT_EQ(empty.RunGraph(), E_UNEXPECTED);
+  EXPECT_EQ(empty.PauseGraph(), E_UNEXPECTED);
+  EXPECT_EQ(empty.StopGraph(), E_UNEXPECTED);
+  EXPECT_EQ(empty.SetGraphNotifyWindow(&win), E_UNEXPECTED);
+  EXPECT_EQ(empty.RunState(), kRunStopped);
+  empty.DestroyGraph();  // only clears the media type
+  EXPECT_FALSE(empty.HasGraph());
+  EXPECT_EQ(empty.Session().mtConnected.formattype, GUID_NULL);
+}
+
+TEST_F(RunStateTest, StateTableTransitions) {
+  Build();
+  EXPECT_EQ(g.PauseGraph(), S_FALSE);  // a stopped graph is not paused
+  EXPECT_EQ(g.RunState(), kRunStopped);
+  EXPECT_EQ(g.StopGraph(), S_FALSE);
+  EXPECT_EQ(g.RunState(), kRunStopped);
+  EXPECT_EQ(g.RunGraph(), S_OK);
+  EXPECT_EQ(g.RunState(), kRunRunning);
+  EXPECT_EQ(g.RunGraph(), S_FALSE);
+  EXPECT_EQ(g.PauseGraph(), S_OK);
+  EXPECT_EQ(g.RunState(), kRunPaused);
+  EXPECT_EQ(g.PauseGraph(), S_OK);  // toggles back
+  EXPECT_EQ(g.RunState(), kRunRunning);
+  EXPECT_EQ(g.PauseGraph(), S_OK);
+  EXPECT_EQ(g.RunGraph(), S_OK);  // from paused: stop, reset, run
+  EXPECT_EQ(g.RunState(), kRunRunning);
+  EXPECT_EQ(g.StopGraph(), S_OK);
+  EXPECT_EQ(g.RunState(), kRunStopped);
+  EXPECT_EQ(g.StopGraph(), S_FALSE);
+}
+
+TEST_F(RunStateTest, StopRewindsAndCuesTheFirstFrameAndRunPlaysAllAgain) {
+  Build(16);
+  g.Session().SetPacing(true);  // 25 fps: the run lasts long enough to stop it part way
+  ASSERT_EQ(g.RunGraph(), S_OK);
+  for (int i = 0; i < 200 && rec.calls.load() < 4; ++i) g_usleep(5000);
+  ASSERT_GE(rec.calls.load(), 4);
+  rec.Clear();
+  ASSERT_EQ(g.StopGraph(), S_OK);
+  // The stopped graph shows its first frame again.
+  const auto cued = rec.Times();
+  ASSERT_FALSE(cued.empty());
+  EXPECT_DOUBLE_EQ(cued.back(), 0.0);
+  gint64 pos = -1;
+  ASSERT_TRUE(gst_element_query_position(g.Pipeline(), GST_FORMAT_TIME, &pos));
+  EXPECT_EQ(pos, 0);
+
+  g.Session().SetPacing(false);
+  rec.Clear();
+  ASSERT_EQ(g.RunGraph(), S_OK);
+  ASSERT_TRUE(PlayToEnd(g));
+  const auto times = rec.Times();
+  ASSERT_EQ(times.size(), 16u);  // a clip of N frames yields N calls per run
+  for (size_t i = 1; i < times.size(); ++i) EXPECT_GT(times[i], times[i - 1]);
+  EXPECT_DOUBLE_EQ(times.front(), 0.0);
+}
+
+TEST_F(RunStateTest, PausedGraphDeliversNothingUntilResumed) {
+  Build(40);
+  g.Session().SetPacing(true);
+  ASSERT_EQ(g.RunGraph(), S_OK);
+  for (int i = 0; i < 200 && rec.calls.load() < 2; ++i) g_usleep(5000);
+  ASSERT_EQ(g.PauseGraph(), S_OK);
+  g_usleep(100000);
+  const int atPause = rec.calls.load();
+  g_usleep(200000);  // 5 frame periods
+  EXPECT_LE(rec.calls.load(), atPause + 1);
+  g.Session().SetPacing(false);
+  ASSERT_EQ(g.PauseGraph(), S_OK);
+  ASSERT_TRUE(PlayToEnd(g));
+  EXPECT_EQ(rec.Times().back(), 39 / 25.0);
+}
+
+TEST_F(RunStateTest, NotifyWindowGetsGraphEvents) {
+  Build(5);
+  ASSERT_EQ(g.SetGraphNotifyWindow(&win), S_OK);
+  g.Session().SetPacing(false);
+  ASSERT_EQ(g.RunGraph(), S_OK);
+  ASSERT_TRUE(PlayToEnd(g));
+  EXPECT_GT(win.graphNotify.load(), 0);
+}
+
+TEST_F(RunStateTest, DestroyStopsFramesAndEmptiesTheObject) {
+  Build(200);
+  g.Session().SetPacing(true);
+  ASSERT_EQ(g.RunGraph(), S_OK);
+  for (int i = 0; i < 200 && rec.calls.load() < 2; ++i) g_usleep(5000);
+  g.DestroyGraph();
+  const int after = rec.calls.load();
+  g_usleep(100000);
+  EXPECT_EQ(rec.calls.load(), after);
+  EXPECT_FALSE(g.HasGraph());
+  EXPECT_EQ(g.Grabber(), nullptr);
+  EXPECT_EQ(g.RunState(), kRunStopped);
+  EXPECT_EQ(g.Session().mtConnected.formattype, GUID_NULL);
+  EXPECT_EQ(g.RunGraph(), E_UNEXPECTED);
+  // The object can build again.
+  ASSERT_EQ(g.BuildFileGraph(clip.c_str()), S_OK);
+}
+
+TEST_F(RunStateTest, OnlyTheActiveInstanceWritesItsKeys) {
+  const std::string ini = dir + "/profile.ini";
+  {
+    CCapGraph a;
+    a.bTouchGraph = 0;
+  }
+  EXPECT_EQ(ReadFile(ini).find("TouchGraph"), std::string::npos);
+  {
+    CCapGraph a;
+    a.SetActive(true);
+    a.bTouchGraph = 0;
+    a.bActivateGraph = 1;
+  }
+  const std::string text = ReadFile(ini);
+  EXPECT_NE(text.find("TouchGraph=0"), std::string::npos) << text;
+  EXPECT_NE(text.find("ActivateGraph=1"), std::string::npos) << text;
+  CCapGraph b;
+  EXPECT_EQ(b.bTouchGraph, 0);
+  EXPECT_EQ(b.bActivateGraph, 1);
+}
+
+}  // namespace
+}  // namespace ulmora::test

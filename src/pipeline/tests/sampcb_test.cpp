@@ -480,6 +480,14 @@ TEST_F(FramePath, AFullDiskEndsTheRunAndRemovesThePartialFile) {
   EXPECT_EQ(r.ended, 1);
   EXPECT_EQ(ListDir(capDir), std::vector<std::string>{"keep.txt"});
 
+  // Not even one byte: the file stays, empty, as it was created (nothing of it was written).
+  r = CaptureWithFileLimit(capDir, 0, 3);
+  EXPECT_EQ(r.bCapture, 0);
+  EXPECT_EQ(r.ended, 1);
+  EXPECT_EQ(ListDir(capDir), (std::vector<std::string>{"00001.bmp", "keep.txt"}));
+  EXPECT_TRUE(ReadFile(capDir + "00001.bmp").empty());
+  unlink((capDir + "00001.bmp").c_str());
+
   // Exactly one file's worth per file: every file is whole.
   r = CaptureWithFileLimit(capDir, 9270, 3);
   EXPECT_EQ(r.bCapture, 1);

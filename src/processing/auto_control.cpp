@@ -14,6 +14,10 @@ uint32_t DelayForPeak(int32_t peak) {
   return 0;
 }
 
+// Moves a field from the value the decision was taken on. A plain atomic add would apply the step to
+// whatever the GUI stored in between (a count of 1 minus 10 is a negative count); the GUI's value wins.
+bool Move(std::atomic<int32_t>& field, int32_t from, int32_t to) { return field.compare_exchange_strong(from, to); }
+
 void StepDelay(CFrameProcessor& p, int32_t peak) {
   if (p.SetTimeDelay(DelayForPeak(peak))) StageAccess::Post(p, kMsgDelayChanged);
 }
@@ -36,11 +40,12 @@ bool StageAutoControl(CFrameProcessor& p, ProcStats& s) {
         int32_t step = bright <= 0 ? 1 : ((255 - bright) * a) / bright;
         if (step == 0) step = 1;
         if (a + step > kAmpMax) step = kAmpMax - a;
-        p.nAmp.fetch_add(step);
-        if (sign < 0) p.nAutoSign.exchange(0);
-        p.nAutoSign.fetch_add(step);
-        StageAccess::Post(p, kMsgAmpChanged);
-        changed = true;
+        if (Move(p.nAmp, a, a + step)) {
+          if (sign < 0) p.nAutoSign.exchange(0);
+          p.nAutoSign.fetch_add(step);
+          StageAccess::Post(p, kMsgAmpChanged);
+          changed = true;
+        }
       }
     }
     if (flags & kAutoAccum) {
@@ -58,10 +63,7 @@ bool StageAutoControl(CFrameProcessor& p, ProcStats& s) {
         add = 2;
       else if (peak >= 200 && peak < 230 && k < 245)
         add = 1;
-      if (add) {
-        p.nCountAccum.fetch_add(add);
-        StageAccess::Post(p, kMsgCountChanged);
-      }
+      if (add && Move(p.nCountAccum, k, k + add)) StageAccess::Post(p, kMsgCountChanged);
     }
     if constexpr (kDebugBuild) {
       const int32_t a = p.nAmp.load();
@@ -71,11 +73,11 @@ bool StageAutoControl(CFrameProcessor& p, ProcStats& s) {
     return changed;
   }
 
-  if (over > 200 && p.nAmp.load() > 1) {
+  const int32_t a = p.nAmp.load();
+  if (over > 200 && a > 1) {
     const int32_t sign = p.nAutoSign.load();
     // A last move of one single increase is not undone at once: that would swing between two values.
-    if ((flags & kAutoAmp) && sign != 1) {
-      p.nAmp.fetch_add(-1);
+    if ((flags & kAutoAmp) && sign != 1 && Move(p.nAmp, a, a - 1)) {
       if (sign > 0) p.nAutoSign.exchange(0);
       p.nAutoSign.fetch_add(-1);
       StageAccess::Post(p, kMsgAmpChanged);
@@ -102,10 +104,7 @@ bool StageAutoControl(CFrameProcessor& p, ProcStats& s) {
         else if (k > 8)
           sub = 1;
       }
-      if (sub) {
-        p.nCountAccum.fetch_add(-sub);
-        StageAccess::Post(p, kMsgCountChanged);
-      }
+      if (sub && Move(p.nCountAccum, k, k - sub)) StageAccess::Post(p, kMsgCountChanged);
     }
   }
   if constexpr (kDebugBuild) {

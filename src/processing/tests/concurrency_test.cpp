@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <string>
 #include <thread>
 
 #include "test_support.h"
@@ -101,26 +102,25 @@ TEST(Concurrency, EveryParameterChangesWhileTheChainRuns) {
   });
   std::atomic<int32_t> first{1};
   int pictures = 0, frames = 0;
+  std::string fault;
   const auto end = Clock::now() + std::chrono::milliseconds(800);
-  while (Clock::now() < end) {
+  while (Clock::now() < end && fault.empty()) {
     const FrameResult r = p.ProcessFrame(frame.img, first);
     ++frames;
     if (r == FrameResult::kPicture) {
       ++pictures;
-      ASSERT_GE(p.stats.nPeakLevel, 0);
-      ASSERT_LE(p.stats.nPeakLevel, 255);
-      ASSERT_GE(p.stats.fMean, 0.0f);
-      ASSERT_LE(p.stats.fMean, 255.0f);
+      if (p.stats.nPeakLevel < 0 || p.stats.nPeakLevel > 255) fault = "peak level";
+      if (!(p.stats.fMean >= 0.0f && p.stats.fMean <= 255.0f)) fault = "mean";
     }
+    // The automatic control may leave a count of 258 - 0 for a moment before its own step down.
     const int32_t k = p.nCountAccum.load();
-    ASSERT_GE(k, 1);
-    ASSERT_LE(k, 258);
+    if (k < 1 || k > 258) fault = "count " + std::to_string(k);
     const int32_t a = p.nAmp.load();
-    ASSERT_GE(a, 1);
-    ASSERT_LE(a, 128);
+    if (a < 1 || a > 128) fault = "amplification " + std::to_string(a);
   }
   stop.store(true);
   gui.join();
+  EXPECT_EQ(fault, "") << "after " << frames << " frames";
   EXPECT_GT(pictures, 10) << frames << " frames";
 }
 

@@ -87,6 +87,8 @@ HRESULT CCapGraph::LoadFile(const char* fileName) {
     return E_FAIL;
   g_signal_connect(decoder_.get(), "pad-added", G_CALLBACK(&OnPadAdded), nullptr);
   g_signal_connect(decoder_.get(), "no-more-pads", G_CALLBACK(&OnNoMorePads), &bPadsDone_);
+  // A file that ends before any stream was found (cut inside its headers) drains without pads.
+  g_signal_connect(decoder_.get(), "drained", G_CALLBACK(&OnNoMorePads), &bPadsDone_);
 
   // Opening, typefinding and demuxing run on streaming threads; wait until every stream is known.
   if (gst_element_set_state(graph_.get(), GST_STATE_PAUSED) == GST_STATE_CHANGE_FAILURE) {
@@ -106,6 +108,10 @@ HRESULT CCapGraph::LoadFile(const char* fileName) {
       return VFW_E_TIMEOUT;
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  if (decoder_->numsrcpads == 0) {
+    LogPrintf("!!! no streams in the file");
+    return E_FAIL;
   }
   return S_OK;
 }

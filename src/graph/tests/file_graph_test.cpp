@@ -69,10 +69,10 @@ TEST_F(FileGraphTest, GraphDumpPinIdentitiesMatchTheirPeers) {
 TEST_F(FileGraphTest, EveryFrameReachesTheSessionInOrder) {
   const std::string clip = MakeClip(dir, "clip.avi", "-W 160 -H 120 -n 12 -r 25");
   ASSERT_FALSE(clip.empty());
+  SampleRecorder rec;  // outlives the graph, which still calls it while it stops
   CCapGraph g;
   ASSERT_EQ(g.BuildFileGraph(clip.c_str()), S_OK);
   g.Session().SetPacing(false);
-  SampleRecorder rec;
   rec.Attach(g);
   ASSERT_EQ(g.RunGraph(), S_OK);
   ASSERT_TRUE(PlayToEnd(g));
@@ -86,13 +86,13 @@ TEST_F(FileGraphTest, MkvRawAndFfv1ReportLengthAndPlayEveryFrame) {
     SCOPED_TRACE(fmt);
     const std::string clip = MakeClip(dir, std::string("clip-") + fmt + ".mkv", std::string("-f ") + fmt + " -W 96 -H 64 -n 10 -r 20");
     ASSERT_FALSE(clip.empty());
+    SampleRecorder rec;
     CCapGraph g;
     ASSERT_EQ(g.BuildFileGraph(clip.c_str()), S_OK);
     EXPECT_EQ(g.DurationFrames(), 10);
     EXPECT_NEAR(g.DurationSeconds(), 0.5, 0.002);
     EXPECT_EQ(g.Session().GetFrameRate(), 20.0);
     g.Session().SetPacing(false);
-    SampleRecorder rec;
     rec.Attach(g);
     ASSERT_EQ(g.RunGraph(), S_OK);
     ASSERT_TRUE(PlayToEnd(g));

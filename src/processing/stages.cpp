@@ -128,15 +128,7 @@ void ColumnStage(CFrameProcessor& p, int32_t clip) {
   if (!w || !w->pixels || clip < 1) return;
   Kernels().colSums(w->lineA, w->plane, w->width, w->height, static_cast<uint8_t>(clip));
   ColCorrections(*w);
-  uint8_t* row = w->plane;
-  const uint8_t* sub = w->colSub;
-  const uint8_t* add = w->colAdd;
-  for (int32_t y = 0; y < w->height; ++y, row += w->width)
-    for (int32_t x = 0; x < w->width; ++x) {
-      const uint8_t down = row[x] > sub[x] ? static_cast<uint8_t>(row[x] - sub[x]) : 0;
-      const uint8_t up = static_cast<uint8_t>(down + add[x]);
-      row[x] = up < down ? 255 : up;  // saturating steps, which the compiler turns into vector ops
-    }
+  Kernels().applyCols(w->plane, w->width, w->height, w->colSub, w->colAdd);
   w->planeSumsValid = false;
   WriteView(p, nullptr, nullptr, nullptr);
 }

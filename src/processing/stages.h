@@ -95,6 +95,8 @@ struct PixelKernels {
   // Applies row corrections in place and, when cols is set, adds min(v', t) into the column sums.
   void (*applyRows)(uint8_t* plane, int32_t width, int32_t height, const LineCorrection* rows, uint32_t* cols,
                     uint8_t t);
+  // Applies per-column corrections in place.
+  void (*applyCols)(uint8_t* plane, int32_t width, int32_t height, const uint8_t* colSub, const uint8_t* colAdd);
   // Writes the plane into a 24-bit view (pixels only; padding untouched), applying per-row and
   // per-column corrections when given.
   void (*expand)(uint8_t* view, int32_t pad, const uint8_t* plane, int32_t width, int32_t height,

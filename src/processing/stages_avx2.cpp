@@ -317,6 +317,20 @@ ULMORA_AVX2 void ApplyRows(uint8_t* plane, int32_t width, int32_t height, const 
   }
 }
 
+ULMORA_AVX2 void ApplyCols(uint8_t* plane, int32_t width, int32_t height, const uint8_t* colSub,
+                           const uint8_t* colAdd) {
+  for (int32_t y = 0; y < height; ++y, plane += width) {
+    int32_t x = 0;
+    for (; x + 32 <= width; x += 32) {
+      auto* p = reinterpret_cast<__m256i*>(plane + x);
+      const __m256i sub = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(colSub + x));
+      const __m256i add = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(colAdd + x));
+      _mm256_storeu_si256(p, _mm256_adds_epu8(_mm256_subs_epu8(_mm256_loadu_si256(p), sub), add));
+    }
+    for (; x < width; ++x) plane[x] = SatStep(plane[x], colSub[x], colAdd[x]);
+  }
+}
+
 ULMORA_AVX2 void Expand(uint8_t* view, int32_t pad, const uint8_t* plane, int32_t width, int32_t height,
                         const LineCorrection* rows, const uint8_t* colSub, const uint8_t* colAdd) {
   const __m256i m0 = Bytes(kSpread.m[0]), m1 = Bytes(kSpread.m[1]), m2 = Bytes(kSpread.m[2]);
@@ -347,7 +361,7 @@ ULMORA_AVX2 void Expand(uint8_t* view, int32_t pad, const uint8_t* plane, int32_
 }
 
 constexpr PixelKernels kAvx2 = {
-    "avx2", Extract, AddFirst, Add, Render8, RowSums, ColSums, Window, ApplyRows, Expand,
+    "avx2", Extract, AddFirst, Add, Render8, RowSums, ColSums, Window, ApplyRows, ApplyCols, Expand,
 };
 
 }  // namespace

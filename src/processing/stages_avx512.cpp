@@ -273,6 +273,17 @@ ULMORA_AVX512 void ApplyRows(uint8_t* plane, int32_t width, int32_t height, cons
   }
 }
 
+ULMORA_AVX512 void ApplyCols(uint8_t* plane, int32_t width, int32_t height, const uint8_t* colSub,
+                             const uint8_t* colAdd) {
+  for (int32_t y = 0; y < height; ++y, plane += width)
+    for (int32_t x = 0; x < width; x += 64) {
+      const __mmask64 k = Lanes(size_t(width - x));
+      const __m512i v = _mm512_maskz_loadu_epi8(k, plane + x);
+      const __m512i sub = _mm512_maskz_loadu_epi8(k, colSub + x), add = _mm512_maskz_loadu_epi8(k, colAdd + x);
+      _mm512_mask_storeu_epi8(plane + x, k, _mm512_adds_epu8(_mm512_subs_epu8(v, sub), add));
+    }
+}
+
 ULMORA_AVX512 void Expand(uint8_t* view, int32_t pad, const uint8_t* plane, int32_t width, int32_t height,
                           const LineCorrection* rows, const uint8_t* colSub, const uint8_t* colAdd) {
   const __m512i i0 = Index(0, 1, 3), i1 = Index(64, 1, 3), i2 = Index(128, 1, 3);
@@ -304,7 +315,7 @@ ULMORA_AVX512 void Expand(uint8_t* view, int32_t pad, const uint8_t* plane, int3
 }
 
 constexpr PixelKernels kAvx512 = {
-    "avx512", Extract, AddFirst, Add, Render8, RowSums, ColSums, Window, ApplyRows, Expand,
+    "avx512", Extract, AddFirst, Add, Render8, RowSums, ColSums, Window, ApplyRows, ApplyCols, Expand,
 };
 
 }  // namespace

@@ -120,6 +120,11 @@ void ApplyRowsPortable(uint8_t* plane, int32_t width, int32_t height, const Line
   }
 }
 
+void ApplyColsPortable(uint8_t* plane, int32_t width, int32_t height, const uint8_t* colSub, const uint8_t* colAdd) {
+  for (int32_t y = 0; y < height; ++y, plane += width)
+    for (int32_t x = 0; x < width; ++x) plane[x] = SatAdd(SatSub(plane[x], colSub[x]), colAdd[x]);
+}
+
 void ExpandPortable(uint8_t* view, int32_t pad, const uint8_t* plane, int32_t width, int32_t height,
                     const LineCorrection* rows, const uint8_t* colSub, const uint8_t* colAdd) {
   for (int32_t y = 0; y < height; ++y, plane += width) {
@@ -136,7 +141,7 @@ void ExpandPortable(uint8_t* view, int32_t pad, const uint8_t* plane, int32_t wi
 
 constexpr PixelKernels kPortable = {
     "portable",      ExtractPortable, AddFirstPortable, AddPortable,       Render8Portable,
-    RowSumsPortable, ColSumsPortable, WindowPortable,   ApplyRowsPortable, ExpandPortable,
+    RowSumsPortable, ColSumsPortable, WindowPortable,   ApplyRowsPortable, ApplyColsPortable, ExpandPortable,
 };
 
 }  // namespace

@@ -154,24 +154,28 @@ RenderResult Render16(uint8_t* plane, const uint16_t* sum, size_t n, const uint8
 const PixelKernels& PortableKernels() { return kPortable; }
 
 // Wider sets live in their own translation units, compiled for their instruction sets.
+const PixelKernels* Sse4Kernels();
 const PixelKernels* Avx2Kernels();
 const PixelKernels* Avx512Kernels();
 
 namespace {
 
 struct KernelList {
-  const PixelKernels* sets[3] = {};
+  const PixelKernels* sets[4] = {};
   size_t count = 0;
   size_t best = 0;
   KernelList() {
     sets[count++] = &kPortable;
     __builtin_cpu_init();
+    if (const PixelKernels* k = Sse4Kernels();
+        k && __builtin_cpu_supports("ssse3") && __builtin_cpu_supports("sse4.1") && __builtin_cpu_supports("popcnt"))
+      sets[count++] = k;
     if (const PixelKernels* k = Avx2Kernels(); k && __builtin_cpu_supports("avx2")) sets[count++] = k;
     if (const PixelKernels* k = Avx512Kernels();
         k && __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512vbmi"))
       sets[count++] = k;
     best = count - 1;
-    // ULMORA_KERNELS=portable|avx2|avx512 picks a narrower set, to compare them on one machine.
+    // ULMORA_KERNELS=portable|sse4|avx2|avx512 picks a narrower set, to compare them on one machine.
     if (const char* want = getenv("ULMORA_KERNELS"))
       for (size_t i = 0; i < count; ++i)
         if (strcmp(sets[i]->name, want) == 0) best = i;

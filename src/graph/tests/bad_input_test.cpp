@@ -24,7 +24,9 @@ class BadInputTest : public GraphTest {
     EXPECT_EQ(g.RunGraph(), E_UNEXPECTED);
     EXPECT_EQ(g.bAutoRender, 1);  // the second attempt ran
     const std::string text = log.Text();
-    if (kDebugBuild) EXPECT_NE(text.find("! 2 step"), std::string::npos);
+    if (kDebugBuild) {
+      EXPECT_NE(text.find("! 2 step"), std::string::npos);
+    }
     EXPECT_NE(text.find("Can't render video file"), std::string::npos);
     EXPECT_EQ(text.find("Previewing Video File"), std::string::npos);
     ASSERT_FALSE(ui.status.empty());

@@ -102,3 +102,49 @@ TEST_F(FileGraphTest, MkvRawAndFfv1ReportLengthAndPlayEveryFrame) {
 
 }  // namespace
 }  // namespace ulmora::test
+
+namespace ulmora::test {
+namespace {
+
+TEST_F(FileGraphTest, BgrClipConnectsAtTheSecondStep) {
+  const std::string clip = MakeClip(dir, "bgr.avi", "-p bgr -W 81 -H 20 -n 5");
+  ASSERT_FALSE(clip.empty());
+  CCapGraph g;
+  ASSERT_EQ(g.BuildFileGraph(clip.c_str()), S_OK);
+  EXPECT_EQ(g.bAutoRender, 0);
+  EXPECT_EQ(g.Session().mtConnected.subtype, MEDIASUBTYPE_RGB24);
+  EXPECT_EQ(g.Session().fccSubtype, 0u);
+  EXPECT_EQ(g.Session().mtConnected.vih.bmiHeader.biSizeImage, 244u * 20u);
+  const std::string text = log.Text();
+  EXPECT_NE(text.find("Can`t connect to media type: MEDIASUBTYPE_YUY2"), std::string::npos);
+  EXPECT_NE(text.find("Subtype description RGB 24"), std::string::npos);
+  EXPECT_NE(text.find("81x20x24 bit  (0)"), std::string::npos);
+}
+
+TEST_F(FileGraphTest, I420ClipNeedsTheAutomaticAttemptWithAConverter) {
+  const std::string clip = MakeClip(dir, "i420.avi", "-p i420 -W 64 -H 48 -n 6 -r 10");
+  ASSERT_FALSE(clip.empty());
+  SampleRecorder rec;
+  CCapGraph g;
+  ASSERT_EQ(g.BuildFileGraph(clip.c_str()), S_OK);
+  EXPECT_EQ(g.bAutoRender, 1);
+  EXPECT_EQ(g.bTouchGraph, 1);
+  EXPECT_EQ(g.Session().mtConnected.subtype, MEDIASUBTYPE_YUY2);
+  EXPECT_EQ(g.Session().GetFrameRate(), 10.0);
+  if (kDebugBuild) {
+    EXPECT_NE(log.Text().find("! 2 step"), std::string::npos);
+  }
+  g.Session().SetPacing(false);
+  rec.Attach(g);
+  ASSERT_EQ(g.RunGraph(), S_OK);
+  ASSERT_TRUE(PlayToEnd(g));
+  EXPECT_EQ(rec.calls.load(), 6);
+  // The converter delivered what was agreed.
+  GstRef<GstPad> in = InputPin(g.Grabber()->Element());
+  GstRef<GstCaps> caps = Adopt(gst_pad_get_current_caps(in.get()));
+  ASSERT_TRUE(caps);
+  EXPECT_TRUE(gst_caps_is_equal(caps.get(), g.Grabber()->ConnectedCaps()));
+}
+
+}  // namespace
+}  // namespace ulmora::test

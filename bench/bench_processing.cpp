@@ -86,10 +86,7 @@ struct Setup {
   }
 };
 
-
-void Done(benchmark::State& st, const CImageBuf& img) {
-  st.SetBytesProcessed(int64_t(st.iterations()) * img.size);
-}
+void Done(benchmark::State& st, const CImageBuf& img) { st.SetBytesProcessed(int64_t(st.iterations()) * img.size); }
 
 void BM_Memcpy(benchmark::State& st, Size size) {
   Frame a(size), b(size);
@@ -164,9 +161,14 @@ using BenchFn = void (*)(benchmark::State&, Size);
 // Names of the form Stage/WIDTHxHEIGHT, each size's memcpy first so the ratios read in order.
 const bool kRegistered = [] {
   const std::pair<const char*, BenchFn> stages[] = {
-      {"Memcpy", BM_Memcpy},           {"Accumulate", BM_Accumulate},   {"RenderWithStats", BM_RenderWithStats},
-      {"MeasureNoise", BM_MeasureNoise}, {"RemoveRidgeH", BM_RemoveRidgeH}, {"RemoveRidgeV", BM_RemoveRidgeV},
-      {"Chain", BM_Chain},             {"ChainAuto", BM_ChainAuto},
+      {"Memcpy", BM_Memcpy},
+      {"Accumulate", BM_Accumulate},
+      {"RenderWithStats", BM_RenderWithStats},
+      {"MeasureNoise", BM_MeasureNoise},
+      {"RemoveRidgeH", BM_RemoveRidgeH},
+      {"RemoveRidgeV", BM_RemoveRidgeV},
+      {"Chain", BM_Chain},
+      {"ChainAuto", BM_ChainAuto},
   };
   for (const Size& size : kSizes)
     for (const auto& [name, fn] : stages) {

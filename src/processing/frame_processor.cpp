@@ -12,15 +12,15 @@
 namespace ulmora {
 namespace {
 
-constexpr ProcMethod kAccumulatorGrey = {"Acm1", "Accumulator Grey", &StageAccumulate, &StageRenderWithStats,
-                                         &StageRerender, nullptr, nullptr};
+constexpr ProcMethod kAccumulatorGrey = {
+    "Acm1", "Accumulator Grey", &StageAccumulate, &StageRenderWithStats, &StageRerender, nullptr, nullptr};
 constexpr ProcMethod kAutoOld = {"Au1o", "Auto [old camera]", nullptr, nullptr, nullptr, &StageAutoControl, nullptr};
 constexpr ProcMethod kRidgeH = {"RmsH", "Remove Ridge H", nullptr, nullptr, nullptr, nullptr, &StageRemoveRidgeH};
 constexpr ProcMethod kRidgeV = {"RmsV", "Remove Ridge V", nullptr, nullptr, nullptr, nullptr, &StageRemoveRidgeV};
-constexpr ProcMethod kRidgeHFast = {"RmfH", "Remove Ridge H [fast]", nullptr, nullptr, nullptr, nullptr,
-                                    &StageRemoveRidgeHFast};
-constexpr ProcMethod kRidgeVFast = {"RmfV", "Remove Ridge V [fast]", nullptr, nullptr, nullptr, nullptr,
-                                    &StageRemoveRidgeVFast};
+constexpr ProcMethod kRidgeHFast = {"RmfH",  "Remove Ridge H [fast]", nullptr, nullptr, nullptr,
+                                    nullptr, &StageRemoveRidgeHFast};
+constexpr ProcMethod kRidgeVFast = {"RmfV",  "Remove Ridge V [fast]", nullptr, nullptr, nullptr,
+                                    nullptr, &StageRemoveRidgeVFast};
 
 constexpr size_t kToneBlockSize = 2 * sizeof(ToneTable);
 constexpr size_t kLut16Entries = 65536;
@@ -72,8 +72,7 @@ CFrameProcessor::CFrameProcessor() {
     const int32_t ms = ProfileReadInt(ProfileKey::ProcTimeDelay);
     ApplyTimeDelay(static_cast<uint32_t>(InRange(ProfileKey::ProcTimeDelay, ms, 0, kTimeDelayMaxMs)));
   }
-  SetCountAccum(InRange(ProfileKey::ProcCountAccum, ProfileReadInt(ProfileKey::ProcCountAccum), kCountMin,
-                        kCountMax));
+  SetCountAccum(InRange(ProfileKey::ProcCountAccum, ProfileReadInt(ProfileKey::ProcCountAccum), kCountMin, kCountMax));
   nAmp.store(InRange(ProfileKey::ProcAmp, ProfileReadInt(ProfileKey::ProcAmp), kAmpMin, kAmpMax));
   nBlackLevel.store(
       InRange(ProfileKey::ProcBlackLevel, ProfileReadInt(ProfileKey::ProcBlackLevel), kBlackMin, kBlackMax));
@@ -174,8 +173,8 @@ bool CFrameProcessor::ConfigureFormat(const CImageBuf& frame, bool allocate, boo
 
   const size_t n = static_cast<size_t>(width) * static_cast<size_t>(height);
   const size_t longest = static_cast<size_t>(width > height ? width : height);
-  const size_t need = Area(2 * n) + 2 * Area(n) + 2 * Area(4 * longest) + 2 * Area(static_cast<size_t>(width)) +
-                      Area(kLut16Entries);
+  const size_t need =
+      Area(2 * n) + 2 * Area(n) + 2 * Area(4 * longest) + 2 * Area(static_cast<size_t>(width)) + Area(kLut16Entries);
   if (!work_) work_ = new Work;
   if (need > work_->capacity) {
     __AlignedFree(work_->block);

@@ -1,8 +1,9 @@
 // The processing stages over the work buffer's grey planes, and the fused per-frame chain.
+#include "processing/stages.h"
+
 #include <cmath>
 
 #include "common/report.h"
-#include "processing/stages.h"
 
 namespace ulmora {
 namespace {
@@ -266,12 +267,10 @@ FrameResult RunChain(CFrameProcessor& p, const CImageBuf& frame, std::atomic<int
     if (StageAutoControl(p, s)) RenderPlane(p, nullptr);
   }
 
-  const int32_t clipH = p.bNRH.load(std::memory_order_relaxed)
-                            ? RidgeClip(p.fRmsH.load(std::memory_order_relaxed), s, 254.0f)
-                            : 0;
-  const int32_t clipV = p.bNRV.load(std::memory_order_relaxed)
-                            ? RidgeClip(p.fRmsV.load(std::memory_order_relaxed), s, 253.0f)
-                            : 0;
+  const int32_t clipH =
+      p.bNRH.load(std::memory_order_relaxed) ? RidgeClip(p.fRmsH.load(std::memory_order_relaxed), s, 254.0f) : 0;
+  const int32_t clipV =
+      p.bNRV.load(std::memory_order_relaxed) ? RidgeClip(p.fRmsV.load(std::memory_order_relaxed), s, 253.0f) : 0;
   const PixelKernels& k = Kernels();
   const LineCorrection* rows = nullptr;
   if (clipH) {

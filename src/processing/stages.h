@@ -26,7 +26,7 @@ struct CFrameProcessor::Work {
   uint32_t* lineB = nullptr;
   uint8_t* colSub = nullptr;  // per-column correction as two saturating steps
   uint8_t* colAdd = nullptr;
-  uint8_t* lut16 = nullptr;   // render table for deep sums: 65536 entries
+  uint8_t* lut16 = nullptr;  // render table for deep sums: 65536 entries
 
   int32_t storedFrames = 0;  // frames held in the sum (1: in first8)
 
@@ -79,19 +79,16 @@ struct PixelKernels {
   // dst[i] = first byte of each 24-bit pixel, rows packed.
   void (*extract)(uint8_t* dst, const uint8_t* src, int32_t width, int32_t height, int32_t pad);
   // sum16 = first8 + frame.
-  void (*addFirst)(uint16_t* sum, const uint8_t* first, const uint8_t* src, int32_t width, int32_t height,
-                   int32_t pad);
+  void (*addFirst)(uint16_t* sum, const uint8_t* first, const uint8_t* src, int32_t width, int32_t height, int32_t pad);
   // sum16 += frame.
   void (*add)(uint16_t* sum, const uint8_t* src, int32_t width, int32_t height, int32_t pad);
   // plane = lut[src8] with statistics.
-  RenderResult (*render8)(uint8_t* plane, const uint8_t* src, size_t n, const uint8_t* lut, RenderBounds b,
-                          bool stats);
-  // Lines sums of min(v, t) over the plane.
+  RenderResult (*render8)(uint8_t* plane, const uint8_t* src, size_t n, const uint8_t* lut, RenderBounds b, bool stats);
+  // Line sums of min(v, t) over the plane.
   void (*rowSums)(uint32_t* rows, const uint8_t* plane, int32_t width, int32_t height, uint8_t t);
   void (*colSums)(uint32_t* cols, const uint8_t* plane, int32_t width, int32_t height, uint8_t t);
   // Count, sum and sum of squares of the values in [lo, hi].
-  void (*window)(const uint8_t* plane, size_t n, uint8_t lo, uint8_t hi, uint64_t& count, uint64_t& s1,
-                 uint64_t& s2);
+  void (*window)(const uint8_t* plane, size_t n, uint8_t lo, uint8_t hi, uint64_t& count, uint64_t& s1, uint64_t& s2);
   // Applies row corrections in place and, when cols is set, adds min(v', t) into the column sums.
   void (*applyRows)(uint8_t* plane, int32_t width, int32_t height, const LineCorrection* rows, uint32_t* cols,
                     uint8_t t);
@@ -132,7 +129,6 @@ FrameResult RunChain(CFrameProcessor& p, const CImageBuf& frame, std::atomic<int
 int32_t RidgeClip(float rms, const ProcStats& s, float unclippedFrom);
 
 // Deep sums are rendered through a table without a vector gather.
-RenderResult Render16(uint8_t* plane, const uint16_t* sum, size_t n, const uint8_t* lut, RenderBounds b,
-                      bool stats);
+RenderResult Render16(uint8_t* plane, const uint16_t* sum, size_t n, const uint8_t* lut, RenderBounds b, bool stats);
 
 }  // namespace ulmora

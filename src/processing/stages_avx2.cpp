@@ -95,8 +95,8 @@ ULMORA_AVX2 void Extract(uint8_t* dst, const uint8_t* src, int32_t width, int32_
 }
 
 template <bool kFirst>
-ULMORA_AVX2 inline void AddRows(uint16_t* sum, const uint8_t* first, const uint8_t* src, int32_t width,
-                                int32_t height, int32_t pad) {
+ULMORA_AVX2 inline void AddRows(uint16_t* sum, const uint8_t* first, const uint8_t* src, int32_t width, int32_t height,
+                                int32_t pad) {
   const __m256i ma = Bytes(kPick.a), mb = Bytes(kPick.b), mc = Bytes(kPick.c);
   for (int32_t y = 0; y < height; ++y) {
     int32_t x = 0;
@@ -159,8 +159,8 @@ ULMORA_AVX2 inline __m256i Lookup(const ShuffleTable& t, __m256i s) {
   return r;
 }
 
-ULMORA_AVX2 RenderResult Render8(uint8_t* plane, const uint8_t* src, size_t n, const uint8_t* lut,
-                                 RenderBounds bounds, bool stats) {
+ULMORA_AVX2 RenderResult Render8(uint8_t* plane, const uint8_t* src, size_t n, const uint8_t* lut, RenderBounds bounds,
+                                 bool stats) {
   ShuffleTable t;
   MakeShuffleTable(t, lut);
   const size_t whole = n & ~size_t(31);
@@ -188,8 +188,7 @@ ULMORA_AVX2 RenderResult Render8(uint8_t* plane, const uint8_t* src, size_t n, c
     const __m256i o = Lookup(t, s);
     _mm256_storeu_si256(reinterpret_cast<__m256i*>(plane + i), o);
     if (!allOver && !noneOver)
-      over += uint64_t(
-          _mm_popcnt_u32(uint32_t(_mm256_movemask_epi8(_mm256_cmpeq_epi8(_mm256_max_epu8(s, vOver), s)))));
+      over += uint64_t(_mm_popcnt_u32(uint32_t(_mm256_movemask_epi8(_mm256_cmpeq_epi8(_mm256_max_epu8(s, vOver), s)))));
     if (anyInRange) {
       const __m256i in = _mm256_and_si256(_mm256_cmpeq_epi8(_mm256_max_epu8(s, vLo), s),
                                           _mm256_cmpeq_epi8(_mm256_min_epu8(s, vHi), s));
@@ -231,8 +230,8 @@ ULMORA_AVX2 void Window(const uint8_t* plane, size_t n, uint8_t lo, uint8_t hi, 
   const size_t whole = n & ~size_t(31);
   for (size_t i = 0; i < whole; i += 32) {
     const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(plane + i));
-    const __m256i in = _mm256_and_si256(_mm256_cmpeq_epi8(_mm256_max_epu8(v, vLo), v),
-                                        _mm256_cmpeq_epi8(_mm256_min_epu8(v, vHi), v));
+    const __m256i in =
+        _mm256_and_si256(_mm256_cmpeq_epi8(_mm256_max_epu8(v, vLo), v), _mm256_cmpeq_epi8(_mm256_min_epu8(v, vHi), v));
     const __m256i o = _mm256_and_si256(v, in);
     c += uint64_t(_mm_popcnt_u32(uint32_t(_mm256_movemask_epi8(in))));
     s1 = _mm256_add_epi64(s1, _mm256_sad_epu8(o, zero));
@@ -277,11 +276,9 @@ ULMORA_AVX2 inline void AddColumns32(uint32_t* cols, __m256i m) {
   const __m128i lo = _mm256_castsi256_si128(m), hi = _mm256_extracti128_si256(m, 1);
   auto* c = reinterpret_cast<__m256i*>(cols);
   _mm256_storeu_si256(c, _mm256_add_epi32(_mm256_loadu_si256(c), _mm256_cvtepu8_epi32(lo)));
-  _mm256_storeu_si256(c + 1,
-                      _mm256_add_epi32(_mm256_loadu_si256(c + 1), _mm256_cvtepu8_epi32(_mm_srli_si128(lo, 8))));
+  _mm256_storeu_si256(c + 1, _mm256_add_epi32(_mm256_loadu_si256(c + 1), _mm256_cvtepu8_epi32(_mm_srli_si128(lo, 8))));
   _mm256_storeu_si256(c + 2, _mm256_add_epi32(_mm256_loadu_si256(c + 2), _mm256_cvtepu8_epi32(hi)));
-  _mm256_storeu_si256(c + 3,
-                      _mm256_add_epi32(_mm256_loadu_si256(c + 3), _mm256_cvtepu8_epi32(_mm_srli_si128(hi, 8))));
+  _mm256_storeu_si256(c + 3, _mm256_add_epi32(_mm256_loadu_si256(c + 3), _mm256_cvtepu8_epi32(_mm_srli_si128(hi, 8))));
 }
 
 ULMORA_AVX2 void ColSums(uint32_t* cols, const uint8_t* plane, int32_t width, int32_t height, uint8_t t) {
@@ -295,8 +292,8 @@ ULMORA_AVX2 void ColSums(uint32_t* cols, const uint8_t* plane, int32_t width, in
   }
 }
 
-ULMORA_AVX2 void ApplyRows(uint8_t* plane, int32_t width, int32_t height, const LineCorrection* rows,
-                           uint32_t* cols, uint8_t t) {
+ULMORA_AVX2 void ApplyRows(uint8_t* plane, int32_t width, int32_t height, const LineCorrection* rows, uint32_t* cols,
+                           uint8_t t) {
   const __m256i vt = _mm256_set1_epi8(char(t));
   if (cols)
     for (int32_t x = 0; x < width; ++x) cols[x] = 0;

@@ -80,8 +80,8 @@ ULMORA_AVX512 void Extract(uint8_t* dst, const uint8_t* src, int32_t width, int3
 
 // Sums of 2..257 frames in 16-bit words: the frame's grey bytes are picked out as in Extract.
 template <bool kFirst>
-ULMORA_AVX512 inline void AddRow(uint16_t* sum, const uint8_t* first, const uint8_t* src, int32_t width,
-                                 __m512i idxAB, __m512i idxC, __mmask64 fromC) {
+ULMORA_AVX512 inline void AddRow(uint16_t* sum, const uint8_t* first, const uint8_t* src, int32_t width, __m512i idxAB,
+                                 __m512i idxC, __mmask64 fromC) {
   int32_t x = 0;
   for (; x < width; x += 64) {
     const size_t left = size_t(width - x) < 64 ? size_t(width - x) : 64;
@@ -255,8 +255,8 @@ ULMORA_AVX512 void ColSums(uint32_t* cols, const uint8_t* plane, int32_t width, 
     }
 }
 
-ULMORA_AVX512 void ApplyRows(uint8_t* plane, int32_t width, int32_t height, const LineCorrection* rows,
-                             uint32_t* cols, uint8_t t) {
+ULMORA_AVX512 void ApplyRows(uint8_t* plane, int32_t width, int32_t height, const LineCorrection* rows, uint32_t* cols,
+                             uint8_t t) {
   const __m512i vt = _mm512_set1_epi8(char(t));
   if (cols)
     for (int32_t x = 0; x < width; ++x) cols[x] = 0;
@@ -306,8 +306,10 @@ ULMORA_AVX512 void Expand(uint8_t* view, int32_t pad, const uint8_t* plane, int3
         _mm512_storeu_si512(out + 128, _mm512_maskz_permutexvar_epi8(~__mmask64(0), i2, v));
       } else {
         _mm512_mask_storeu_epi8(out, Lanes(bytes), _mm512_maskz_permutexvar_epi8(~__mmask64(0), i0, v));
-        if (bytes > 64) _mm512_mask_storeu_epi8(out + 64, Lanes(bytes - 64), _mm512_maskz_permutexvar_epi8(~__mmask64(0), i1, v));
-        if (bytes > 128) _mm512_mask_storeu_epi8(out + 128, Lanes(bytes - 128), _mm512_maskz_permutexvar_epi8(~__mmask64(0), i2, v));
+        if (bytes > 64)
+          _mm512_mask_storeu_epi8(out + 64, Lanes(bytes - 64), _mm512_maskz_permutexvar_epi8(~__mmask64(0), i1, v));
+        if (bytes > 128)
+          _mm512_mask_storeu_epi8(out + 128, Lanes(bytes - 128), _mm512_maskz_permutexvar_epi8(~__mmask64(0), i2, v));
       }
     }
     view += 3 * static_cast<ptrdiff_t>(width) + pad;

@@ -140,14 +140,13 @@ void ExpandPortable(uint8_t* view, int32_t pad, const uint8_t* plane, int32_t wi
 }
 
 constexpr PixelKernels kPortable = {
-    "portable",      ExtractPortable, AddFirstPortable, AddPortable,       Render8Portable,
-    RowSumsPortable, ColSumsPortable, WindowPortable,   ApplyRowsPortable, ApplyColsPortable, ExpandPortable,
+    "portable",      ExtractPortable, AddFirstPortable,  AddPortable,       Render8Portable, RowSumsPortable,
+    ColSumsPortable, WindowPortable,  ApplyRowsPortable, ApplyColsPortable, ExpandPortable,
 };
 
 }  // namespace
 
-RenderResult Render16(uint8_t* plane, const uint16_t* sum, size_t n, const uint8_t* lut, RenderBounds b,
-                      bool stats) {
+RenderResult Render16(uint8_t* plane, const uint16_t* sum, size_t n, const uint8_t* lut, RenderBounds b, bool stats) {
   return RenderTable(plane, sum, n, lut, b, stats);
 }
 

@@ -81,8 +81,8 @@ ULMORA_SSE4 void Extract(uint8_t* dst, const uint8_t* src, int32_t width, int32_
 }
 
 template <bool kFirst>
-ULMORA_SSE4 inline void AddRows(uint16_t* sum, const uint8_t* first, const uint8_t* src, int32_t width,
-                                int32_t height, int32_t pad) {
+ULMORA_SSE4 inline void AddRows(uint16_t* sum, const uint8_t* first, const uint8_t* src, int32_t width, int32_t height,
+                                int32_t pad) {
   const __m128i ma = Load(kPick.a), mb = Load(kPick.b), mc = Load(kPick.c);
   for (int32_t y = 0; y < height; ++y) {
     int32_t x = 0;
@@ -144,8 +144,8 @@ ULMORA_SSE4 inline __m128i Lookup(const ShuffleTable& t, __m128i s) {
   return r;
 }
 
-ULMORA_SSE4 RenderResult Render8(uint8_t* plane, const uint8_t* src, size_t n, const uint8_t* lut,
-                                 RenderBounds bounds, bool stats) {
+ULMORA_SSE4 RenderResult Render8(uint8_t* plane, const uint8_t* src, size_t n, const uint8_t* lut, RenderBounds bounds,
+                                 bool stats) {
   ShuffleTable t;
   MakeShuffleTable(t, lut);
   const size_t whole = n & ~size_t(15);
@@ -211,8 +211,7 @@ ULMORA_SSE4 void Window(const uint8_t* plane, size_t n, uint8_t lo, uint8_t hi, 
   const size_t whole = n & ~size_t(15);
   for (size_t i = 0; i < whole; i += 16) {
     const __m128i v = Load(plane + i);
-    const __m128i in =
-        _mm_and_si128(_mm_cmpeq_epi8(_mm_max_epu8(v, vLo), v), _mm_cmpeq_epi8(_mm_min_epu8(v, vHi), v));
+    const __m128i in = _mm_and_si128(_mm_cmpeq_epi8(_mm_max_epu8(v, vLo), v), _mm_cmpeq_epi8(_mm_min_epu8(v, vHi), v));
     const __m128i o = _mm_and_si128(v, in);
     c += uint64_t(_mm_popcnt_u32(uint32_t(_mm_movemask_epi8(in))));
     s1 = _mm_add_epi64(s1, _mm_sad_epu8(o, zero));
@@ -268,8 +267,8 @@ ULMORA_SSE4 void ColSums(uint32_t* cols, const uint8_t* plane, int32_t width, in
   }
 }
 
-ULMORA_SSE4 void ApplyRows(uint8_t* plane, int32_t width, int32_t height, const LineCorrection* rows,
-                           uint32_t* cols, uint8_t t) {
+ULMORA_SSE4 void ApplyRows(uint8_t* plane, int32_t width, int32_t height, const LineCorrection* rows, uint32_t* cols,
+                           uint8_t t) {
   const __m128i vt = _mm_set1_epi8(char(t));
   if (cols)
     for (int32_t x = 0; x < width; ++x) cols[x] = 0;

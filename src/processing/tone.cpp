@@ -32,8 +32,7 @@ void BuildToneTable(ToneTable& table, float g) {
   }
 }
 
-void YUY2ToGrey(uint8_t* dst, int32_t dstPad, const uint8_t* src, int32_t srcStride, int32_t width,
-                int32_t height) {
+void YUY2ToGrey(uint8_t* dst, int32_t dstPad, const uint8_t* src, int32_t srcStride, int32_t width, int32_t height) {
   if (!dst || !src || width < 1 || height < 1) return;
   const int32_t pairs = width / 2;
   const bool odd = (width & 1) != 0;

@@ -25,7 +25,6 @@ void BuildToneTable(ToneTable& table, float g);
 // dstPad bytes are skipped after each destination row (the row padding of a 24-bit view);
 // srcStride is the source row length in bytes, 0 for packed rows of whole macropixels.
 // An odd width takes the last pixel from the first luma of its macropixel.
-void YUY2ToGrey(uint8_t* dst, int32_t dstPad, const uint8_t* src, int32_t srcStride, int32_t width,
-                int32_t height);
+void YUY2ToGrey(uint8_t* dst, int32_t dstPad, const uint8_t* src, int32_t srcStride, int32_t width, int32_t height);
 
 }  // namespace ulmora

@@ -84,19 +84,45 @@ TEST(Concurrency, EveryParameterChangesWhileTheChainRuns) {
     auto pick = [&rng](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
     while (!stop.load()) {
       switch (pick(0, 12)) {
-        case 0: p.SetGamma(pick(1, 256)); break;
-        case 1: p.SetAmp(pick(1, 128)); break;
-        case 2: p.SetBlackLevel(pick(-200, 200)); break;
-        case 3: p.SetTimeDelay(uint32_t(pick(0, 3) * 40)); break;
-        case 4: p.SetCountAccum(pick(1, 6)); break;
-        case 5: p.SetFrameRate(pick(5, 120)); break;
-        case 6: p.SetRmsH(pick(-100, 800) * 0.01f); break;
-        case 7: p.SetRmsV(pick(-100, 800) * 0.01f); break;
-        case 8: p.SetNRH(pick(0, 1)); break;
-        case 9: p.SetNRV(pick(0, 1)); break;
-        case 10: p.SetAuto(uint32_t(pick(0, 15))); break;
-        case 11: p.Restart(); break;
-        default: p.ResetDefaults(); break;
+        case 0:
+          p.SetGamma(pick(1, 256));
+          break;
+        case 1:
+          p.SetAmp(pick(1, 128));
+          break;
+        case 2:
+          p.SetBlackLevel(pick(-200, 200));
+          break;
+        case 3:
+          p.SetTimeDelay(uint32_t(pick(0, 3) * 40));
+          break;
+        case 4:
+          p.SetCountAccum(pick(1, 6));
+          break;
+        case 5:
+          p.SetFrameRate(pick(5, 120));
+          break;
+        case 6:
+          p.SetRmsH(pick(-100, 800) * 0.01f);
+          break;
+        case 7:
+          p.SetRmsV(pick(-100, 800) * 0.01f);
+          break;
+        case 8:
+          p.SetNRH(pick(0, 1));
+          break;
+        case 9:
+          p.SetNRV(pick(0, 1));
+          break;
+        case 10:
+          p.SetAuto(uint32_t(pick(0, 15)));
+          break;
+        case 11:
+          p.Restart();
+          break;
+        default:
+          p.ResetDefaults();
+          break;
       }
     }
   });

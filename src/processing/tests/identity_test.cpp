@@ -71,8 +71,7 @@ void ExpectSameStats(const ProcStats& a, const ProcStats& b, const char* where) 
   EXPECT_EQ(a.nPeakLevel, b.nPeakLevel) << where;
   EXPECT_EQ(a.nBrightest, b.nBrightest) << where;
   EXPECT_EQ(std::memcmp(&a.fMean, &b.fMean, sizeof(float)), 0) << where << " mean " << a.fMean << " " << b.fMean;
-  EXPECT_EQ(std::memcmp(&a.fSigma, &b.fSigma, sizeof(float)), 0) << where << " sigma " << a.fSigma << " "
-                                                                  << b.fSigma;
+  EXPECT_EQ(std::memcmp(&a.fSigma, &b.fSigma, sizeof(float)), 0) << where << " sigma " << a.fSigma << " " << b.fSigma;
 }
 
 bool SameView(const CImageBuf& a, const CImageBuf& b) {
@@ -91,8 +90,8 @@ TEST_P(Identity, ChainMatchesPlainStagesOnRandomInput) {
   RecordingWindow win;
   for (int i = 0; i < 260; ++i) {
     const Trial t = RandomTrial(rng, i);
-    SCOPED_TRACE(testing::Message() << "trial " << i << " " << t.w << "x" << t.h << " K=" << t.count
-                                    << " A=" << t.amp << " B=" << t.black << " g=" << t.gamma << " kind=" << t.kind);
+    SCOPED_TRACE(testing::Message() << "trial " << i << " " << t.w << "x" << t.h << " K=" << t.count << " A=" << t.amp
+                                    << " B=" << t.black << " g=" << t.gamma << " kind=" << t.kind);
     CFrameProcessor p;
     p.SetWindows(&win, &win);
     Neutral(p);

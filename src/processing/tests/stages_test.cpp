@@ -29,12 +29,8 @@ class Stages : public ::testing::Test {
     view = std::make_unique<View>(w, h);
     memcpy(view->img.bits, p.frProc.img.bits, size_t(view->img.size));
   }
-  uint8_t Out(int32_t x, int32_t y) const {
-    return p.frProc.img.bits[y * p.frProc.img.stride + 3 * x];
-  }
-  bool Unchanged() const {
-    return memcmp(view->img.bits, p.frProc.img.bits, size_t(view->img.size)) == 0;
-  }
+  uint8_t Out(int32_t x, int32_t y) const { return p.frProc.img.bits[y * p.frProc.img.stride + 3 * x]; }
+  bool Unchanged() const { return memcmp(view->img.bits, p.frProc.img.bits, size_t(view->img.size)) == 0; }
   // Sets the threshold so that rms x sigma + mean rounds to t.
   float RmsFor(int32_t t) const {
     const float rms = (float(t) - stats.fMean) / stats.fSigma;

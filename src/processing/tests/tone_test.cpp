@@ -1,8 +1,8 @@
+#include "processing/tone.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
-
-#include "processing/tone.h"
 
 namespace ulmora {
 namespace {

@@ -196,6 +196,51 @@ TEST_P(Identity, SingleStagesMatchPlainStages) {
   }
 }
 
+// Frames large enough that the wide kernels fold their 32-bit square sums into 64 bits, white ones
+// being the worst case for those sums.
+TEST_P(Identity, LargeFramesFoldTheirSums) {
+  std::mt19937 rng(7 + unsigned(GetParam()));
+  RecordingWindow win;
+  const Trial shapes[] = {
+      {1921, 1080, 1, 16, 0, 128, 9.0f, 9.0f, true, true, false, false, 2},
+      {1283, 1001, 3, 37, -20, 200, 2.0f, 0.5f, true, true, false, false, 1},
+      {2048, 1200, 1, 128, 200, 1, 0.0f, 8.0f, true, true, false, false, 0},
+  };
+  for (const Trial& t : shapes) {
+    SCOPED_TRACE(testing::Message() << t.w << "x" << t.h);
+    CFrameProcessor p;
+    p.SetWindows(&win, &win);
+    Neutral(p);
+    ASSERT_TRUE(Configure(p, t.w, t.h));
+    p.SetCountAccum(t.count);
+    p.SetAmp(t.amp);
+    p.SetBlackLevel(t.black);
+    p.SetGamma(t.gamma);
+    p.fRmsH.store(t.rmsH);
+    p.fRmsV.store(t.rmsV);
+    p.bNRH.store(1);
+    p.bNRV.store(1);
+    RefSum sum(t.w, t.h);
+    sum.nCountAccum = sum.nSumDivisor = t.count;
+    ToneTable tone;
+    RefToneTable(tone, t.gamma);
+    View frame(t.w, t.h), expect(t.w, t.h);
+    std::atomic<int32_t> first{0};
+    for (int f = 0; f < t.count; ++f) {
+      FillFrame(frame, rng, t.kind);
+      p.ProcessFrame(frame.img, first);
+      RefAccumulate(sum, frame.img.bits, frame.img.pad);
+    }
+    ProcStats rs;
+    RefRender(sum, t.amp, t.black, tone, expect.img, &rs);
+    RefMeasureNoise(expect.img, rs);
+    ExpectSameStats(p.stats, rs, "large");
+    RefRemoveRidgeH(expect.img, t.rmsH, rs);
+    RefRemoveRidgeV(expect.img, t.rmsV, rs);
+    EXPECT_TRUE(SameView(p.frProc.img, expect.img));
+  }
+}
+
 std::string SetName(const testing::TestParamInfo<size_t>& info) { return KernelSet(info.param).name; }
 
 INSTANTIATE_TEST_SUITE_P(KernelSets, Identity, ::testing::Range(size_t(0), KernelSetCount()), SetName);

@@ -79,6 +79,12 @@ std::string Trimmed(const std::string& s) {
   return t;
 }
 
+bool SameDirectory(const char* a, const char* b) {
+  char ra[PATH_MAX], rb[PATH_MAX];
+  if (!realpath(a, ra) || !realpath(b, rb)) return false;
+  return std::strcmp(ra, rb) == 0;
+}
+
 int Fail(const char* fmt, const char* arg, const char* detail = nullptr) {
   std::fprintf(stderr, "ulmora-batch: ");
   std::fprintf(stderr, fmt, arg);
@@ -115,7 +121,7 @@ int main(int argc, char** argv) {
       }
       case 'o': outDir = optarg; break;
       case 'n':
-        if (!ParseCount(optarg, count)) return Fail("bad picture count '%s'", optarg), 2;
+        if (!ParseCount(optarg, count) || count == 0) return Fail("bad picture count '%s'", optarg), 2;
         haveCount = true;
         break;
       case 'd':
@@ -178,7 +184,8 @@ int main(int argc, char** argv) {
     CSG& sg = graph.Session();
     sg.Processor().SetWindows(&win, &win);
     sg.SetPacing(realtime);
-    if (!outDir.empty() && std::strncmp(sg.WorkDir(), outDir.c_str(), outDir.size()) != 0)
+    // The session falls back to the temporary directory when it cannot take the one asked for.
+    if (!outDir.empty() && !SameDirectory(sg.WorkDir(), outDir.c_str()))
       return SetGraphUi(nullptr), Fail("cannot use '%s' as the capture directory", outDir.c_str());
 
     if (FAILED(graph.BuildFileGraph(input))) {

@@ -37,8 +37,13 @@ int CCapGraph::SampleThunk(void* session, double sampleTime, const Sample* sampl
 
 GstBusSyncReply CCapGraph::OnBusMessage(GstBus*, GstMessage* msg, gpointer self) {
   auto* g = static_cast<CCapGraph*>(self);
-  if (IWindow* w = g->notify_.load()) w->PostMsg(kMsgGraphNotify);
-  switch (GST_MESSAGE_TYPE(msg)) {
+  // Graph events are the pipeline's own and the ones that end or spoil a run; the state changes of
+  // every element inside would only flood the window's queue.
+  const GstMessageType type = GST_MESSAGE_TYPE(msg);
+  const bool event = type == GST_MESSAGE_EOS || type == GST_MESSAGE_ERROR || type == GST_MESSAGE_WARNING ||
+                     (GST_MESSAGE_SRC(msg) && GST_IS_PIPELINE(GST_MESSAGE_SRC(msg)));
+  if (IWindow* w = g->notify_.load(); w && event) w->PostMsg(kMsgGraphNotify);
+  switch (type) {
     case GST_MESSAGE_EOS:
     case GST_MESSAGE_ERROR:
       return GST_BUS_PASS;  // kept for the bounded waits of the GUI thread

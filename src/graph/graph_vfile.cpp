@@ -141,7 +141,11 @@ HRESULT CCapGraph::BuildFileGraph(const char* fileName) {
 }
 
 HRESULT CCapGraph::MakeFileGraph(const char* fileName) {
-  if (graph_) ReportAssert("bad algoritm", __LINE__, __FILE__);
+  if (graph_) {
+    ReportAssert("bad algoritm", __LINE__, __FILE__);
+    // Building over a live pipeline would drop it with its streaming threads still calling the session.
+    DestroyGraph();
+  }
   if (!EnsureGstInit()) {
     GraphError("Can't create filter graph");
     return E_FAIL;

@@ -1,4 +1,5 @@
 // Run, pause and stop follow the state table; stop rewinds and cues the first frame; teardown.
+#include "graph/lowlight_scene.h"
 #include "graph/tests/graph_fixture.h"
 
 namespace ulmora::test {
@@ -68,6 +69,21 @@ TEST_F(RunStateTest, StopRewindsAndCuesTheFirstFrameAndRunPlaysAllAgain) {
   gint64 pos = -1;
   ASSERT_TRUE(gst_element_query_position(g.Pipeline(), GST_FORMAT_TIME, &pos));
   EXPECT_EQ(pos, 0);
+  // The live frame is the clip's first picture again.
+  SceneParams sp;
+  sp.nWidth = 64;
+  sp.nHeight = 48;
+  const LowLightScene scene(sp);
+  std::vector<uint8_t> luma(64 * 48);
+  scene.RenderLuma(0, luma.data(), 64);
+  const CImageBuf& live = g.Session().frLive.img;
+  ASSERT_EQ(live.width, 64);
+  ASSERT_EQ(live.height, 48);
+  int differing = 0;
+  for (int y = 0; y < 48; ++y)
+    for (int x = 0; x < 64; ++x)
+      if (live.bits[y * live.stride + 3 * x] != luma[y * 64 + x]) ++differing;
+  EXPECT_EQ(differing, 0);
 
   g.Session().SetPacing(false);
   rec.Clear();

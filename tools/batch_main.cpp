@@ -177,12 +177,15 @@ int main(int argc, char** argv) {
 
   ConsoleUi ui;
   SetGraphUi(&ui);
-  CountingWindow win;
+  CountingWindow win, liveWin;
   int status = 0;
   {
     CCapGraph graph;
     CSG& sg = graph.Session();
     sg.Processor().SetWindows(&win, &win);
+    // As in the GUI, the live frame has a window: every frame then reaches the pacing, not only the
+    // ones that finish a sum.
+    sg.frLive.AttachWindow(&liveWin);
     sg.SetPacing(realtime);
     // The session falls back to the temporary directory when it cannot take the one asked for.
     if (!outDir.empty() && !SameDirectory(sg.WorkDir(), outDir.c_str()))

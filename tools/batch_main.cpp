@@ -79,6 +79,21 @@ std::string Trimmed(const std::string& s) {
   return t;
 }
 
+// Access bits say nothing for root or on a read-only mount: try to make a file there.
+bool CanCreateIn(const std::string& dir, std::string& why) {
+  std::string probe = dir + (dir.empty() || dir.back() != '/' ? "/" : "") + ".ulmora-batch-XXXXXX";
+  std::vector<char> name(probe.begin(), probe.end());
+  name.push_back('\0');
+  const int fd = mkstemp(name.data());
+  if (fd < 0) {
+    why = std::strerror(errno);
+    return false;
+  }
+  close(fd);
+  unlink(name.data());
+  return true;
+}
+
 bool SameDirectory(const char* a, const char* b) {
   char ra[PATH_MAX], rb[PATH_MAX];
   if (!realpath(a, ra) || !realpath(b, rb)) return false;
@@ -159,10 +174,10 @@ int main(int argc, char** argv) {
   }
   if (!outDir.empty()) {
     struct stat st {};
-    if (stat(outDir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
-      return Fail("output directory '%s' does not exist", outDir.c_str());
-    if (access(outDir.c_str(), W_OK | X_OK) != 0)
-      return Fail("cannot write into '%s'", outDir.c_str(), std::strerror(errno));
+    if (stat(outDir.c_str(), &st) != 0) return Fail("output directory '%s' does not exist", outDir.c_str());
+    if (!S_ISDIR(st.st_mode)) return Fail("output '%s' is not a directory", outDir.c_str());
+    std::string why;
+    if (!noCapture && !CanCreateIn(outDir, why)) return Fail("cannot write into '%s'", outDir.c_str(), why.c_str());
     if (outDir.size() > static_cast<size_t>(kMaxWorkDirLen))
       return Fail("output directory name too long: '%s'", outDir.c_str());
     ProfileSetOverride(kSectionNocta, KeyInfo(ProfileKey::CapWorkDir).name, outDir.c_str());
@@ -190,6 +205,10 @@ int main(int argc, char** argv) {
     // The session falls back to the temporary directory when it cannot take the one asked for.
     if (!outDir.empty() && !SameDirectory(sg.WorkDir(), outDir.c_str()))
       return SetGraphUi(nullptr), Fail("cannot use '%s' as the capture directory", outDir.c_str());
+
+    std::string why;
+    if (!noCapture && outDir.empty() && !CanCreateIn(sg.WorkDir(), why))
+      return SetGraphUi(nullptr), Fail("cannot write into '%s'", sg.WorkDir(), why.c_str());
 
     if (FAILED(graph.BuildFileGraph(input))) {
       SetGraphUi(nullptr);

@@ -3,6 +3,7 @@
 #include <dirent.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -253,6 +254,18 @@ TEST_F(BatchTest, NoCaptureWritesNothingAndCountsEveryFrame) {
   EXPECT_TRUE(Bmps(caps).empty());
 }
 
+TEST_F(BatchTest, RealtimeHoldsTheFileToItsRate) {
+  const std::string clip = MakeClip(dir, "slow.avi", "-W 32 -H 16 -n 10 -r 20");
+  ASSERT_FALSE(clip.empty());
+  WriteFile(dir + "/batch.ini", "[nocta]\n");
+  std::string out;
+  const auto t0 = std::chrono::steady_clock::now();
+  ASSERT_EQ(RunBatch("-q -p '" + dir + "/batch.ini' --no-capture --realtime '" + clip + "'", &out), 0) << out;
+  // Ten frames at 20 per second take half a second at least (a loaded machine only makes it longer).
+  EXPECT_GE(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(400));
+  EXPECT_NE(out.find("frames in 10,"), std::string::npos) << out;
+}
+
 TEST_F(BatchTest, RefusesBadInputWithAMessage) {
   const std::string clip = MakeClip(dir, "scene.avi", "-W 64 -H 48 -n 4");
   ASSERT_FALSE(clip.empty());
@@ -266,6 +279,11 @@ TEST_F(BatchTest, RefusesBadInputWithAMessage) {
   EXPECT_NE(out.find("Can't render video file"), std::string::npos) << out;
   EXPECT_EQ(RunBatch(p + "-o '" + dir + "/nowhere' '" + clip + "'", &out), 1);
   EXPECT_NE(out.find("does not exist"), std::string::npos) << out;
+  // Not writable even for root.
+  EXPECT_EQ(RunBatch(p + "-o /proc/self '" + clip + "'", &out), 1);
+  EXPECT_NE(out.find("cannot write into '/proc/self'"), std::string::npos) << out;
+  EXPECT_EQ(RunBatch(p + "-o '" + clip + "' '" + clip + "'", &out), 1);
+  EXPECT_NE(out.find("is not a directory"), std::string::npos) << out;
   EXPECT_EQ(RunBatch(p + "--frobnicate '" + clip + "'", &out), 2);
   EXPECT_NE(out.find("unknown option"), std::string::npos) << out;
   EXPECT_EQ(RunBatch(p + "-s NoSuchKey=1 '" + clip + "'", &out), 2);

@@ -56,8 +56,10 @@ struct CountingWindow : IWindow {
   std::atomic<uint64_t> nRepaints{0};
   std::atomic<int32_t> bCaptureEnded{0};
   void PostMsg(unsigned msg) override {
-    if (msg == kMsgRepaint) nRepaints.fetch_add(1);
-    else if (msg == kMsgCaptureEnded) bCaptureEnded.store(1);
+    if (msg == kMsgRepaint)
+      nRepaints.fetch_add(1);
+    else if (msg == kMsgCaptureEnded)
+      bCaptureEnded.store(1);
   }
   void GetClientSize(int& w, int& h) override { w = h = 0; }
   void Invalidate(bool) override {}
@@ -117,24 +119,32 @@ int main(int argc, char** argv) {
   bool haveCount = false, haveDelay = false, realtime = false, noCapture = false, quiet = false;
 
   enum { kRealtime = 1000, kNoCapture };
-  static const option kOptions[] = {
-      {"profile", required_argument, nullptr, 'p'}, {"set", required_argument, nullptr, 's'},
-      {"out", required_argument, nullptr, 'o'},     {"count", required_argument, nullptr, 'n'},
-      {"frames-delay", required_argument, nullptr, 'd'}, {"template", required_argument, nullptr, 't'},
-      {"realtime", no_argument, nullptr, kRealtime}, {"no-capture", no_argument, nullptr, kNoCapture},
-      {"quiet", no_argument, nullptr, 'q'},         {"help", no_argument, nullptr, 'h'},
-      {nullptr, 0, nullptr, 0}};
+  static const option kOptions[] = {{"profile", required_argument, nullptr, 'p'},
+                                    {"set", required_argument, nullptr, 's'},
+                                    {"out", required_argument, nullptr, 'o'},
+                                    {"count", required_argument, nullptr, 'n'},
+                                    {"frames-delay", required_argument, nullptr, 'd'},
+                                    {"template", required_argument, nullptr, 't'},
+                                    {"realtime", no_argument, nullptr, kRealtime},
+                                    {"no-capture", no_argument, nullptr, kNoCapture},
+                                    {"quiet", no_argument, nullptr, 'q'},
+                                    {"help", no_argument, nullptr, 'h'},
+                                    {nullptr, 0, nullptr, 0}};
   opterr = 0;
   for (int c; (c = getopt_long(argc, argv, ":p:s:o:n:d:t:qh", kOptions, nullptr)) != -1;) {
     switch (c) {
-      case 'p': profile = optarg; break;
+      case 'p':
+        profile = optarg;
+        break;
       case 's': {
         const char* eq = std::strchr(optarg, '=');
         if (!eq || eq == optarg) return Fail("--set needs KEY=VALUE, not '%s'", optarg), 2;
         sets.emplace_back(std::string(optarg, static_cast<size_t>(eq - optarg)), std::string(eq + 1));
         break;
       }
-      case 'o': outDir = optarg; break;
+      case 'o':
+        outDir = optarg;
+        break;
       case 'n':
         if (!ParseCount(optarg, count) || count == 0) return Fail("bad picture count '%s'", optarg), 2;
         haveCount = true;
@@ -143,12 +153,23 @@ int main(int argc, char** argv) {
         if (!ParseCount(optarg, delay)) return Fail("bad frames delay '%s'", optarg), 2;
         haveDelay = true;
         break;
-      case 't': tmpl = optarg; break;
-      case kRealtime: realtime = true; break;
-      case kNoCapture: noCapture = true; break;
-      case 'q': quiet = true; break;
-      case 'h': Usage(stdout); return 0;
-      case ':': return Fail("option '%s' needs a value", argv[optind - 1]), 2;
+      case 't':
+        tmpl = optarg;
+        break;
+      case kRealtime:
+        realtime = true;
+        break;
+      case kNoCapture:
+        noCapture = true;
+        break;
+      case 'q':
+        quiet = true;
+        break;
+      case 'h':
+        Usage(stdout);
+        return 0;
+      case ':':
+        return Fail("option '%s' needs a value", argv[optind - 1]), 2;
       default: {
         std::fprintf(stderr, "ulmora-batch: unknown option '%s'\n", argv[optind - 1]);
         Usage(stderr);
@@ -164,7 +185,8 @@ int main(int argc, char** argv) {
 
   // Settings first: everything constructed below reads them.
   if (!profile.empty()) {
-    if (access(profile.c_str(), R_OK) != 0) return Fail("cannot read profile '%s'", profile.c_str(), std::strerror(errno));
+    if (access(profile.c_str(), R_OK) != 0)
+      return Fail("cannot read profile '%s'", profile.c_str(), std::strerror(errno));
     ProfileUsePath(profile);
   }
   ProfileSetReadOnly(true);
@@ -232,8 +254,7 @@ int main(int argc, char** argv) {
       const GraphEvent ev = graph.WaitGraphEvent(200);
       const uint64_t frames = graph.Grabber()->FramesDelivered() - framesBefore;
       if (tty)
-        std::fprintf(stderr, "\r%llu frames, %u files", static_cast<unsigned long long>(frames),
-                     sg.nCaptured.load());
+        std::fprintf(stderr, "\r%llu frames, %u files", static_cast<unsigned long long>(frames), sg.nCaptured.load());
       if (ev == GraphEvent::kEndOfStream) break;
       if (ev == GraphEvent::kError) {
         std::fprintf(stderr, "%sulmora-batch: playing '%s' failed\n", tty ? "\n" : "", input);

@@ -1,12 +1,11 @@
 // ulmora-sample: writes a video file of the simulated low-light scene, for tests and first runs.
+#include <getopt.h>
 #include <gst/app/gstappsrc.h>
 #include <gst/gst.h>
 #include <gst/video/video.h>
 
-#include <getopt.h>
-
-#include <cstdio>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -71,30 +70,61 @@ int main(int argc, char** argv) {
   int fpsN = 30, fpsD = 1;
   bool quiet = false;
 
-  static const option kOptions[] = {
-      {"out", required_argument, nullptr, 'o'},   {"format", required_argument, nullptr, 'f'},
-      {"pixel", required_argument, nullptr, 'p'}, {"width", required_argument, nullptr, 'W'},
-      {"height", required_argument, nullptr, 'H'}, {"fps", required_argument, nullptr, 'r'},
-      {"frames", required_argument, nullptr, 'n'}, {"seed", required_argument, nullptr, 's'},
-      {"noise", required_argument, nullptr, 1},   {"banding", required_argument, nullptr, 2},
-      {"quiet", no_argument, nullptr, 'q'},       {"help", no_argument, nullptr, 'h'},
-      {nullptr, 0, nullptr, 0}};
+  static const option kOptions[] = {{"out", required_argument, nullptr, 'o'},
+                                    {"format", required_argument, nullptr, 'f'},
+                                    {"pixel", required_argument, nullptr, 'p'},
+                                    {"width", required_argument, nullptr, 'W'},
+                                    {"height", required_argument, nullptr, 'H'},
+                                    {"fps", required_argument, nullptr, 'r'},
+                                    {"frames", required_argument, nullptr, 'n'},
+                                    {"seed", required_argument, nullptr, 's'},
+                                    {"noise", required_argument, nullptr, 1},
+                                    {"banding", required_argument, nullptr, 2},
+                                    {"quiet", no_argument, nullptr, 'q'},
+                                    {"help", no_argument, nullptr, 'h'},
+                                    {nullptr, 0, nullptr, 0}};
   for (int c; (c = getopt_long(argc, argv, "o:f:p:W:H:r:n:s:qh", kOptions, nullptr)) != -1;) {
     bool ok = true;
     switch (c) {
-      case 'o': out = optarg; break;
-      case 'f': format = optarg; break;
-      case 'p': pixel = optarg; break;
-      case 'W': ok = ParseInt(optarg, 2, 4096, width); break;
-      case 'H': ok = ParseInt(optarg, 2, 4096, height); break;
-      case 'r': ok = ParseRate(optarg, fpsN, fpsD); break;
-      case 'n': ok = ParseInt(optarg, 1, 1000000, frames); break;
-      case 's': ok = ParseInt(optarg, 0, 0xFFFFFFFFL, seed); break;
-      case 1: ok = ParseInt(optarg, 0, 100, noise); break;
-      case 2: ok = ParseInt(optarg, 0, 100, banding); break;
-      case 'q': quiet = true; break;
-      case 'h': Usage(stdout); return 0;
-      default: Usage(stderr); return 2;
+      case 'o':
+        out = optarg;
+        break;
+      case 'f':
+        format = optarg;
+        break;
+      case 'p':
+        pixel = optarg;
+        break;
+      case 'W':
+        ok = ParseInt(optarg, 2, 4096, width);
+        break;
+      case 'H':
+        ok = ParseInt(optarg, 2, 4096, height);
+        break;
+      case 'r':
+        ok = ParseRate(optarg, fpsN, fpsD);
+        break;
+      case 'n':
+        ok = ParseInt(optarg, 1, 1000000, frames);
+        break;
+      case 's':
+        ok = ParseInt(optarg, 0, 0xFFFFFFFFL, seed);
+        break;
+      case 1:
+        ok = ParseInt(optarg, 0, 100, noise);
+        break;
+      case 2:
+        ok = ParseInt(optarg, 0, 100, banding);
+        break;
+      case 'q':
+        quiet = true;
+        break;
+      case 'h':
+        Usage(stdout);
+        return 0;
+      default:
+        Usage(stderr);
+        return 2;
     }
     if (!ok) {
       std::fprintf(stderr, "ulmora-sample: bad value for option -%c: %s\n", c > 32 ? c : '-', optarg);
@@ -111,8 +141,10 @@ int main(int argc, char** argv) {
     return 2;
   }
   GstVideoFormat vf = GST_VIDEO_FORMAT_YUY2;
-  if (pixel == "bgr") vf = GST_VIDEO_FORMAT_BGR;
-  else if (pixel == "i420") vf = GST_VIDEO_FORMAT_I420;
+  if (pixel == "bgr")
+    vf = GST_VIDEO_FORMAT_BGR;
+  else if (pixel == "i420")
+    vf = GST_VIDEO_FORMAT_I420;
   else if (pixel != "yuy2") {
     std::fprintf(stderr, "ulmora-sample: unknown pixel format '%s'\n", pixel.c_str());
     return 2;
@@ -135,7 +167,9 @@ int main(int argc, char** argv) {
   GST_VIDEO_INFO_FPS_N(&info) = fpsN;
   GST_VIDEO_INFO_FPS_D(&info) = fpsD;
 
-  const char* tail = format == "avi" ? "avimux" : format == "mkv" ? "matroskamux" : "videoconvert ! avenc_ffv1 ! matroskamux";
+  const char* tail = format == "avi"   ? "avimux"
+                     : format == "mkv" ? "matroskamux"
+                                       : "videoconvert ! avenc_ffv1 ! matroskamux";
   GstRef<GstCaps> caps = Adopt(gst_video_info_to_caps(&info));
   GstRef<gchar> capsText = Adopt(gst_caps_to_string(caps.get()));
   // The caps go into the description so the muxer links its video pad, not its first request pad.
@@ -171,7 +205,9 @@ int main(int argc, char** argv) {
   GstRef<GstBus> bus = Adopt(gst_element_get_bus(pipe.get()));
 
   bool failed = false;
-  auto sawError = [&bus]() { return GstRef<GstMessage>(gst_bus_pop_filtered(bus.get(), GST_MESSAGE_ERROR)) != nullptr; };
+  auto sawError = [&bus]() {
+    return GstRef<GstMessage>(gst_bus_pop_filtered(bus.get(), GST_MESSAGE_ERROR)) != nullptr;
+  };
   for (long i = 0; i < frames && !failed; ++i) {
     // Keep a few frames queued; a writer that stops taking them (full disk, error) ends the run.
     for (int waitedMs = 0; gst_app_src_get_current_level_bytes(GST_APP_SRC(src.get())) >= maxBytes; ++waitedMs) {
@@ -203,8 +239,8 @@ int main(int argc, char** argv) {
     }
     gst_buffer_unmap(buf, &map);
     GST_BUFFER_PTS(buf) = gst_util_uint64_scale(static_cast<guint64>(i), GST_SECOND * fpsD, fpsN);
-    GST_BUFFER_DURATION(buf) = gst_util_uint64_scale(static_cast<guint64>(i + 1), GST_SECOND * fpsD, fpsN) -
-                               GST_BUFFER_PTS(buf);
+    GST_BUFFER_DURATION(buf) =
+        gst_util_uint64_scale(static_cast<guint64>(i + 1), GST_SECOND * fpsD, fpsN) - GST_BUFFER_PTS(buf);
     if (gst_app_src_push_buffer(GST_APP_SRC(src.get()), buf) != GST_FLOW_OK) failed = true;
     if (sawError()) failed = true;
     if (!quiet && (i + 1) % 50 == 0) std::fprintf(stderr, "\r%ld / %ld frames", i + 1, frames);

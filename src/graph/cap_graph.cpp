@@ -61,9 +61,9 @@ GraphEvent CCapGraph::WaitGraphEvent(uint32_t timeoutMs) {
   if (!graph_) return GraphEvent::kError;
   GstRef<GstBus> bus = Adopt(gst_element_get_bus(graph_.get()));
   if (!bus) return GraphEvent::kError;
-  GstRef<GstMessage> msg = Adopt(gst_bus_timed_pop_filtered(
-      bus.get(), static_cast<GstClockTime>(timeoutMs) * GST_MSECOND,
-      static_cast<GstMessageType>(GST_MESSAGE_EOS | GST_MESSAGE_ERROR)));
+  GstRef<GstMessage> msg =
+      Adopt(gst_bus_timed_pop_filtered(bus.get(), static_cast<GstClockTime>(timeoutMs) * GST_MSECOND,
+                                       static_cast<GstMessageType>(GST_MESSAGE_EOS | GST_MESSAGE_ERROR)));
   if (!msg) return GraphEvent::kNone;
   if (GST_MESSAGE_TYPE(msg.get()) == GST_MESSAGE_EOS) return GraphEvent::kEndOfStream;
   GError* err = nullptr;

@@ -15,8 +15,8 @@ unsigned ObjectIdentity(const void* object) {
 }
 
 void LogMediaTypeLine(const char* label, const MediaType& mt) {
-  LogPrintf("Trying media type %s: major type:  %s,    sub type  :  %s", label ? label : "",
-            GetGuidName(mt.majortype), GetGuidName(mt.subtype));
+  LogPrintf("Trying media type %s: major type:  %s,    sub type  :  %s", label ? label : "", GetGuidName(mt.majortype),
+            GetGuidName(mt.subtype));
 }
 
 void DumpMediaType(const char* label, const MediaType& mt, const WaveFormatEx* wfx, uint32_t cbWave) {
@@ -33,10 +33,10 @@ void DumpMediaType(const char* label, const MediaType& mt, const WaveFormatEx* w
   if (mt.formattype == FORMAT_VideoInfo && mt.cbFormat >= sizeof(VideoInfoHeader)) {
     const VideoInfoHeader& v = mt.vih;
     const BitmapInfoHeader& b = v.bmiHeader;
-    LogPrintf("Source rectangle (Left %d Top %d Right %d Bottom %d)", v.rcSource.left, v.rcSource.top,
-              v.rcSource.right, v.rcSource.bottom);
-    LogPrintf("Target rectangle (Left %d Top %d Right %d Bottom %d)", v.rcTarget.left, v.rcTarget.top,
-              v.rcTarget.right, v.rcTarget.bottom);
+    LogPrintf("Source rectangle (Left %d Top %d Right %d Bottom %d)", v.rcSource.left, v.rcSource.top, v.rcSource.right,
+              v.rcSource.bottom);
+    LogPrintf("Target rectangle (Left %d Top %d Right %d Bottom %d)", v.rcTarget.left, v.rcTarget.top, v.rcTarget.right,
+              v.rcTarget.bottom);
     LogPrintf("Size of BITMAPINFO structure %d", static_cast<int>(b.biSize));
     if (b.biCompression < 256) {
       LogPrintf("%dx%dx%d bit  (%d)", b.biWidth, b.biHeight, b.biBitCount, static_cast<int>(b.biCompression));

@@ -40,7 +40,8 @@ void ReleaseDecodedStreams(GstElement* decoder) {
         GstPad* pad = GST_PAD(g_value_get_object(&v));
         const auto id = static_cast<gulong>(reinterpret_cast<uintptr_t>(g_object_get_data(G_OBJECT(pad), kHeldKey)));
         if (!gst_pad_is_linked(pad))
-          gst_pad_add_probe(pad, static_cast<GstPadProbeType>(GST_PAD_PROBE_TYPE_BUFFER | GST_PAD_PROBE_TYPE_BUFFER_LIST),
+          gst_pad_add_probe(pad,
+                            static_cast<GstPadProbeType>(GST_PAD_PROBE_TYPE_BUFFER | GST_PAD_PROBE_TYPE_BUFFER_LIST),
                             &DropData, nullptr, nullptr);
         if (id) {
           g_object_set_data(G_OBJECT(pad), kHeldKey, nullptr);

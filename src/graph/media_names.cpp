@@ -271,10 +271,14 @@ bool CapsToMediaType(const GstCaps* caps, CapsMediaType& out) {
       mt.subtype = MEDIASUBTYPE_PCM;
       const char* fmt = gst_structure_get_string(s, "format");
       int depth = 16;
-      if (fmt && (std::strncmp(fmt, "S8", 2) == 0 || std::strncmp(fmt, "U8", 2) == 0)) depth = 8;
-      else if (fmt && (std::strncmp(fmt, "S24", 3) == 0 || std::strncmp(fmt, "U24", 3) == 0)) depth = 24;
-      else if (fmt && (std::strncmp(fmt, "S32", 3) == 0 || std::strncmp(fmt, "F32", 3) == 0)) depth = 32;
-      else if (fmt && std::strncmp(fmt, "F64", 3) == 0) depth = 64;
+      if (fmt && (std::strncmp(fmt, "S8", 2) == 0 || std::strncmp(fmt, "U8", 2) == 0))
+        depth = 8;
+      else if (fmt && (std::strncmp(fmt, "S24", 3) == 0 || std::strncmp(fmt, "U24", 3) == 0))
+        depth = 24;
+      else if (fmt && (std::strncmp(fmt, "S32", 3) == 0 || std::strncmp(fmt, "F32", 3) == 0))
+        depth = 32;
+      else if (fmt && std::strncmp(fmt, "F64", 3) == 0)
+        depth = 64;
       if (fixed && gst_structure_get_int(s, "rate", &rate) && gst_structure_get_int(s, "channels", &channels)) {
         WaveFormatEx& w = out.wfx;
         w.wFormatTag = (fmt && fmt[0] == 'F') ? 3 : 1;

@@ -14,12 +14,9 @@ const NegotiationTexts kLiveTexts = {false,
                                      "Could not get grabber output pin",
                                      "(Render) Find",
                                      "Could not connect to render (2)"};
-const NegotiationTexts kFileTexts = {true,
-                                     "Can`t set media type",
-                                     "Can`t connect to filter pins",
-                                     "Can't get grabber output pin",
-                                     "Render :",
-                                     "Can't connect to render"};
+const NegotiationTexts kFileTexts = {
+    true,       "Can`t set media type",   "Can`t connect to filter pins", "Can't get grabber output pin",
+    "Render :", "Can't connect to render"};
 
 namespace {
 

@@ -27,11 +27,11 @@ HRESULT ConnectFilterToFilter(GstElement* graph, GstElement* source, GstElement*
 // The texts that differ between the live and the file graph.
 struct NegotiationTexts {
   bool bFile;
-  const char* szSetTypeFailed;      // source-to-grabber, after the loop
-  const char* szConnectFailed;      // source-to-grabber, after the loop
-  const char* szNoGrabberOut;       // grabber-to-renderer
-  const char* szRenderLabel;        // grabber-to-renderer success line
-  const char* szRenderFailed;       // grabber-to-renderer, final
+  const char* szSetTypeFailed;  // source-to-grabber, after the loop
+  const char* szConnectFailed;  // source-to-grabber, after the loop
+  const char* szNoGrabberOut;   // grabber-to-renderer
+  const char* szRenderLabel;    // grabber-to-renderer success line
+  const char* szRenderFailed;   // grabber-to-renderer, final
 };
 extern const NegotiationTexts kLiveTexts;
 extern const NegotiationTexts kFileTexts;

@@ -1,13 +1,13 @@
 // ulmora-batch end to end: the BMP files it writes match a computation of the chain made here, from
 // the scene the clip was generated from; and its refusals of bad input.
 #include <dirent.h>
+#include <sys/wait.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
-#include <sys/wait.h>
 
 #include "graph/lowlight_scene.h"
 #include "graph/tests/graph_fixture.h"

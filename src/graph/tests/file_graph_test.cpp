@@ -33,13 +33,13 @@ TEST_F(FileGraphTest, AviBuildsManuallyReadsFormatAndLogsTheBuild) {
   EXPECT_EQ(mt.bFixedSizeSamples, 1);
 
   const std::string text = log.Text();
-  for (const char* line : {"/////////////////////////////////////\n\tBuild filter graph", "find Media Type step 1",
-                           "Trying media type : major type:  MEDIATYPE_Video,    sub type  :  MEDIASUBTYPE_YUY2",
-                           "Trying media type Render :: major type:  MEDIATYPE_Video,    sub type  :  MEDIASUBTYPE_YUY2",
-                           "Out Video Format  M type MEDIATYPE_Video  S type MEDIASUBTYPE_YUY2",
-                           "Subtype description UNKNOWN", "320x240x16 bit 'YUY2'", "Image size 153600",
-                           "\nFound Input Compression :  FOURCC_YUY2\n", "\nDumpGraph [0x", "'File Reader'",
-                           "'Grabber'", "'NULL Render'", "Trying media type Connection type", "FPS=30.00"})
+  for (const char* line :
+       {"/////////////////////////////////////\n\tBuild filter graph", "find Media Type step 1",
+        "Trying media type : major type:  MEDIATYPE_Video,    sub type  :  MEDIASUBTYPE_YUY2",
+        "Trying media type Render :: major type:  MEDIATYPE_Video,    sub type  :  MEDIASUBTYPE_YUY2",
+        "Out Video Format  M type MEDIATYPE_Video  S type MEDIASUBTYPE_YUY2", "Subtype description UNKNOWN",
+        "320x240x16 bit 'YUY2'", "Image size 153600", "\nFound Input Compression :  FOURCC_YUY2\n", "\nDumpGraph [0x",
+        "'File Reader'", "'Grabber'", "'NULL Render'", "Trying media type Connection type", "FPS=30.00"})
     EXPECT_NE(text.find(line), std::string::npos) << line;
   EXPECT_EQ(text.find("! 2 step"), std::string::npos);
   // The status bar shows the file and the state.
@@ -84,7 +84,8 @@ TEST_F(FileGraphTest, EveryFrameReachesTheSessionInOrder) {
 TEST_F(FileGraphTest, MkvRawAndFfv1ReportLengthAndPlayEveryFrame) {
   for (const char* fmt : {"mkv", "mkv-ffv1"}) {
     SCOPED_TRACE(fmt);
-    const std::string clip = MakeClip(dir, std::string("clip-") + fmt + ".mkv", std::string("-f ") + fmt + " -W 96 -H 64 -n 10 -r 20");
+    const std::string clip =
+        MakeClip(dir, std::string("clip-") + fmt + ".mkv", std::string("-f ") + fmt + " -W 96 -H 64 -n 10 -r 20");
     ASSERT_FALSE(clip.empty());
     SampleRecorder rec;
     CCapGraph g;
@@ -169,8 +170,10 @@ bool WriteWithPipeline(const std::string& desc) {
 
 TEST_F(FileGraphTest, CompressedMp4WithoutFrameLengthKeepsTheFormatRate) {
   const std::string mp4 = dir + "/clip.mp4";
-  ASSERT_TRUE(WriteWithPipeline("videotestsrc num-buffers=10 ! video/x-raw,width=64,height=48,framerate=10/1 ! "
-                                "avenc_mpeg4 ! mp4mux ! filesink location=" + mp4));
+  ASSERT_TRUE(
+      WriteWithPipeline("videotestsrc num-buffers=10 ! video/x-raw,width=64,height=48,framerate=10/1 ! "
+                        "avenc_mpeg4 ! mp4mux ! filesink location=" +
+                        mp4));
   SampleRecorder rec;
   CCapGraph g;
   ASSERT_EQ(g.BuildFileGraph(mp4.c_str()), S_OK);

@@ -3,7 +3,6 @@
 #pragma once
 
 #include <gtest/gtest.h>
-
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -39,7 +38,8 @@ inline void RemoveDir(const std::string& dir) {
 inline std::string MakeClip(const std::string& dir, const std::string& name, const std::string& options) {
   const std::string path = dir + "/" + name;
   // The generator is a tool here, not the code under test: its libraries' leaks are not ours to report.
-  const std::string cmd = "ASAN_OPTIONS=detect_leaks=0 " + std::string(ULMORA_SAMPLE_EXE) + " -q -o '" + path + "' " + options;
+  const std::string cmd =
+      "ASAN_OPTIONS=detect_leaks=0 " + std::string(ULMORA_SAMPLE_EXE) + " -q -o '" + path + "' " + options;
   if (std::system(cmd.c_str()) != 0) return {};
   return path;
 }

@@ -16,7 +16,7 @@ TEST(GuidNames, TableStartsInDeclarationOrderAndFirstEntryWins) {
   size_t n = 0;
   const GuidNameEntry* t = GuidNameTable(n);
   ASSERT_GE(n, 7u);
-  const char* first[] = {"MEDIASUBTYPE_None", "MEDIATYPE_Video", "MEDIATYPE_Audio", "MEDIATYPE_Text",
+  const char* first[] = {"MEDIASUBTYPE_None", "MEDIATYPE_Video",  "MEDIATYPE_Audio",      "MEDIATYPE_Text",
                          "MEDIATYPE_Midi",    "MEDIATYPE_Stream", "MEDIATYPE_Interleaved"};
   for (size_t i = 0; i < 7; ++i) EXPECT_STREQ(t[i].name, first[i]);
   // Every name the lookup returns is the first entry with that GUID.

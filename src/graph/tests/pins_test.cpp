@@ -1,10 +1,11 @@
 // Pin functions, the negotiation loops and the grabber, on small real pipelines.
+#include "graph/pins.h"
+
 #include <gst/gst.h>
 
 #include <chrono>
 #include <thread>
 
-#include "graph/pins.h"
 #include "graph/tests/graph_fixture.h"
 
 namespace ulmora::test {

@@ -217,3 +217,31 @@ TEST_F(FileGraphTest, ClipCutInsideItsFramesPlaysWhatItHasAndEnds) {
 
 }  // namespace
 }  // namespace ulmora::test
+
+namespace ulmora::test {
+namespace {
+
+TEST_F(FileGraphTest, AudioBesideTheVideoIsDroppedWithoutStallingIt) {
+  const std::string avi = dir + "/av.avi";
+  ASSERT_TRUE(WriteWithPipeline(
+      "avimux name=m ! filesink location=" + avi +
+      " videotestsrc num-buffers=30 ! video/x-raw,format=YUY2,width=64,height=48,framerate=15/1 ! m.video_0"
+      " audiotestsrc num-buffers=40 samplesperbuffer=1024 ! audio/x-raw,format=S16LE,rate=22050,channels=1 ! m.audio_0"));
+  SampleRecorder rec;
+  CCapGraph g;
+  ASSERT_EQ(g.BuildFileGraph(avi.c_str()), S_OK);
+  EXPECT_EQ(g.bAutoRender, 0);
+  GstRef<GstElement> decoder = Adopt(gst_bin_get_by_name(GST_BIN(g.Pipeline()), "Decoder"));
+  ASSERT_TRUE(decoder);
+  EXPECT_EQ(decoder->numsrcpads, 2);  // the audio stream is there, unlinked
+  EXPECT_EQ(g.DurationFrames(), 30);
+  EXPECT_EQ(g.Session().GetFrameRate(), 15.0);
+  g.Session().SetPacing(false);
+  rec.Attach(g);
+  ASSERT_EQ(g.RunGraph(), S_OK);
+  ASSERT_TRUE(PlayToEnd(g));
+  EXPECT_EQ(rec.calls.load(), 30);
+}
+
+}  // namespace
+}  // namespace ulmora::test

@@ -21,8 +21,8 @@ constexpr Guid PinCat(uint32_t a) {
   return MakeGuid(a, 0x0353, 0x11d1, 0x90, 0x5f, 0x00, 0x00, 0xc0, 0xcc, 0x16, 0xba);
 }
 
-// The names of the platform's media-type identifiers that a GStreamer graph can meet, in the order the
-// platform declares them. The null identifier is the "no time format" name.
+// Platform-style names for the identifiers a GStreamer graph can meet: the seven the platform declares
+// first, in its order, then the rest grouped by kind. The null identifier is the "no time format" name.
 const GuidNameEntry kGuidNames[] = {
     {"MEDIASUBTYPE_None", Ds(0xe436eb8e)},
     {"MEDIATYPE_Video", MEDIATYPE_Video},

@@ -96,10 +96,13 @@ struct SampleRecorder {
     ++r->calls;
     return r->session->SampleCB(t, s);
   }
+  // Also gives the processor the windows it posts its control changes to, as the main window would.
   void Attach(CCapGraph& g) {
     session = &g.Session();
+    session->Processor().SetWindows(&window, &window);
     g.Grabber()->SetCallback(&Thunk, this);
   }
+  CountingWindow window;
   void Clear() {
     std::lock_guard<std::mutex> g(lock);
     times.clear();

@@ -156,6 +156,14 @@ void BM_ChainAuto(benchmark::State& st, Size size) {
   Done(st, s.frame.img);
 }
 
+// The default of four frames per sum: three frames are added, the fourth finishes a picture.
+void BM_ChainSum4(benchmark::State& st, Size size) {
+  Setup s(size);
+  s.p.SetCountAccum(4);
+  for (auto _ : st) benchmark::DoNotOptimize(s.p.ProcessFrame(s.frame.img, s.firstSum));
+  Done(st, s.frame.img);
+}
+
 using BenchFn = void (*)(benchmark::State&, Size);
 
 // Names of the form Stage/WIDTHxHEIGHT, each size's memcpy first so the ratios read in order.
@@ -169,6 +177,7 @@ const bool kRegistered = [] {
       {"RemoveRidgeV", BM_RemoveRidgeV},
       {"Chain", BM_Chain},
       {"ChainAuto", BM_ChainAuto},
+      {"ChainSum4", BM_ChainSum4},
   };
   for (const Size& size : kSizes)
     for (const auto& [name, fn] : stages) {

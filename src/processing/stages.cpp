@@ -61,7 +61,16 @@ void RenderPlane(CFrameProcessor& p, ProcStats* stats) {
   if (deep) {
     const int32_t maxS = 255 * w->storedFrames;
     const RenderBounds bounds = BuildRenderTable(w->lut16, maxS, a, b, n, tone);
-    r = Render16(w->plane, w->sum16, w->pixels, w->lut16, bounds, stats != nullptr);
+    uint8_t tone2[256];
+    tone2[0] = 0;
+    for (int i = 1; i < 255; ++i) tone2[i] = tone[i];
+    tone2[255] = 255;
+    LevelParams lp;
+    lp.a = a;
+    lp.b = b;
+    lp.n = n;
+    lp.tone2 = tone2;
+    r = Kernels().render16(w->plane, w->sum16, w->pixels, w->lut16, lp, bounds, stats != nullptr);
   } else {
     const RenderBounds bounds = BuildRenderTable(w->lut8, 255, a, b, n, tone);
     r = Kernels().render8(w->plane, w->first8, w->pixels, w->lut8, bounds, stats != nullptr);

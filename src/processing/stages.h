@@ -73,6 +73,14 @@ inline LineCorrection CorrectionOf(int32_t d) {
   return {0, static_cast<uint8_t>(d < -255 ? 255 : -d)};
 }
 
+// The level arithmetic of a render, for kernels that compute levels instead of looking sums up.
+struct LevelParams {
+  int32_t a = 16;                  // amplification in sixteenths (the kernels compute for 0..128)
+  int32_t b = 0;                   // black level
+  int32_t n = 1;                   // divisor, at least 1
+  const uint8_t* tone2 = nullptr;  // 256 entries: level clamped to 0..255 -> output byte
+};
+
 // The pixel kernels, chosen once from the processor's features.
 struct PixelKernels {
   const char* name;
@@ -84,6 +92,9 @@ struct PixelKernels {
   void (*add)(uint16_t* sum, const uint8_t* src, int32_t width, int32_t height, int32_t pad);
   // plane = lut[src8] with statistics.
   RenderResult (*render8)(uint8_t* plane, const uint8_t* src, size_t n, const uint8_t* lut, RenderBounds b, bool stats);
+  // plane = output of each 16-bit sum: lut16[sum] or the same computed from lp.
+  RenderResult (*render16)(uint8_t* plane, const uint16_t* sum, size_t n, const uint8_t* lut16, const LevelParams& lp,
+                           RenderBounds b, bool stats);
   // Line sums of min(v, t) over the plane.
   void (*rowSums)(uint32_t* rows, const uint8_t* plane, int32_t width, int32_t height, uint8_t t);
   void (*colSums)(uint32_t* cols, const uint8_t* plane, int32_t width, int32_t height, uint8_t t);
@@ -127,8 +138,5 @@ FrameResult RunChain(CFrameProcessor& p, const CImageBuf& frame, std::atomic<int
 
 // Ridge threshold of a stage: 0 = the stage does nothing, 255 = unclipped, else the clip level.
 int32_t RidgeClip(float rms, const ProcStats& s, float unclippedFrom);
-
-// Deep sums are rendered through a table without a vector gather.
-RenderResult Render16(uint8_t* plane, const uint16_t* sum, size_t n, const uint8_t* lut, RenderBounds b, bool stats);
 
 }  // namespace ulmora

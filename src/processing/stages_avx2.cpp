@@ -220,6 +220,78 @@ ULMORA_AVX2 RenderResult Render8(uint8_t* plane, const uint8_t* src, size_t n, c
   return r;
 }
 
+// Levels of 8 sums, as in the AVX-512 set: float reciprocal, then one integer correction.
+ULMORA_AVX2 inline __m256i Levels8(__m256i s32, __m256i va, __m256i half, __m256i vn, __m256i vn1, __m256 inv,
+                                   __m256i vb) {
+  const __m256i zero = _mm256_setzero_si256();
+  const __m256i num = _mm256_add_epi32(_mm256_srli_epi32(_mm256_mullo_epi32(s32, va), 4), half);
+  __m256i q = _mm256_cvttps_epi32(_mm256_mul_ps(_mm256_cvtepi32_ps(num), inv));
+  const __m256i r = _mm256_sub_epi32(num, _mm256_mullo_epi32(q, vn));
+  q = _mm256_add_epi32(q, _mm256_cmpgt_epi32(zero, r));  // r < 0: one less
+  q = _mm256_sub_epi32(q, _mm256_cmpgt_epi32(r, vn1));   // r >= n: one more
+  return _mm256_add_epi32(q, vb);
+}
+
+ULMORA_AVX2 RenderResult Render16(uint8_t* plane, const uint16_t* sum, size_t n, const uint8_t* lut16,
+                                  const LevelParams& lp, RenderBounds bounds, bool stats) {
+  if (lp.a < 0 || lp.a > 128 || lp.n < 1) return PortableKernels().render16(plane, sum, n, lut16, lp, bounds, stats);
+  ShuffleTable t;
+  MakeShuffleTable(t, lp.tone2);
+  const __m256i va = _mm256_set1_epi32(lp.a), half = _mm256_set1_epi32(lp.n >> 1), vn = _mm256_set1_epi32(lp.n);
+  const __m256i vn1 = _mm256_set1_epi32(lp.n - 1), vb = _mm256_set1_epi32(lp.b), white = _mm256_set1_epi32(255);
+  const __m256 inv = _mm256_set1_ps(1.0f / float(lp.n));
+  const __m256i order = _mm256_setr_epi32(0, 4, 1, 5, 2, 6, 3, 7);
+  const __m256i zero = _mm256_setzero_si256(), one8 = _mm256_set1_epi8(1), top8 = _mm256_set1_epi8(char(254));
+  __m256i bright = zero, smax = zero, s1 = zero, s2 = zero, s2w = zero;
+  uint64_t over = 0;
+  size_t blocks = 0;
+  const size_t whole = n & ~size_t(31);
+  for (size_t i = 0; i < whole; i += 32) {
+    const __m256i sa = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(sum + i));
+    const __m256i sb = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(sum + i + 16));
+    const __m256i s32[4] = {
+        _mm256_cvtepu16_epi32(_mm256_castsi256_si128(sa)), _mm256_cvtepu16_epi32(_mm256_extracti128_si256(sa, 1)),
+        _mm256_cvtepu16_epi32(_mm256_castsi256_si128(sb)), _mm256_cvtepu16_epi32(_mm256_extracti128_si256(sb, 1))};
+    __m256i c[4];
+    for (int g = 0; g < 4; ++g) {
+      const __m256i level = Levels8(s32[g], va, half, vn, vn1, inv, vb);
+      if (stats)
+        over += uint64_t(
+            _mm_popcnt_u32(uint32_t(_mm256_movemask_ps(_mm256_castsi256_ps(_mm256_cmpgt_epi32(level, white))))));
+      c[g] = _mm256_min_epi32(_mm256_max_epi32(level, zero), white);
+    }
+    const __m256i packed = _mm256_packus_epi16(_mm256_packus_epi32(c[0], c[1]), _mm256_packus_epi32(c[2], c[3]));
+    const __m256i cl = _mm256_permutevar8x32_epi32(packed, order);
+    const __m256i o = Lookup(t, cl);
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(plane + i), o);
+    if (!stats) continue;
+    const __m256i in = _mm256_and_si256(_mm256_cmpeq_epi8(_mm256_max_epu8(cl, one8), cl),
+                                        _mm256_cmpeq_epi8(_mm256_min_epu8(cl, top8), cl));
+    bright = _mm256_max_epu8(bright, _mm256_and_si256(o, in));
+    smax = _mm256_max_epu16(smax, _mm256_max_epu16(sa, sb));
+    s1 = _mm256_add_epi64(s1, _mm256_sad_epu8(o, zero));
+    s2w = _mm256_add_epi32(s2w, Squares(o));
+    if (++blocks == kFoldBlocks) {
+      s2 = Widen64(s2w, s2);
+      s2w = zero;
+      blocks = 0;
+    }
+  }
+  RenderResult r;
+  if (whole < n) r = PortableKernels().render16(plane + whole, sum + whole, n - whole, lut16, lp, bounds, stats);
+  if (!stats) return r;
+  s2 = Widen64(s2w, s2);
+  alignas(32) uint16_t m[16];
+  _mm256_store_si256(reinterpret_cast<__m256i*>(m), smax);
+  for (uint16_t v : m) r.sumMax = v > r.sumMax ? v : r.sumMax;
+  const uint32_t b = MaxByte(bright);
+  r.brightest = b > r.brightest ? b : r.brightest;
+  r.overflow += uint32_t(over);
+  r.s1 += Sum64(s1);
+  r.s2 += Sum64(s2);
+  return r;
+}
+
 ULMORA_AVX2 void Window(const uint8_t* plane, size_t n, uint8_t lo, uint8_t hi, uint64_t& count, uint64_t& sum1,
                         uint64_t& sum2) {
   const __m256i vLo = _mm256_set1_epi8(char(lo)), vHi = _mm256_set1_epi8(char(hi));
@@ -358,7 +430,7 @@ ULMORA_AVX2 void Expand(uint8_t* view, int32_t pad, const uint8_t* plane, int32_
 }
 
 constexpr PixelKernels kAvx2 = {
-    "avx2", Extract, AddFirst, Add, Render8, RowSums, ColSums, Window, ApplyRows, ApplyCols, Expand,
+    "avx2", Extract, AddFirst, Add, Render8, Render16, RowSums, ColSums, Window, ApplyRows, ApplyCols, Expand,
 };
 
 }  // namespace

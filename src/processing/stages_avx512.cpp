@@ -189,6 +189,77 @@ ULMORA_AVX512 RenderResult Render8(uint8_t* plane, const uint8_t* src, size_t n,
   return r;
 }
 
+// Levels of 16 sums: ((S x A) >> 4 + N / 2) / N + B. The quotient comes from a float reciprocal,
+// which for numerators below 2^20 is off by at most one, and one integer step puts it right.
+ULMORA_AVX512 inline __m512i Levels16(__m512i s32, __m512i va, __m512i half, __m512i vn, __m512 inv, __m512i vb) {
+  const __m512i one = _mm512_set1_epi32(1), zero = _mm512_setzero_si512();
+  const __m512i num = _mm512_add_epi32(_mm512_srli_epi32(_mm512_mullo_epi32(s32, va), 4), half);
+  __m512i q = _mm512_cvttps_epi32(_mm512_mul_ps(_mm512_cvtepi32_ps(num), inv));
+  const __m512i r = _mm512_sub_epi32(num, _mm512_mullo_epi32(q, vn));
+  q = _mm512_mask_sub_epi32(q, _mm512_cmplt_epi32_mask(r, zero), q, one);
+  q = _mm512_mask_add_epi32(q, _mm512_cmpge_epi32_mask(r, vn), q, one);
+  return _mm512_add_epi32(q, vb);
+}
+
+ULMORA_AVX512 RenderResult Render16(uint8_t* plane, const uint16_t* sum, size_t n, const uint8_t* lut16,
+                                    const LevelParams& lp, RenderBounds bounds, bool stats) {
+  if (lp.a < 0 || lp.a > 128 || lp.n < 1) return PortableKernels().render16(plane, sum, n, lut16, lp, bounds, stats);
+  const __m512i l0 = _mm512_loadu_si512(lp.tone2), l1 = _mm512_loadu_si512(lp.tone2 + 64);
+  const __m512i l2 = _mm512_loadu_si512(lp.tone2 + 128), l3 = _mm512_loadu_si512(lp.tone2 + 192);
+  const __m512i va = _mm512_set1_epi32(lp.a), half = _mm512_set1_epi32(lp.n >> 1), vn = _mm512_set1_epi32(lp.n);
+  const __m512i vb = _mm512_set1_epi32(lp.b), white = _mm512_set1_epi32(255);
+  const __m512 inv = _mm512_set1_ps(1.0f / float(lp.n));
+  const __m512i zero = _mm512_setzero_si512(), one8 = _mm512_set1_epi8(1), top8 = _mm512_set1_epi8(char(254));
+  __m512i bright = zero, smax = zero, s1 = zero, s2 = zero, s2w = zero;
+  uint64_t over = 0;
+  size_t blocks = 0;
+  RenderResult r;
+  for (size_t i = 0; i < n; i += 64) {
+    const __mmask64 k = Lanes(n - i);
+    const __m512i sa = _mm512_maskz_loadu_epi16(__mmask32(k), sum + i);
+    const __m512i sb = _mm512_maskz_loadu_epi16(__mmask32(k >> 32), sum + i + 32);
+    const __m512i s32[4] = {
+        _mm512_cvtepu16_epi32(_mm512_castsi512_si256(sa)), _mm512_cvtepu16_epi32(_mm512_extracti64x4_epi64(sa, 1)),
+        _mm512_cvtepu16_epi32(_mm512_castsi512_si256(sb)), _mm512_cvtepu16_epi32(_mm512_extracti64x4_epi64(sb, 1))};
+    __m128i c[4];
+    for (int g = 0; g < 4; ++g) {
+      const __m512i level = Levels16(s32[g], va, half, vn, inv, vb);
+      if (stats) over += Popcount(_mm512_mask_cmpgt_epi32_mask(__mmask16(k >> (16 * g)), level, white));
+      c[g] = _mm512_cvtusepi32_epi8(_mm512_max_epi32(level, zero));
+    }
+    __m512i cl = _mm512_castsi128_si512(c[0]);
+    cl = _mm512_inserti32x4(cl, c[1], 1);
+    cl = _mm512_inserti32x4(cl, c[2], 2);
+    cl = _mm512_inserti32x4(cl, c[3], 3);
+    const __m512i lo = _mm512_permutex2var_epi8(l0, cl, l1), hi = _mm512_permutex2var_epi8(l2, cl, l3);
+    const __m512i o = _mm512_maskz_mov_epi8(k, _mm512_mask_blend_epi8(_mm512_movepi8_mask(cl), lo, hi));
+    _mm512_mask_storeu_epi8(plane + i, k, o);
+    if (!stats) continue;
+    const __mmask64 in = _mm512_mask_cmple_epu8_mask(_mm512_mask_cmpge_epu8_mask(k, cl, one8), cl, top8);
+    bright = _mm512_max_epu8(bright, _mm512_maskz_mov_epi8(in, o));
+    smax = _mm512_max_epu16(smax, _mm512_max_epu16(sa, sb));
+    s1 = _mm512_add_epi64(s1, _mm512_sad_epu8(o, zero));
+    s2w = _mm512_add_epi32(s2w, Squares(o));
+    if (++blocks == kFoldBlocks) {
+      s2 = Widen64(s2w, s2);
+      s2w = zero;
+      blocks = 0;
+    }
+  }
+  if (!stats) return r;
+  s2 = Widen64(s2w, s2);
+  alignas(64) uint16_t m[32];
+  _mm512_store_si512(m, smax);
+  uint32_t top = 0;
+  for (uint16_t v : m) top = v > top ? v : top;
+  r.overflow = uint32_t(over);
+  r.brightest = MaxByte(bright);
+  r.sumMax = top;
+  r.s1 = uint64_t(_mm512_reduce_add_epi64(s1));
+  r.s2 = uint64_t(_mm512_reduce_add_epi64(s2));
+  return r;
+}
+
 ULMORA_AVX512 void Window(const uint8_t* plane, size_t n, uint8_t lo, uint8_t hi, uint64_t& count, uint64_t& sum1,
                           uint64_t& sum2) {
   const __m512i vLo = _mm512_set1_epi8(char(lo)), vHi = _mm512_set1_epi8(char(hi));
@@ -317,7 +388,7 @@ ULMORA_AVX512 void Expand(uint8_t* view, int32_t pad, const uint8_t* plane, int3
 }
 
 constexpr PixelKernels kAvx512 = {
-    "avx512", Extract, AddFirst, Add, Render8, RowSums, ColSums, Window, ApplyRows, ApplyCols, Expand,
+    "avx512", Extract, AddFirst, Add, Render8, Render16, RowSums, ColSums, Window, ApplyRows, ApplyCols, Expand,
 };
 
 }  // namespace

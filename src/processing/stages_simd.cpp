@@ -78,6 +78,11 @@ RenderResult Render8Portable(uint8_t* plane, const uint8_t* src, size_t n, const
   return RenderTable(plane, src, n, lut, b, stats);
 }
 
+RenderResult Render16Portable(uint8_t* plane, const uint16_t* sum, size_t n, const uint8_t* lut16, const LevelParams&,
+                              RenderBounds b, bool stats) {
+  return RenderTable(plane, sum, n, lut16, b, stats);
+}
+
 void RowSumsPortable(uint32_t* rows, const uint8_t* plane, int32_t width, int32_t height, uint8_t t) {
   for (int32_t y = 0; y < height; ++y, plane += width) {
     uint32_t s = 0;
@@ -140,15 +145,11 @@ void ExpandPortable(uint8_t* view, int32_t pad, const uint8_t* plane, int32_t wi
 }
 
 constexpr PixelKernels kPortable = {
-    "portable",      ExtractPortable, AddFirstPortable,  AddPortable,       Render8Portable, RowSumsPortable,
-    ColSumsPortable, WindowPortable,  ApplyRowsPortable, ApplyColsPortable, ExpandPortable,
+    "portable",      ExtractPortable, AddFirstPortable, AddPortable,       Render8Portable,   Render16Portable,
+    RowSumsPortable, ColSumsPortable, WindowPortable,   ApplyRowsPortable, ApplyColsPortable, ExpandPortable,
 };
 
 }  // namespace
-
-RenderResult Render16(uint8_t* plane, const uint16_t* sum, size_t n, const uint8_t* lut, RenderBounds b, bool stats) {
-  return RenderTable(plane, sum, n, lut, b, stats);
-}
 
 const PixelKernels& PortableKernels() { return kPortable; }
 

@@ -201,6 +201,74 @@ ULMORA_SSE4 RenderResult Render8(uint8_t* plane, const uint8_t* src, size_t n, c
   return r;
 }
 
+// Levels of 4 sums, as in the wider sets.
+ULMORA_SSE4 inline __m128i Levels4(__m128i s32, __m128i va, __m128i half, __m128i vn, __m128i vn1, __m128 inv,
+                                   __m128i vb) {
+  const __m128i zero = _mm_setzero_si128();
+  const __m128i num = _mm_add_epi32(_mm_srli_epi32(_mm_mullo_epi32(s32, va), 4), half);
+  __m128i q = _mm_cvttps_epi32(_mm_mul_ps(_mm_cvtepi32_ps(num), inv));
+  const __m128i r = _mm_sub_epi32(num, _mm_mullo_epi32(q, vn));
+  q = _mm_add_epi32(q, _mm_cmpgt_epi32(zero, r));
+  q = _mm_sub_epi32(q, _mm_cmpgt_epi32(r, vn1));
+  return _mm_add_epi32(q, vb);
+}
+
+ULMORA_SSE4 RenderResult Render16(uint8_t* plane, const uint16_t* sum, size_t n, const uint8_t* lut16,
+                                  const LevelParams& lp, RenderBounds bounds, bool stats) {
+  if (lp.a < 0 || lp.a > 128 || lp.n < 1) return PortableKernels().render16(plane, sum, n, lut16, lp, bounds, stats);
+  ShuffleTable t;
+  MakeShuffleTable(t, lp.tone2);
+  const __m128i va = _mm_set1_epi32(lp.a), half = _mm_set1_epi32(lp.n >> 1), vn = _mm_set1_epi32(lp.n);
+  const __m128i vn1 = _mm_set1_epi32(lp.n - 1), vb = _mm_set1_epi32(lp.b), white = _mm_set1_epi32(255);
+  const __m128 inv = _mm_set1_ps(1.0f / float(lp.n));
+  const __m128i zero = _mm_setzero_si128(), one8 = _mm_set1_epi8(1), top8 = _mm_set1_epi8(char(254));
+  __m128i bright = zero, smax = zero, s1 = zero, s2 = zero, s2w = zero;
+  uint64_t over = 0;
+  size_t blocks = 0;
+  const size_t whole = n & ~size_t(15);
+  for (size_t i = 0; i < whole; i += 16) {
+    const __m128i sa = _mm_loadu_si128(reinterpret_cast<const __m128i*>(sum + i));
+    const __m128i sb = _mm_loadu_si128(reinterpret_cast<const __m128i*>(sum + i + 8));
+    const __m128i s32[4] = {_mm_cvtepu16_epi32(sa), _mm_cvtepu16_epi32(_mm_srli_si128(sa, 8)), _mm_cvtepu16_epi32(sb),
+                            _mm_cvtepu16_epi32(_mm_srli_si128(sb, 8))};
+    __m128i c[4];
+    for (int g = 0; g < 4; ++g) {
+      const __m128i level = Levels4(s32[g], va, half, vn, vn1, inv, vb);
+      if (stats)
+        over += uint64_t(_mm_popcnt_u32(uint32_t(_mm_movemask_ps(_mm_castsi128_ps(_mm_cmpgt_epi32(level, white))))));
+      c[g] = _mm_min_epi32(_mm_max_epi32(level, zero), white);
+    }
+    const __m128i cl = _mm_packus_epi16(_mm_packus_epi32(c[0], c[1]), _mm_packus_epi32(c[2], c[3]));
+    const __m128i o = Lookup(t, cl);
+    Store(plane + i, o);
+    if (!stats) continue;
+    const __m128i in =
+        _mm_and_si128(_mm_cmpeq_epi8(_mm_max_epu8(cl, one8), cl), _mm_cmpeq_epi8(_mm_min_epu8(cl, top8), cl));
+    bright = _mm_max_epu8(bright, _mm_and_si128(o, in));
+    smax = _mm_max_epu16(smax, _mm_max_epu16(sa, sb));
+    s1 = _mm_add_epi64(s1, _mm_sad_epu8(o, zero));
+    s2w = _mm_add_epi32(s2w, Squares(o));
+    if (++blocks == kFoldBlocks) {
+      s2 = Widen64(s2w, s2);
+      s2w = zero;
+      blocks = 0;
+    }
+  }
+  RenderResult r;
+  if (whole < n) r = PortableKernels().render16(plane + whole, sum + whole, n - whole, lut16, lp, bounds, stats);
+  if (!stats) return r;
+  s2 = Widen64(s2w, s2);
+  alignas(16) uint16_t m[8];
+  _mm_store_si128(reinterpret_cast<__m128i*>(m), smax);
+  for (uint16_t v : m) r.sumMax = v > r.sumMax ? v : r.sumMax;
+  const uint32_t b = MaxByte(bright);
+  r.brightest = b > r.brightest ? b : r.brightest;
+  r.overflow += uint32_t(over);
+  r.s1 += Sum64(s1);
+  r.s2 += Sum64(s2);
+  return r;
+}
+
 ULMORA_SSE4 void Window(const uint8_t* plane, size_t n, uint8_t lo, uint8_t hi, uint64_t& count, uint64_t& sum1,
                         uint64_t& sum2) {
   const __m128i vLo = _mm_set1_epi8(char(lo)), vHi = _mm_set1_epi8(char(hi));
@@ -324,7 +392,7 @@ ULMORA_SSE4 void Expand(uint8_t* view, int32_t pad, const uint8_t* plane, int32_
 }
 
 constexpr PixelKernels kSse4 = {
-    "sse4", Extract, AddFirst, Add, Render8, RowSums, ColSums, Window, ApplyRows, ApplyCols, Expand,
+    "sse4", Extract, AddFirst, Add, Render8, Render16, RowSums, ColSums, Window, ApplyRows, ApplyCols, Expand,
 };
 
 }  // namespace

@@ -14,7 +14,10 @@
 #include <utility>
 #include <vector>
 
+#include "common/clib.h"
+#include "common/cpu_report.h"
 #include "common/paths.h"
+#include "common/run_log.h"
 #include "graph/cap_graph.h"
 #include "graph/graph_report.h"
 #include "pipeline/profile.h"
@@ -182,6 +185,18 @@ int main(int argc, char** argv) {
     return 2;
   }
   const char* input = argv[optind];
+
+  // The run log, as the GUI keeps it: graph building, formats and failures go there.
+  struct RunLog {
+    RunLog() {
+      ulmora::ClibInit(ulmora::OpenLogFile);
+      ulmora::ReportCpu();
+    }
+    ~RunLog() {
+      LogPrintf(nullptr);
+      ulmora::ClibShutdown();
+    }
+  } runLog;
 
   // Settings first: everything constructed below reads them.
   if (!profile.empty()) {

@@ -163,7 +163,11 @@ void CSG::Pace(double sampleTime) {
   const double target = sampleTime * dMsPerUnit - dTimeOffset;
   if (!(target > -2147483648.0 && target < 2147483647.0)) return;  // a time from another stream
   int64_t due = static_cast<int64_t>(target) - static_cast<int32_t>(now - start);
-  if (due <= 0 || due > nPeriodMs) return;  // late frames are never waited for
+  if (due <= 0) return;  // late frames are never waited for
+  // A frame more than a period ahead waits one period and a millisecond, never more. Skipping its wait,
+  // as a plain "at most one period" rule would, lets the file run free for good after a single
+  // millisecond of clock jitter, since every later frame is then further ahead still.
+  if (due > nPeriodMs) due = nPeriodMs + 1;
   PacingSleepFn sleep = g_sleep.load();
   if (due <= kPacingStepMs) {
     sleep(static_cast<uint32_t>(due));

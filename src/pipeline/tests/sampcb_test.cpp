@@ -583,9 +583,12 @@ TEST_F(Pacing, AFileIsHeldBackToItsRateAndLateFramesAreNotWaitedFor) {
   // The next frame comes at once: it waits for its own time (33.37 ms after the first, 33 ms later).
   sg.SampleCB(10.0 + 1 / 29.97, &s);
   EXPECT_EQ(g_sleeps, (std::vector<uint32_t>{33, 33}));
-  // A frame that is 40 ms ahead (more than a period) is not waited for; nor is a late one.
+  // A frame more than a period ahead waits one period and a millisecond, so the file catches up
+  // with its schedule instead of running free; a late frame is not waited for.
   g_sleeps.clear();
   sg.SampleCB(10.0 + 2 / 29.97 + 0.040, &s);
+  EXPECT_EQ(g_sleeps, std::vector<uint32_t>{34});
+  g_sleeps.clear();
   g_fakeNow += 500;
   sg.SampleCB(10.0 + 3 / 29.97, &s);
   EXPECT_TRUE(g_sleeps.empty());
@@ -598,6 +601,25 @@ TEST_F(Pacing, AFileIsHeldBackToItsRateAndLateFramesAreNotWaitedFor) {
   sg.SetPacing(false);
   sg.SampleCB(1 / 29.97, &s);
   EXPECT_TRUE(g_sleeps.empty());
+  Detach(sg);
+}
+
+TEST_F(Pacing, AMillisecondOfJitterDoesNotEndThePacing) {
+  CSG sg;
+  Attach(sg);
+  sg.SetPacing(true);
+  sg.nRunState.store(kRunRunning);
+  sg.SetFrameRate(30.0);
+  ASSERT_EQ(sg.SetVideoSize(4, 2), 1);
+  std::vector<uint8_t> data(32, 9);
+  Sample s{data.data(), 32, 0};
+  const uint32_t origin = g_fakeNow;
+  for (int k = 0; k < 90; ++k) {
+    if (k == 30) g_fakeNow -= 2;  // one wait ended early: the next frame is a period and a bit ahead
+    sg.SampleCB(k / 30.0, &s);
+  }
+  // 90 frames at 30 per second end three seconds (less the lost 2 ms) after the origin, give or take a frame.
+  EXPECT_NEAR(static_cast<double>(g_fakeNow - origin), 3000.0, 40.0);
   Detach(sg);
 }
 

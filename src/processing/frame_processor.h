@@ -119,10 +119,10 @@ class CFrameProcessor {
   // --- parameters (GUI thread; the automatic control uses the same paths on the streaming thread) ---
   void SetGamma(int32_t v);  // dropped when a rebuild is already running
   bool SetTimeDelay(uint32_t ms);
-  void SetCountAccum(int32_t n);
+  void SetCountAccum(int32_t n);  // brought into 1..256
   void SetFrameRate(double fps);
-  void SetAmp(int32_t a);         // clears nAutoSign
-  void SetBlackLevel(int32_t b);  // clears nAutoSign
+  void SetAmp(int32_t a);         // brought into 1..128; clears nAutoSign
+  void SetBlackLevel(int32_t b);  // brought into -200..200; clears nAutoSign
   void SetRmsH(float f) { fRmsH.exchange(f); }
   void SetRmsV(float f) { fRmsV.exchange(f); }
   void SetNRH(bool on) { bNRH.exchange(on ? 1 : 0); }
@@ -137,6 +137,9 @@ class CFrameProcessor {
   const ToneTable* Tone() const { return pTone.load(); }
 
   // --- parameters (persisted) ---
+  // Readable from any thread. Change them through the setters above: the count, amplification and
+  // black level keep their ranges there (the sum holds at most 256 frames), and the delay and count
+  // setters recompute the derived state.
   std::atomic<uint32_t> nTimeDelay{0};  // ms
   std::atomic<int32_t> nCountAccum{kCountDefault};
   std::atomic<int32_t> bNRH{0};

@@ -208,6 +208,7 @@ bool CFrameProcessor::ConfigureFormat(const CImageBuf& frame, bool allocate, boo
   work_->pixels = n;
   work_->storedFrames = 0;
   work_->planeSumsValid = false;
+  work_->planeLagsView = false;
   // A picture rendered before the first frame shows black, not stale memory.
   memset(work_->first8, 0, n);
   memset(work_->plane, 0, n);

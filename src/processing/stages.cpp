@@ -76,6 +76,7 @@ void RenderPlane(CFrameProcessor& p, ProcStats* stats) {
     r = Kernels().render8(w->plane, w->first8, w->pixels, w->lut8, bounds, stats != nullptr);
   }
   w->planeSumsValid = stats != nullptr;
+  w->planeLagsView = false;
   w->planeS1 = r.s1;
   w->planeS2 = r.s2;
   if (stats) {
@@ -91,6 +92,16 @@ void WriteView(CFrameProcessor& p, const LineCorrection* rows, const uint8_t* co
   CImageBuf& v = p.frProc.img;
   if (!w || !v.bits || v.width != w->width || v.height != w->height) return;
   Kernels().expand(v.bits, v.pad, w->plane, w->width, w->height, rows, colSub, colAdd);
+}
+
+// Brings the plane back to what frProc shows after the fused chain.
+void SyncPlane(CFrameProcessor& p, Work& w) {
+  if (!w.planeLagsView) return;
+  const CImageBuf& v = p.frProc.img;
+  if (v.bits && v.width == w.width && v.height == w.height)
+    Kernels().extract(w.plane, v.bits, w.width, w.height, v.pad);
+  w.planeLagsView = false;
+  w.planeSumsValid = false;
 }
 
 // Row corrections from the row sums in lineA, into lineB.
@@ -126,6 +137,7 @@ void ColCorrections(Work& w) {
 void RowStage(CFrameProcessor& p, int32_t clip) {
   Work* w = StageAccess::W(p);
   if (!w || !w->pixels || clip < 1) return;
+  SyncPlane(p, *w);
   Kernels().rowSums(w->lineA, w->plane, w->width, w->height, static_cast<uint8_t>(clip));
   const LineCorrection* rows = RowCorrections(*w);
   Kernels().applyRows(w->plane, w->width, w->height, rows, nullptr, 0);
@@ -136,6 +148,7 @@ void RowStage(CFrameProcessor& p, int32_t clip) {
 void ColumnStage(CFrameProcessor& p, int32_t clip) {
   Work* w = StageAccess::W(p);
   if (!w || !w->pixels || clip < 1) return;
+  SyncPlane(p, *w);
   Kernels().colSums(w->lineA, w->plane, w->width, w->height, static_cast<uint8_t>(clip));
   ColCorrections(*w);
   Kernels().applyCols(w->plane, w->width, w->height, w->colSub, w->colAdd);
@@ -194,6 +207,7 @@ void StageRerender(CFrameProcessor& p) {
 void StageMeasureNoise(CFrameProcessor& p, ProcStats& s) {
   Work* w = StageAccess::W(p);
   if (!w || !w->pixels) return;
+  SyncPlane(p, *w);
   uint64_t count = 0, s1 = 0, s2 = 0;
   if (w->planeSumsValid) {
     s1 = w->planeS1;
@@ -300,8 +314,8 @@ FrameResult RunChain(CFrameProcessor& p, const CImageBuf& frame, std::atomic<int
   } else {
     WriteView(p, rows, nullptr, nullptr);
   }
-  // The plane may now lag the view by the last corrections; only a new render reads it again.
   w->planeSumsValid = false;
+  w->planeLagsView = clipH != 0 || clipV != 0;
   return FrameResult::kPicture;
 }
 

@@ -30,6 +30,10 @@ struct CFrameProcessor::Work {
 
   int32_t storedFrames = 0;  // frames held in the sum (1: in first8)
 
+  // The fused chain writes its last corrections only into frProc; a single stage that follows reads
+  // the picture back first.
+  bool planeLagsView = false;
+
   // Sums of the picture as last rendered, so MeasureNoise need not read it again.
   bool planeSumsValid = false;
   uint64_t planeS1 = 0;

@@ -140,6 +140,14 @@ TEST_P(Identity, ChainMatchesPlainStagesOnRandomInput) {
       if (t.nrv) RefRemoveRidgeV(expect.img, t.rmsV, rs);
       ASSERT_TRUE(SameView(p.frProc.img, expect.img)) << "frame " << f;
     }
+    // Single stages after the chain start from the picture it showed.
+    ProcStats ps = p.stats;
+    p.MeasureNoise(ps);
+    RefMeasureNoise(expect.img, rs);
+    ExpectSameStats(ps, rs, "noise after the chain");
+    p.RemoveRidgeV(ps);
+    RefRemoveRidgeV(expect.img, t.rmsV, rs);
+    ASSERT_TRUE(SameView(p.frProc.img, expect.img)) << "columns after the chain";
   }
 }
 

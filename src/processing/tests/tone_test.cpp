@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <random>
+#include <vector>
 
 namespace ulmora {
 namespace {
@@ -78,6 +80,21 @@ TEST(YUY2ToGrey, HonoursDestinationPaddingAndSourceStride) {
     for (int x = 0; x < w; ++x)
       for (int c = 0; c < 3; ++c) EXPECT_EQ(row[3 * x + c], lumas[x]) << y << " " << x;
     for (int p = 3 * w; p < dstStride; ++p) EXPECT_EQ(row[p], 0xEE) << "padding overwritten";
+  }
+}
+
+TEST(YUY2ToGrey, WideRowsMatchThePlainConversionAtEveryWidth) {
+  std::mt19937 rng(7);
+  for (int32_t w = 1; w <= 70; ++w) {
+    const int32_t h = 3, srcStride = ((w + 1) / 2) * 4 + 4 * (w % 3), dstStride = (3 * w + 3) & ~3;
+    std::vector<uint8_t> src(static_cast<size_t>(srcStride) * h);
+    for (uint8_t& b : src) b = static_cast<uint8_t>(rng());
+    std::vector<uint8_t> got(static_cast<size_t>(dstStride) * h + 64, 0xEE), want = got;
+    YUY2ToGrey(got.data(), dstStride - 3 * w, src.data(), srcStride, w, h);
+    for (int32_t y = 0; y < h; ++y)
+      for (int32_t x = 0; x < w; ++x)
+        for (int c = 0; c < 3; ++c) want[y * dstStride + 3 * x + c] = src[y * srcStride + 2 * x];
+    ASSERT_EQ(got, want) << "width " << w;
   }
 }
 

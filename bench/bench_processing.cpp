@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "common/aligned_alloc.h"
-#include "pipeline/profile.h"
+#include "settings/profile.h"
 #include "processing/frame_processor.h"
 
 namespace ulmora {

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "common/aligned_alloc.h"
-#include "pipeline/profile.h"
+#include "settings/profile.h"
 #include "pipeline/sg.h"
 #include "processing/tone.h"
 

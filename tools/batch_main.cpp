@@ -20,8 +20,8 @@
 #include "common/run_log.h"
 #include "graph/cap_graph.h"
 #include "graph/graph_report.h"
-#include "pipeline/profile.h"
-#include "pipeline/profile_keys.h"
+#include "settings/profile.h"
+#include "settings/profile_keys.h"
 
 namespace {
 

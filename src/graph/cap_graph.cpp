@@ -5,7 +5,7 @@
 #include "common/log.h"
 #include "graph/graph_dump.h"
 #include "graph/graph_report.h"
-#include "pipeline/profile_keys.h"
+#include "settings/profile_keys.h"
 
 namespace ulmora {
 

@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "pipeline/dib_frame.h"
+#include "frames/dib_frame.h"
 
 namespace ulmora {
 

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "pipeline/dib_frame.h"
+#include "frames/dib_frame.h"
 
 namespace ulmora {
 

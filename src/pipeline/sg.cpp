@@ -10,7 +10,7 @@
 #include "common/log.h"
 #include "common/paths.h"
 #include "common/report.h"
-#include "pipeline/profile_keys.h"
+#include "settings/profile_keys.h"
 #include "sg_shared.h"
 
 namespace ulmora {

@@ -8,7 +8,7 @@
 #include <memory>
 
 #include "common/paths.h"
-#include "pipeline/dib_frame.h"
+#include "frames/dib_frame.h"
 #include "pipeline/media_type.h"
 #include "processing/frame_processor.h"
 

@@ -6,7 +6,7 @@
 #include "common/aligned_alloc.h"
 #include "common/log.h"
 #include "common/report.h"
-#include "pipeline/profile_keys.h"
+#include "settings/profile_keys.h"
 #include "processing/stages.h"
 
 namespace ulmora {

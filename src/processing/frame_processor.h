@@ -6,7 +6,7 @@
 #include <cstdint>
 
 #include "common/window.h"
-#include "pipeline/dib_frame.h"
+#include "frames/dib_frame.h"
 #include "processing/tone.h"
 
 namespace ulmora {

@@ -9,7 +9,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "graph/lowlight_scene.h"
+#include "scene/lowlight_scene.h"
 #include "graph/tests/graph_fixture.h"
 
 namespace ulmora::test {

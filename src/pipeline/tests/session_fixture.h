@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "common/tests/log_capture.h"
-#include "pipeline/profile.h"
+#include "settings/profile.h"
 #include "pipeline/sg.h"
 
 namespace ulmora::test {

@@ -4,7 +4,7 @@
 #include <cmath>
 
 #include "common/tests/log_capture.h"
-#include "pipeline/profile_keys.h"
+#include "settings/profile_keys.h"
 #include "test_support.h"
 
 namespace ulmora::test {

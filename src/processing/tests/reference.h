@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "pipeline/dib_frame.h"
+#include "frames/dib_frame.h"
 #include "processing/frame_processor.h"
 
 namespace ulmora::test {

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "common/window.h"
-#include "pipeline/profile.h"
+#include "settings/profile.h"
 #include "processing/frame_processor.h"
 #include "reference.h"
 

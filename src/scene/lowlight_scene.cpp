@@ -1,4 +1,4 @@
-#include "graph/lowlight_scene.h"
+#include "scene/lowlight_scene.h"
 
 #include <algorithm>
 #include <cmath>

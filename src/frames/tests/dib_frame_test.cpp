@@ -3,8 +3,8 @@
 #include <cstdint>
 
 #include "common/tests/log_capture.h"
-#include "pipeline/dib_frame.h"
-#include "pipeline/profile.h"
+#include "frames/dib_frame.h"
+#include "settings/profile.h"
 
 #include <unistd.h>
 

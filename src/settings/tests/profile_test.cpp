@@ -8,8 +8,8 @@
 #include <sys/stat.h>
 
 #include "common/tests/log_capture.h"
-#include "pipeline/profile.h"
-#include "pipeline/profile_keys.h"
+#include "settings/profile.h"
+#include "settings/profile_keys.h"
 
 using namespace ulmora;
 using namespace ulmora::test;

@@ -7,7 +7,7 @@
 #include "common/aligned_alloc.h"
 #include "common/log.h"
 #include "common/report.h"
-#include "profile_keys.h"
+#include "settings/profile_keys.h"
 
 namespace ulmora {
 

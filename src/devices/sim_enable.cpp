@@ -1,0 +1,66 @@
+// Switching the simulated camera on: from a SPEC, the environment or a tool's command line.
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+
+#include "devices/sim_camera.h"
+#include "devices/sim_gst.h"
+#include "devices/sim_state.h"
+
+namespace ulmora {
+
+bool EnableSimCamera(const char* spec, std::string* error) {
+  auto config = std::make_unique<SimCameraConfig>();
+  if (!ParseSimCameraSpec(spec, &config->spec, error)) return false;
+  if (!SimRegisterGst(error)) return false;
+  for (int i = 0; i < config->spec.nCount; ++i) {
+    auto device = std::make_unique<SimDeviceState>();
+    for (int c = 0; c < kSimControlTotal; ++c) device->values[c].store(kSimControls[c].nDefault);
+    config->devices.push_back(std::move(device));
+  }
+  SimPublishConfig(std::move(config));
+  return true;
+}
+
+bool EnableSimCameraFromEnv(std::string* error) {
+  const char* spec = std::getenv("ULMORA_SIM_CAMERA");
+  if (!spec) return true;
+  if (!EnableSimCamera(spec, error)) {
+    if (error) *error = "ULMORA_SIM_CAMERA: " + *error;
+    return false;
+  }
+  return true;
+}
+
+void DisableSimCamera() { SimPublishConfig(nullptr); }
+
+bool EnableSimCameraFromArgs(int* argc, char** argv, std::string* error) {
+  std::string spec;
+  bool found = false;
+  int kept = 1;
+  for (int i = 1; argc && argv && i < *argc; ++i) {
+    if (std::strcmp(argv[i], "--") == 0) {  // operands after "--" are never options
+      while (i < *argc) argv[kept++] = argv[i++];
+      break;
+    }
+    std::string one;
+    if (IsSimCameraOption(argv[i], &one)) {
+      spec = one;
+      found = true;
+    } else {
+      argv[kept++] = argv[i];
+    }
+  }
+  if (argc && argv) {
+    argv[kept] = nullptr;
+    *argc = kept;
+  }
+  if (!found) return EnableSimCameraFromEnv(error);
+  if (!EnableSimCamera(spec.c_str(), error)) {
+    if (error) *error = "--sim-camera: " + *error;
+    return false;
+  }
+  return true;
+}
+
+}  // namespace ulmora

@@ -1,0 +1,42 @@
+// Registration of the simulated camera's element and provider, and the caps it offers.
+#include "devices/sim_gst.h"
+
+#include <mutex>
+
+namespace ulmora {
+
+GstCaps* SimMakeCaps(const SimCameraSpec& spec) {
+  GstCaps* caps = gst_caps_new_empty();
+  for (SimPixelFormat f : spec.formats) {
+    GstStructure* s = nullptr;
+    if (f == SimPixelFormat::kMJPEG) {
+      s = gst_structure_new_empty("image/jpeg");
+    } else {
+      const char* format = f == SimPixelFormat::kYUY2 ? "YUY2" : f == SimPixelFormat::kBGR ? "BGR" : "I420";
+      s = gst_structure_new("video/x-raw", "format", G_TYPE_STRING, format, nullptr);
+    }
+    gst_structure_set(s, "width", G_TYPE_INT, spec.nWidth, "height", G_TYPE_INT, spec.nHeight, "framerate",
+                      GST_TYPE_FRACTION, spec.nFps, 1, "pixel-aspect-ratio", GST_TYPE_FRACTION, 1, 1, nullptr);
+    gst_caps_append_structure(caps, s);
+  }
+  return caps;
+}
+
+bool SimRegisterGst(std::string* error) {
+  static std::once_flag once;
+  static bool ok = false;
+  static std::string failure;
+  std::call_once(once, [] {
+    GError* err = nullptr;
+    if (!gst_init_check(nullptr, nullptr, &err)) {
+      failure = std::string("GStreamer init failed: ") + (err ? err->message : "unknown reason");
+      if (err) g_error_free(err);
+      return;
+    }
+    ok = true;
+  });
+  if (!ok && error) *error = failure;
+  return ok;
+}
+
+}  // namespace ulmora

@@ -1,0 +1,18 @@
+// GStreamer side of the simulated camera: the source element and the device provider, registered
+// in-process as one static plugin.
+#pragma once
+
+#include <gst/gst.h>
+
+#include <string>
+
+#include "devices/sim_camera.h"
+
+namespace ulmora {
+
+// Initialises GStreamer when needed and registers "ulmorasimsrc" and the provider, once.
+bool SimRegisterGst(std::string* error);
+// The caps a simulated device offers, one structure per format in SPEC order.
+GstCaps* SimMakeCaps(const SimCameraSpec& spec);
+
+}  // namespace ulmora

@@ -1,0 +1,170 @@
+// SPEC parsing and the names of simulated devices.
+#include <cerrno>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+
+#include "devices/sim_camera.h"
+
+namespace ulmora {
+namespace {
+
+bool Fail(std::string* error, const std::string& item, const std::string& why) {
+  if (error) *error = "bad simulated camera item \"" + item + "\": " + why;
+  return false;
+}
+
+bool ParseLong(const std::string& text, long lo, long hi, long* value) {
+  if (text.empty() || text[0] == '+' || text[0] == '-' || text[0] == ' ') return false;
+  char* end = nullptr;
+  errno = 0;
+  const long v = std::strtol(text.c_str(), &end, 10);
+  if (errno != 0 || *end != '\0' || v < lo || v > hi) return false;
+  *value = v;
+  return true;
+}
+
+// Seconds, decimals allowed ("0.5"), up to a day.
+bool ParseSeconds(const std::string& text, int64_t* ms) {
+  if (text.empty() || !(text[0] >= '0' && text[0] <= '9')) return false;
+  char* end = nullptr;
+  errno = 0;
+  const double s = std::strtod(text.c_str(), &end);
+  if (errno != 0 || *end != '\0' || !std::isfinite(s) || s < 0 || s > 86400) return false;
+  *ms = static_cast<int64_t>(std::llround(s * 1000.0));
+  return true;
+}
+
+bool ParseFormats(const std::string& item, const std::string& list, SimCameraSpec* spec, std::string* error) {
+  std::vector<SimPixelFormat> formats;
+  size_t pos = 0;
+  while (true) {
+    const size_t bar = list.find('|', pos);
+    const std::string name = list.substr(pos, bar == std::string::npos ? std::string::npos : bar - pos);
+    SimPixelFormat f = SimPixelFormat::kYUY2;
+    if (name == "yuy2") f = SimPixelFormat::kYUY2;
+    else if (name == "bgr") f = SimPixelFormat::kBGR;
+    else if (name == "i420") f = SimPixelFormat::kI420;
+    else if (name == "mjpeg") f = SimPixelFormat::kMJPEG;
+    else return Fail(error, item, "unknown format \"" + name + "\" (yuy2, bgr, i420, mjpeg)");
+    for (SimPixelFormat g : formats)
+      if (g == f) return Fail(error, item, "format \"" + name + "\" given twice");
+    formats.push_back(f);
+    if (bar == std::string::npos) break;
+    pos = bar + 1;
+  }
+  spec->formats = formats;
+  return true;
+}
+
+bool ParseSize(const std::string& item, SimCameraSpec* spec, std::string* error) {
+  const size_t x = item.find('x');
+  const size_t at = item.find('@');
+  if (x == std::string::npos) return Fail(error, item, "expected WxH@FPS");
+  long w = 0, h = 0, fps = spec->nFps;
+  const std::string hText = item.substr(x + 1, at == std::string::npos ? std::string::npos : at - x - 1);
+  if (!ParseLong(item.substr(0, x), 32, 8192, &w) || !ParseLong(hText, 32, 8192, &h) || (w % 2) || (h % 2))
+    return Fail(error, item, "width and height must be even numbers from 32 to 8192");
+  if (at != std::string::npos && !ParseLong(item.substr(at + 1), 1, 240, &fps))
+    return Fail(error, item, "frame rate must be a whole number from 1 to 240");
+  spec->nWidth = static_cast<int32_t>(w);
+  spec->nHeight = static_cast<int32_t>(h);
+  spec->nFps = static_cast<int32_t>(fps);
+  return true;
+}
+
+bool ParseItem(const std::string& item, SimCameraSpec* spec, std::string* error) {
+  const size_t eq = item.find('=');
+  const std::string key = item.substr(0, eq);
+  const std::string value = eq == std::string::npos ? std::string() : item.substr(eq + 1);
+  const bool hasValue = eq != std::string::npos;
+  long n = 0;
+  if (item == "1") return true;
+  if (!hasValue && (key == "controls" || key == "busy")) {
+    (key == "controls" ? spec->bControls : spec->bBusy) = true;
+    return true;
+  }
+  if (!hasValue && !key.empty() && key[0] >= '0' && key[0] <= '9') return ParseSize(item, spec, error);
+  if (key == "formats" && hasValue) return ParseFormats(item, value, spec, error);
+  if (key == "inputs" && hasValue) {
+    if (!ParseLong(value, 1, kSimMaxInputs, &n))
+      return Fail(error, item, "inputs must be a number from 1 to " + std::to_string(kSimMaxInputs));
+    spec->nInputs = static_cast<int32_t>(n);
+    return true;
+  }
+  if (key == "count" && hasValue) {
+    if (!ParseLong(value, 1, kSimMaxCount, &n))
+      return Fail(error, item, "count must be a number from 1 to " + std::to_string(kSimMaxCount));
+    spec->nCount = static_cast<int32_t>(n);
+    return true;
+  }
+  int64_t* seconds = key == "unplug-after"   ? &spec->nUnplugAfterMs
+                     : key == "replug-after" ? &spec->nReplugAfterMs
+                     : key == "plug-after"   ? &spec->nPlugAfterMs
+                                             : nullptr;
+  if (seconds && hasValue) {
+    if (!ParseSeconds(value, seconds)) return Fail(error, item, "expected seconds from 0 to 86400");
+    return true;
+  }
+  return Fail(error, item, "unknown item");
+}
+
+}  // namespace
+
+bool ParseSimCameraSpec(const char* text, SimCameraSpec* out, std::string* error) {
+  SimCameraSpec spec;
+  const std::string all = text ? text : "";
+  size_t pos = 0;
+  while (pos <= all.size()) {
+    const size_t comma = all.find(',', pos);
+    const std::string item = all.substr(pos, comma == std::string::npos ? std::string::npos : comma - pos);
+    if (!item.empty() && !ParseItem(item, &spec, error)) return false;
+    if (comma == std::string::npos) break;
+    pos = comma + 1;
+  }
+  if (spec.nReplugAfterMs >= 0 && spec.nUnplugAfterMs < 0)
+    return Fail(error, "replug-after", "needs unplug-after");
+  if (out) *out = spec;
+  return true;
+}
+
+const char* SimPixelFormatName(SimPixelFormat format) {
+  switch (format) {
+    case SimPixelFormat::kYUY2: return "yuy2";
+    case SimPixelFormat::kBGR: return "bgr";
+    case SimPixelFormat::kI420: return "i420";
+    case SimPixelFormat::kMJPEG: return "mjpeg";
+  }
+  return "?";
+}
+
+bool IsSimCameraOption(const char* arg, std::string* spec) {
+  static const char kOption[] = "--sim-camera";
+  if (!arg || std::strncmp(arg, kOption, sizeof kOption - 1) != 0) return false;
+  const char* rest = arg + sizeof kOption - 1;
+  if (*rest == '\0') {
+    if (spec) *spec = "1";
+    return true;
+  }
+  if (*rest != '=') return false;
+  if (spec) *spec = rest + 1;
+  return true;
+}
+
+bool IsSimDevicePath(const char* path, int* device) {
+  if (!path || std::strncmp(path, "sim:", 4) != 0) return false;
+  long n = 0;
+  if (!ParseLong(path + 4, 0, kSimMaxCount - 1, &n)) return false;
+  if (device) *device = static_cast<int>(n);
+  return true;
+}
+
+std::string SimDevicePath(int device) { return "sim:" + std::to_string(device); }
+
+std::string SimDeviceName(int device) {
+  std::string name = "Ulmora Simulated Camera";
+  if (device > 0) name += " #" + std::to_string(device + 1);
+  return name;
+}
+
+}  // namespace ulmora

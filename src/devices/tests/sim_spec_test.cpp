@@ -1,0 +1,79 @@
+#include <gtest/gtest.h>
+
+#include "devices/sim_camera.h"
+
+namespace ulmora {
+namespace {
+
+TEST(SimSpec, DefaultsAndOne) {
+  SimCameraSpec spec;
+  std::string error;
+  ASSERT_TRUE(ParseSimCameraSpec("1", &spec, &error)) << error;
+  EXPECT_EQ(spec.nWidth, 640);
+  EXPECT_EQ(spec.nHeight, 480);
+  EXPECT_EQ(spec.nFps, 30);
+  ASSERT_EQ(spec.formats.size(), 2u);
+  EXPECT_EQ(spec.formats[0], SimPixelFormat::kYUY2);
+  EXPECT_EQ(spec.formats[1], SimPixelFormat::kBGR);
+  EXPECT_EQ(spec.nCount, 1);
+  EXPECT_FALSE(spec.bControls);
+  EXPECT_EQ(spec.nUnplugAfterMs, -1);
+}
+
+TEST(SimSpec, EveryItem) {
+  SimCameraSpec spec;
+  std::string error;
+  ASSERT_TRUE(ParseSimCameraSpec(
+      "1280x720@25,formats=mjpeg|i420,inputs=3,controls,count=2,unplug-after=3,replug-after=0.5,plug-after=1,busy",
+      &spec, &error))
+      << error;
+  EXPECT_EQ(spec.nWidth, 1280);
+  EXPECT_EQ(spec.nHeight, 720);
+  EXPECT_EQ(spec.nFps, 25);
+  ASSERT_EQ(spec.formats.size(), 2u);
+  EXPECT_EQ(spec.formats[0], SimPixelFormat::kMJPEG);
+  EXPECT_EQ(spec.formats[1], SimPixelFormat::kI420);
+  EXPECT_EQ(spec.nInputs, 3);
+  EXPECT_TRUE(spec.bControls);
+  EXPECT_EQ(spec.nCount, 2);
+  EXPECT_EQ(spec.nUnplugAfterMs, 3000);
+  EXPECT_EQ(spec.nReplugAfterMs, 500);
+  EXPECT_EQ(spec.nPlugAfterMs, 1000);
+  EXPECT_TRUE(spec.bBusy);
+}
+
+TEST(SimSpec, ErrorsNameTheBadItem) {
+  const char* const bad[][2] = {
+      {"640x480@30,formats=yuy2|rgb", "formats=yuy2|rgb"}, {"count=0", "count=0"},
+      {"641x480", "641x480"},          {"640x480@0", "640x480@0"},
+      {"inputs=x", "inputs=x"},        {"unplug-after=-1", "unplug-after=-1"},
+      {"1,frobnicate", "frobnicate"},  {"formats=yuy2|yuy2", "formats=yuy2|yuy2"},
+      {"replug-after=2", "replug-after"}, {"count=99", "count=99"},
+  };
+  for (const auto& b : bad) {
+    SimCameraSpec spec;
+    std::string error;
+    EXPECT_FALSE(ParseSimCameraSpec(b[0], &spec, &error)) << b[0];
+    EXPECT_NE(error.find(std::string("\"") + b[1] + "\""), std::string::npos) << b[0] << " -> " << error;
+  }
+}
+
+TEST(SimSpec, OptionAndPaths) {
+  std::string spec;
+  EXPECT_TRUE(IsSimCameraOption("--sim-camera", &spec));
+  EXPECT_EQ(spec, "1");
+  EXPECT_TRUE(IsSimCameraOption("--sim-camera=count=2", &spec));
+  EXPECT_EQ(spec, "count=2");
+  EXPECT_FALSE(IsSimCameraOption("--sim-cameras", &spec));
+  int device = -1;
+  EXPECT_TRUE(IsSimDevicePath("sim:3", &device));
+  EXPECT_EQ(device, 3);
+  EXPECT_FALSE(IsSimDevicePath("sim:", &device));
+  EXPECT_FALSE(IsSimDevicePath("sim:-1", &device));
+  EXPECT_FALSE(IsSimDevicePath("/dev/video0", &device));
+  EXPECT_EQ(SimDeviceName(0), "Ulmora Simulated Camera");
+  EXPECT_EQ(SimDeviceName(1), "Ulmora Simulated Camera #2");
+}
+
+}  // namespace
+}  // namespace ulmora

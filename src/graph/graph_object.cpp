@@ -1,0 +1,25 @@
+#include "graph/graph_object.h"
+
+#include "graph/cap_graph.h"
+
+namespace ulmora {
+
+CGraphObject::CGraphObject() : impl_(std::make_unique<CCapGraph>()) {}
+CGraphObject::~CGraphObject() = default;
+
+HRESULT CGraphObject::BuildFileGraph(const char* fileName) { return impl_->BuildFileGraph(fileName); }
+HRESULT CGraphObject::RunGraph() { return impl_->RunGraph(); }
+HRESULT CGraphObject::PauseGraph() { return impl_->PauseGraph(); }
+HRESULT CGraphObject::StopGraph() { return impl_->StopGraph(); }
+HRESULT CGraphObject::SetGraphNotifyWindow(IWindow* window) { return impl_->SetGraphNotifyWindow(window); }
+void CGraphObject::DestroyGraph() { impl_->DestroyGraph(); }
+
+bool CGraphObject::HasGraph() const { return impl_->HasGraph(); }
+int32_t CGraphObject::RunState() const { return impl_->RunState(); }
+void CGraphObject::SetActive(bool active) { impl_->SetActive(active); }
+bool CGraphObject::IsActive() const { return impl_->bActive != 0; }
+CSG& CGraphObject::Session() { return impl_->Session(); }
+
+bool InitMediaFramework() { return EnsureGstInit(); }
+
+}  // namespace ulmora

@@ -1,0 +1,48 @@
+// CGraphObject: the graph object as the desktop program sees it, without any media-framework type.
+// It owns one CCapGraph and passes the operations the main window needs on to it.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+#include "common/window.h"
+#include "graph/hresult.h"
+#include "pipeline/sg.h"
+
+namespace ulmora {
+
+class CCapGraph;
+
+class CGraphObject {
+ public:
+  // Constructs the graph object, which reads its keys (and its session's and processor's).
+  CGraphObject();
+  // Destroys it: a remaining graph is torn down; the active object writes its keys.
+  ~CGraphObject();
+  CGraphObject(const CGraphObject&) = delete;
+  CGraphObject& operator=(const CGraphObject&) = delete;
+
+  HRESULT BuildFileGraph(const char* fileName);
+  HRESULT RunGraph();
+  HRESULT PauseGraph();
+  HRESULT StopGraph();
+  HRESULT SetGraphNotifyWindow(IWindow* window);
+  void DestroyGraph();
+
+  bool HasGraph() const;
+  int32_t RunState() const;
+  void SetActive(bool active);
+  bool IsActive() const;
+  CSG& Session();
+
+  // For graph-side code (live graph building, device pages) that needs the object itself.
+  CCapGraph& Impl() { return *impl_; }
+
+ private:
+  std::unique_ptr<CCapGraph> impl_;
+};
+
+// Initialises the media framework once per process; false (reason logged) when it cannot.
+bool InitMediaFramework();
+
+}  // namespace ulmora

@@ -1,0 +1,113 @@
+// ulmora: the desktop program. Start-up in a fixed order, the event loop, and the shutdown that saves
+// the active source's settings.
+#include <QApplication>
+#include <QDir>
+#include <QMessageBox>
+#include <QScreen>
+
+#include <cstdio>
+#include <memory>
+#include <new>
+
+#include "common/clib.h"
+#include "common/cpu_report.h"
+#include "common/log.h"
+#include "common/paths.h"
+#include "common/report.h"
+#include "common/run_log.h"
+#include "graph/graph_object.h"
+#include "gui/command_line.h"
+#include "gui/main_window.h"
+#include "gui/placement.h"
+#include "gui/single_instance.h"
+
+namespace {
+
+using namespace ulmora;
+
+void ShowBox(const QString& text, const QString& caption) {
+  QMessageBox box(QMessageBox::Critical, caption, text, QMessageBox::Ok);
+  box.exec();
+}
+
+// The common library's boxes (assertions, the end-of-run notice) as Qt message boxes.
+void LibraryBox(void*, const char* text, const char* caption, unsigned) {
+  if (!QApplication::instance()) {
+    std::fprintf(stderr, "%s: %s\n", caption ? caption : "ulmora", text ? text : "");
+    return;
+  }
+  QMessageBox box(QMessageBox::Warning, QString::fromLocal8Bit(caption ? caption : "Error"),
+                  QString::fromLocal8Bit(text ? text : ""), QMessageBox::Ok);
+  box.exec();
+}
+
+QRect WorkArea() {
+  QScreen* s = QGuiApplication::primaryScreen();
+  if (!s) return QRect(0, 0, 800, 600);
+  return EffectiveWorkArea(s->geometry(), s->availableGeometry());
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  // A second start ends here, silently, before any window or library is touched.
+  CSingleInstance instance;
+  const CSingleInstance::Result lock = instance.Acquire(RuntimeDirectory());
+  if (lock == CSingleInstance::Result::kHeldElsewhere) return 0;
+
+  char dirBuffer[kMaxPath] = {};
+  QString programDir;
+  if (GetProgramDirectory(dirBuffer, sizeof dirBuffer)) {
+    programDir = QString::fromLocal8Bit(dirBuffer);
+  } else {
+    programDir = QDir::currentPath();
+  }
+  if (!programDir.isEmpty() && !programDir.endsWith(QLatin1Char('/'))) programDir += QLatin1Char('/');
+
+  QApplication app(argc, argv);
+  QApplication::setApplicationName(QStringLiteral("ulmora"));
+  QApplication::setApplicationVersion(QStringLiteral("1.0"));
+  QApplication::setDesktopFileName(QStringLiteral("ulmora"));
+  // The main window's close ends the run, not the last window that happens to close.
+  QApplication::setQuitOnLastWindowClosed(false);
+
+  if (!InitMediaFramework()) {
+    ShowBox(QStringLiteral("Could not initialize GStreamer library."), QString::fromLatin1(MainWindowTitle()));
+    return 1;
+  }
+  SetAssertBoxEntry(&LibraryBox);
+  SetNoticeBoxEntry(&LibraryBox);
+  if (ClibInit(OpenLogFile) != 0) {
+    ShowBox(QStringLiteral("Can`t init common lib..."), QStringLiteral("Error"));
+    return 1;
+  }
+  if (lock == CSingleInstance::Result::kUnavailable)
+    LogPrintf("single-instance lock not available (%s): running without it", instance.Error().c_str());
+  ReportCpu();
+
+  const CommandLine cl = ParseCommandLine(QApplication::arguments());
+  if (!cl.error.isEmpty()) {
+    std::fprintf(stderr, "ulmora: %s\nusage: ulmora [--sim-camera[=SPEC]] [FILE]\n", qPrintable(cl.error));
+    LogPrintf("command line: %s", qPrintable(cl.error));
+  }
+
+  {
+    std::unique_ptr<CGraphObject> fileGraph(new (std::nothrow) CGraphObject);
+    std::unique_ptr<CGraphObject> liveGraph(fileGraph ? new (std::nothrow) CGraphObject : nullptr);
+    if (!fileGraph || !liveGraph) {
+      ShowBox(QStringLiteral("Can`t alloc memory for cap class..."), QStringLiteral("Error"));
+    } else {
+      const QRect wa = WorkArea();
+      MainWindow window(fileGraph.get(), liveGraph.get(), programDir);
+      window.move(PlaceMainWindow(wa));
+      if (window.Create(cl.file, wa)) QApplication::exec();
+    }
+    // The window went first; now the graph objects, file first: only the active one writes its keys.
+    instance.Release();
+    fileGraph.reset();
+    liveGraph.reset();
+  }
+  ClibShutdown();
+  LogPrintf(nullptr);
+  return 0;
+}

@@ -22,6 +22,15 @@ GstCaps* SimMakeCaps(const SimCameraSpec& spec) {
   return caps;
 }
 
+namespace {
+
+gboolean PluginInit(GstPlugin* plugin) {
+  return gst_element_register(plugin, "ulmorasimsrc", GST_RANK_NONE, SimSrcGetType()) &&
+         gst_device_provider_register(plugin, "ulmorasimdeviceprovider", GST_RANK_MARGINAL, SimProviderGetType());
+}
+
+}  // namespace
+
 bool SimRegisterGst(std::string* error) {
   static std::once_flag once;
   static bool ok = false;
@@ -33,7 +42,10 @@ bool SimRegisterGst(std::string* error) {
       if (err) g_error_free(err);
       return;
     }
-    ok = true;
+    ok = gst_plugin_register_static(GST_VERSION_MAJOR, GST_VERSION_MINOR, "ulmorasim",
+                                    "Simulated low-light camera", PluginInit, "1.0", "Proprietary", "ulmora",
+                                    "ulmora", "https://ulmora.invalid") != FALSE;
+    if (!ok) failure = "could not register the simulated camera with GStreamer";
   });
   if (!ok && error) *error = failure;
   return ok;

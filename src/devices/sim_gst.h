@@ -15,4 +15,7 @@ bool SimRegisterGst(std::string* error);
 // The caps a simulated device offers, one structure per format in SPEC order.
 GstCaps* SimMakeCaps(const SimCameraSpec& spec);
 
+GType SimSrcGetType();
+GType SimProviderGetType();
+
 }  // namespace ulmora

@@ -74,7 +74,7 @@ MainWindow::~MainWindow() {
     if (!g) continue;
     g->SetGraphNotifyWindow(nullptr);
     CSG& sg = g->Session();
-    sg.Processor().SetWindows(nullptr, nullptr);
+    sg.Processor().pMsgWindow.store(nullptr);
     sg.frLive.DetachWindow();
     sg.FrProc().DetachWindow();
   }

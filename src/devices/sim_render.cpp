@@ -96,6 +96,7 @@ void SimFrameRenderer::Render(int64_t nFrame, int32_t nInput, const SimControlVa
   const double flicker = controls.nPowerLine == 1 ? 0.0 : controls.nPowerLine == 0 ? 10.0 : 5.0;
   const double flickerPeriod = std::max(8.0, nHeight_ / 2.5);
 
+  const int32_t w = nWidth_;  // a local, so the packing loops know their length and vectorise
   const uint32_t frameKey = Mix(static_cast<uint32_t>(nFrame) * 0x9E3779B1u + static_cast<uint32_t>(nFrame >> 32));
   for (int32_t y = 0; y < nHeight_; ++y) {
     int32_t rowOff = rows_[y];
@@ -108,7 +109,7 @@ void SimFrameRenderer::Render(int64_t nFrame, int32_t nInput, const SimControlVa
         RenderLine(in, y, mul, rowAdd, noiseStart, controls.bHFlip, line_.data());
         uint8_t* d = planes[0] + static_cast<ptrdiff_t>(y) * strides[0];
         const uint8_t* l = line_.data();
-        for (int32_t x = 0; x < nWidth_; ++x) {
+        for (int32_t x = 0; x < w; ++x) {
           d[2 * x] = l[x];
           d[2 * x + 1] = 128;
         }
@@ -118,7 +119,7 @@ void SimFrameRenderer::Render(int64_t nFrame, int32_t nInput, const SimControlVa
         RenderLine(in, y, mul, rowAdd, noiseStart, controls.bHFlip, line_.data());
         uint8_t* d = planes[0] + static_cast<ptrdiff_t>(y) * strides[0];
         const uint8_t* l = line_.data();
-        for (int32_t x = 0; x < nWidth_; ++x) d[3 * x] = d[3 * x + 1] = d[3 * x + 2] = l[x];
+        for (int32_t x = 0; x < w; ++x) d[3 * x] = d[3 * x + 1] = d[3 * x + 2] = l[x];
         break;
       }
       case SimPixelFormat::kI420:

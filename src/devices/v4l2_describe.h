@@ -1,0 +1,43 @@
+// Plain translations from V4L2's records to our descriptions; no device needed.
+#pragma once
+
+#include <cstdint>
+#include <linux/videodev2.h>
+#include <string>
+
+#include "devices/controls_desc.h"
+
+namespace ulmora {
+
+// A tuner input is a tuner, a name saying S-Video is S-Video, every other input counts as composite.
+int InputPhysicalType(const v4l2_input& input);
+
+// The input's name, cut at its field and at the first NUL.
+std::string InputName(const v4l2_input& input);
+
+// False for what a dialog cannot show: disabled controls, class headers, strings, arrays, compounds.
+bool DescribeControl(const v4l2_query_ext_ctrl& query, ControlDescription* out);
+
+// A menu item: its name, or for an integer menu its value as text.
+ControlMenuEntry DescribeMenuEntry(const v4l2_query_ext_ctrl& query, const v4l2_querymenu& item);
+
+// The class's name for headers the driver does not name; "Controls" for unknown classes.
+const char* ControlClassName(uint32_t nClass);
+
+// "YUYV" from its four-character code, unprintable bytes as '?'.
+std::string FourccText(uint32_t nFourcc);
+
+VideoStandardDescription DescribeStandard(const v4l2_standard& standard);
+
+// A frame rate from a frame interval; 0 for an empty one.
+double FrameRateOf(const v4l2_fract& interval);
+
+// The tuner's frequency unit in Hz (62.5 kHz, 62.5 Hz or 1 Hz) times nUnits.
+uint64_t TunerHz(const v4l2_tuner& tuner, uint64_t nUnits);
+// The frequency in tuner units, rounded and kept within the tuner's range.
+uint32_t TunerUnits(const v4l2_tuner& tuner, uint64_t nHz);
+
+// Name, range, signal and audio modes; the frequency is left to the caller.
+TunerDescription DescribeTuner(const v4l2_tuner& tuner);
+
+}  // namespace ulmora

@@ -1,0 +1,82 @@
+#include "devices/v4l2_node.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <linux/videodev2.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "common/log.h"
+
+namespace ulmora {
+
+namespace {
+
+class V4l2FdNode : public IV4l2Node {
+ public:
+  V4l2FdNode(int fd, std::string path) : fd(fd), path(std::move(path)) {}
+  ~V4l2FdNode() override { close(fd); }
+  V4l2FdNode(const V4l2FdNode&) = delete;
+  V4l2FdNode& operator=(const V4l2FdNode&) = delete;
+
+  int Ioctl(unsigned long nRequest, void* pArg) override {
+    int r = -1;
+    do {
+      r = ioctl(fd, nRequest, pArg);
+    } while (r < 0 && errno == EINTR);
+    return r < 0 ? errno : 0;
+  }
+  const std::string& Path() const override { return path; }
+
+ private:
+  int fd = -1;
+  std::string path;
+};
+
+bool Fail(std::string* error, const std::string& text) {
+  if (error) *error = text;
+  return false;
+}
+
+}  // namespace
+
+V4l2NodeRef OpenV4l2Node(const char* szPath, std::string* error) {
+  if (!szPath || !*szPath) {
+    Fail(error, "No device was named.");
+    return nullptr;
+  }
+  if (strncmp(szPath, "sim:", 4) == 0) return OpenSimNode(szPath, error);
+
+  // Non-blocking: nothing we ask may wait on a frame, and a hung driver must not hang the GUI.
+  int fd = open(szPath, O_RDWR | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) {
+    int err = errno;
+    LogPrintf("V4L2: open %s: %s", szPath, strerror(err));
+    Fail(error, std::string("Cannot open device '") + szPath + "': " + strerror(err) + ".");
+    return nullptr;
+  }
+  struct stat st {};
+  if (fstat(fd, &st) != 0 || !S_ISCHR(st.st_mode)) {
+    close(fd);
+    Fail(error, std::string("'") + szPath + "' is not a device.");
+    return nullptr;
+  }
+  auto node = std::make_shared<V4l2FdNode>(fd, szPath);
+  v4l2_capability cap{};
+  int err = node->Ioctl(VIDIOC_QUERYCAP, &cap);
+  if (err != 0) {
+    LogPrintf("V4L2: VIDIOC_QUERYCAP on %s: %s", szPath, strerror(err));
+    Fail(error, std::string("'") + szPath + "' is not a video capture device.");
+    return nullptr;
+  }
+  uint32_t caps = (cap.capabilities & V4L2_CAP_DEVICE_CAPS) ? cap.device_caps : cap.capabilities;
+  if (!(caps & (V4L2_CAP_VIDEO_CAPTURE | V4L2_CAP_VIDEO_CAPTURE_MPLANE))) {
+    Fail(error, std::string("'") + szPath + "' is not a video capture device.");
+    return nullptr;
+  }
+  return node;
+}
+
+}  // namespace ulmora

@@ -1,0 +1,256 @@
+#include "devices/v4l2_query.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+#include "devices/v4l2_describe.h"
+
+namespace ulmora {
+
+namespace {
+
+// Drivers list at most a few hundred of anything; a loop that does not end is a driver bug.
+constexpr uint32_t kMaxEnumerated = 1024;
+
+int QueryControl(IV4l2Node& node, uint32_t nId, v4l2_query_ext_ctrl* q) {
+  *q = {};
+  q->id = nId;
+  return node.Ioctl(VIDIOC_QUERY_EXT_CTRL, q);
+}
+
+int TunerIndexOfCurrentInput(IV4l2Node& node, uint32_t* pnTuner) {
+  *pnTuner = 0;
+  int nInput = 0;
+  if (node.Ioctl(VIDIOC_G_INPUT, &nInput) != 0) return 0;
+  v4l2_input input{};
+  input.index = static_cast<uint32_t>(nInput);
+  if (node.Ioctl(VIDIOC_ENUMINPUT, &input) == 0 && input.type == V4L2_INPUT_TYPE_TUNER) *pnTuner = input.tuner;
+  return 0;
+}
+
+void DescribeIntervals(IV4l2Node& node, uint32_t nFourcc, FrameSizeDescription* size) {
+  size->dMinFrameRate = size->dMaxFrameRate = 0.0;
+  for (uint32_t i = 0; i < kMaxEnumerated; ++i) {
+    v4l2_frmivalenum iv{};
+    iv.index = i;
+    iv.pixel_format = nFourcc;
+    iv.width = size->nWidth;
+    iv.height = size->nHeight;
+    if (node.Ioctl(VIDIOC_ENUM_FRAMEINTERVALS, &iv) != 0) break;
+    if (iv.type == V4L2_FRMIVAL_TYPE_DISCRETE) {
+      size->frameRates.push_back(FrameRateOf(iv.discrete));
+    } else {
+      // A range: the longest interval is the lowest rate.
+      size->dMinFrameRate = FrameRateOf(iv.stepwise.max);
+      size->dMaxFrameRate = FrameRateOf(iv.stepwise.min);
+      break;
+    }
+  }
+  std::sort(size->frameRates.begin(), size->frameRates.end(), std::greater<double>());
+  if (!size->frameRates.empty()) {
+    size->dMaxFrameRate = size->frameRates.front();
+    size->dMinFrameRate = size->frameRates.back();
+  }
+}
+
+void DescribeSizes(IV4l2Node& node, FrameFormatDescription* format) {
+  for (uint32_t i = 0; i < kMaxEnumerated; ++i) {
+    v4l2_frmsizeenum fs{};
+    fs.index = i;
+    fs.pixel_format = format->nFourcc;
+    if (node.Ioctl(VIDIOC_ENUM_FRAMESIZES, &fs) != 0) break;
+    FrameSizeDescription size;
+    if (fs.type == V4L2_FRMSIZE_TYPE_DISCRETE) {
+      size.nWidth = fs.discrete.width;
+      size.nHeight = fs.discrete.height;
+    } else {
+      size.bRange = true;
+      size.nMinWidth = fs.stepwise.min_width;
+      size.nMinHeight = fs.stepwise.min_height;
+      size.nWidth = fs.stepwise.max_width;
+      size.nHeight = fs.stepwise.max_height;
+      size.nStepWidth = fs.type == V4L2_FRMSIZE_TYPE_CONTINUOUS ? 1 : fs.stepwise.step_width;
+      size.nStepHeight = fs.type == V4L2_FRMSIZE_TYPE_CONTINUOUS ? 1 : fs.stepwise.step_height;
+    }
+    DescribeIntervals(node, format->nFourcc, &size);
+    format->sizes.push_back(std::move(size));
+    if (fs.type != V4L2_FRMSIZE_TYPE_DISCRETE) break;
+  }
+}
+
+}  // namespace
+
+std::string V4l2ErrorText(int err) { return strerror(err); }
+
+int V4l2EnumInputs(IV4l2Node& node, std::vector<v4l2_input>* inputs) {
+  inputs->clear();
+  for (uint32_t i = 0; i < kMaxEnumerated; ++i) {
+    v4l2_input input{};
+    input.index = i;
+    int err = node.Ioctl(VIDIOC_ENUMINPUT, &input);
+    if (err == EINVAL && i > 0) return 0;  // the end of the list
+    if (err != 0) return err;
+    inputs->push_back(input);
+  }
+  return 0;
+}
+
+int V4l2GetControl(IV4l2Node& node, uint32_t nId, int64_t* pnValue) {
+  v4l2_query_ext_ctrl q{};
+  if (int err = QueryControl(node, nId, &q)) return err;
+  if (q.flags & V4L2_CTRL_FLAG_WRITE_ONLY || q.type == V4L2_CTRL_TYPE_BUTTON) return EACCES;
+  v4l2_ext_control c{};
+  c.id = nId;
+  v4l2_ext_controls cs{};
+  cs.which = V4L2_CTRL_WHICH_CUR_VAL;
+  cs.count = 1;
+  cs.controls = &c;
+  if (int err = node.Ioctl(VIDIOC_G_EXT_CTRLS, &cs)) return err;
+  *pnValue = q.type == V4L2_CTRL_TYPE_INTEGER64 ? c.value64 : c.value;
+  return 0;
+}
+
+int V4l2SetControl(IV4l2Node& node, uint32_t nId, int64_t nValue) {
+  v4l2_query_ext_ctrl q{};
+  if (int err = QueryControl(node, nId, &q)) return err;
+  if (q.flags & (V4L2_CTRL_FLAG_READ_ONLY | V4L2_CTRL_FLAG_DISABLED)) return EACCES;
+  v4l2_ext_control c{};
+  c.id = nId;
+  if (q.type == V4L2_CTRL_TYPE_INTEGER64) {
+    c.value64 = nValue;
+  } else if (q.type == V4L2_CTRL_TYPE_BUTTON) {
+    c.value = 0;
+  } else {
+    if (nValue < INT32_MIN || nValue > INT32_MAX) return ERANGE;
+    c.value = static_cast<int32_t>(nValue);
+  }
+  v4l2_ext_controls cs{};
+  cs.which = V4L2_CTRL_WHICH_CUR_VAL;
+  cs.count = 1;
+  cs.controls = &c;
+  return node.Ioctl(VIDIOC_S_EXT_CTRLS, &cs);
+}
+
+int V4l2DescribeControls(IV4l2Node& node, std::vector<ControlGroupDescription>* groups) {
+  groups->clear();
+  uint32_t nId = 0;
+  for (uint32_t n = 0; n < kMaxEnumerated; ++n) {
+    v4l2_query_ext_ctrl q{};
+    q.id = nId | V4L2_CTRL_FLAG_NEXT_CTRL;
+    int err = node.Ioctl(VIDIOC_QUERY_EXT_CTRL, &q);
+    if (err == EINVAL) break;  // past the last control
+    if (err != 0) return n == 0 ? err : 0;
+    if (q.id <= nId) break;  // a driver that does not move on
+    nId = q.id;
+
+    uint32_t nClass = V4L2_CTRL_ID2WHICH(q.id);
+    if (groups->empty() || groups->back().nClass != nClass) {
+      groups->push_back({});
+      groups->back().nClass = nClass;
+      groups->back().name = ControlClassName(nClass);
+    }
+    if (q.type == V4L2_CTRL_TYPE_CTRL_CLASS) {
+      groups->back().name = std::string(q.name, strnlen(q.name, sizeof q.name));
+      continue;
+    }
+    ControlDescription d;
+    if (!DescribeControl(q, &d)) continue;
+    if (d.kind == ControlKind::Menu || d.kind == ControlKind::IntegerMenu) {
+      for (int64_t i = std::max<int64_t>(q.minimum, 0); i <= q.maximum && i < kMaxEnumerated; ++i) {
+        v4l2_querymenu m{};
+        m.id = q.id;
+        m.index = static_cast<uint32_t>(i);
+        if (node.Ioctl(VIDIOC_QUERYMENU, &m) == 0) d.menu.push_back(DescribeMenuEntry(q, m));
+      }
+    }
+    if (!d.bWriteOnly) {
+      int64_t nValue = 0;
+      if (V4l2GetControl(node, q.id, &nValue) == 0) d.nValue = nValue;
+    }
+    groups->back().controls.push_back(std::move(d));
+  }
+  // Class headers without a control they can show are no dialog page.
+  std::erase_if(*groups, [](const ControlGroupDescription& g) { return g.controls.empty(); });
+  return 0;
+}
+
+int V4l2DescribeSource(IV4l2Node& node, VideoSourceDescription* source) {
+  *source = {};
+  for (uint32_t i = 0; i < kMaxEnumerated; ++i) {
+    v4l2_standard s{};
+    s.index = i;
+    if (node.Ioctl(VIDIOC_ENUMSTD, &s) != 0) break;  // ENODATA: the input has no standards
+    source->standards.push_back(DescribeStandard(s));
+  }
+  v4l2_std_id nStd = 0;
+  if (!source->standards.empty() && node.Ioctl(VIDIOC_G_STD, &nStd) == 0) source->nCurrentStandard = nStd;
+
+  int firstErr = 0;
+  for (uint32_t i = 0; i < kMaxEnumerated; ++i) {
+    v4l2_fmtdesc f{};
+    f.index = i;
+    f.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
+    int err = node.Ioctl(VIDIOC_ENUM_FMT, &f);
+    if (err != 0) {
+      if (i == 0) firstErr = err;
+      break;
+    }
+    FrameFormatDescription d;
+    d.nFourcc = f.pixelformat;
+    d.fourcc = FourccText(f.pixelformat);
+    d.description = std::string(reinterpret_cast<const char*>(f.description),
+                                strnlen(reinterpret_cast<const char*>(f.description), sizeof f.description));
+    d.bCompressed = (f.flags & V4L2_FMT_FLAG_COMPRESSED) != 0;
+    d.bEmulated = (f.flags & V4L2_FMT_FLAG_EMULATED) != 0;
+    DescribeSizes(node, &d);
+    source->formats.push_back(std::move(d));
+  }
+  v4l2_format fmt{};
+  fmt.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
+  if (node.Ioctl(VIDIOC_G_FMT, &fmt) == 0) {
+    source->nCurrentFourcc = fmt.fmt.pix.pixelformat;
+    source->nCurrentWidth = fmt.fmt.pix.width;
+    source->nCurrentHeight = fmt.fmt.pix.height;
+  }
+  return source->formats.empty() && source->standards.empty() ? (firstErr ? firstErr : ENOTTY) : 0;
+}
+
+int V4l2DescribeTuner(IV4l2Node& node, TunerDescription* tuner) {
+  uint32_t nIndex = 0;
+  TunerIndexOfCurrentInput(node, &nIndex);
+  v4l2_tuner t{};
+  t.index = nIndex;
+  if (int err = node.Ioctl(VIDIOC_G_TUNER, &t)) return err;
+  *tuner = DescribeTuner(t);
+  v4l2_frequency f{};
+  f.tuner = nIndex;
+  if (int err = node.Ioctl(VIDIOC_G_FREQUENCY, &f)) return err;
+  tuner->nFrequencyHz = TunerHz(t, f.frequency);
+  return 0;
+}
+
+int V4l2SetFrequency(IV4l2Node& node, uint64_t nHz) {
+  uint32_t nIndex = 0;
+  TunerIndexOfCurrentInput(node, &nIndex);
+  v4l2_tuner t{};
+  t.index = nIndex;
+  if (int err = node.Ioctl(VIDIOC_G_TUNER, &t)) return err;
+  v4l2_frequency f{};
+  f.tuner = nIndex;
+  f.type = t.type;
+  f.frequency = TunerUnits(t, nHz);
+  return node.Ioctl(VIDIOC_S_FREQUENCY, &f);
+}
+
+int V4l2SetAudioMode(IV4l2Node& node, uint32_t nMode) {
+  uint32_t nIndex = 0;
+  TunerIndexOfCurrentInput(node, &nIndex);
+  v4l2_tuner t{};
+  t.index = nIndex;
+  if (int err = node.Ioctl(VIDIOC_G_TUNER, &t)) return err;
+  t.audmode = nMode;
+  return node.Ioctl(VIDIOC_S_TUNER, &t);
+}
+
+}  // namespace ulmora

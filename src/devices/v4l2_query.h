@@ -1,0 +1,36 @@
+// The device settings read and written through a node's requests (controls, inputs, formats, tuner).
+#pragma once
+
+#include <cstdint>
+#include <linux/videodev2.h>
+#include <string>
+#include <vector>
+
+#include "devices/controls_desc.h"
+#include "devices/v4l2_node.h"
+
+namespace ulmora {
+
+// The node's inputs in index order; an errno value when not even the first can be read.
+int V4l2EnumInputs(IV4l2Node& node, std::vector<v4l2_input>* inputs);
+
+// One control's current value; 0 or an errno value (EACCES for write-only controls).
+int V4l2GetControl(IV4l2Node& node, uint32_t nId, int64_t* pnValue);
+// Sets one control, live; buttons are pressed by setting any value.
+int V4l2SetControl(IV4l2Node& node, uint32_t nId, int64_t nValue);
+
+// Every control a dialog can show, grouped by class, with menus and current values.
+int V4l2DescribeControls(IV4l2Node& node, std::vector<ControlGroupDescription>* groups);
+
+// Standards of the current input and every capture format with its sizes and rates.
+int V4l2DescribeSource(IV4l2Node& node, VideoSourceDescription* source);
+
+// The tuner of the current input (tuner 0 when the input names none), with its frequency.
+int V4l2DescribeTuner(IV4l2Node& node, TunerDescription* tuner);
+int V4l2SetFrequency(IV4l2Node& node, uint64_t nHz);
+int V4l2SetAudioMode(IV4l2Node& node, uint32_t nMode);
+
+// The errno text for a log line or a message.
+std::string V4l2ErrorText(int err);
+
+}  // namespace ulmora

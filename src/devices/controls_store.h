@@ -1,0 +1,35 @@
+// Control values a user set on a device, remembered by the device's stable identity in [brisk].
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "devices/v4l2_node.h"
+
+namespace ulmora {
+
+struct RememberedControl {
+  uint32_t nId = 0;
+  int64_t nValue = 0;
+};
+
+// The [brisk] key of a device: "Controls:" and its identity, with what an INI key cannot hold replaced.
+std::string RememberedControlsKey(const std::string& identity);
+
+// "00980900:12,009a0901:1"; parsing skips malformed items, a later value of an id replaces an earlier one.
+std::string FormatRememberedControls(const std::vector<RememberedControl>& controls);
+std::vector<RememberedControl> ParseRememberedControls(const std::string& text);
+
+std::vector<RememberedControl> ReadRememberedControls(const std::string& identity);
+// Updates the id's value in place (keeping the order values were first set in) and stores the list.
+bool RememberControl(const std::string& identity, uint32_t nId, int64_t nValue);
+
+// Sets the remembered values on the node, in the order they were first set, so an automatic mode
+// is switched off before the value it governs is set; a value the device refuses is retried once
+// after the others. Returns how many were applied.
+int ApplyRememberedControls(IV4l2Node& node, const std::string& identity);
+// Opens the device named by its identity itself; 0 when it cannot be opened.
+int ApplyRememberedControls(const std::string& identity);
+
+}  // namespace ulmora

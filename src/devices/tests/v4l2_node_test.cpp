@@ -1,0 +1,61 @@
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "common/tests/log_capture.h"
+#include "devices/controls_dialogs.h"
+#include "devices/controls_store.h"
+#include "devices/crossbar.h"
+#include "devices/crossbar_inputs.h"
+#include "devices/v4l2_node.h"
+
+using namespace ulmora;
+
+TEST(V4l2Node, AMissingNodeIsAPlainMessageWithTheCauseInTheLog) {
+  test::LogCapture log;
+  std::string error;
+  EXPECT_EQ(OpenV4l2Node("/dev/video-ulmora-none", &error), nullptr);
+  EXPECT_EQ(error, "Cannot open device '/dev/video-ulmora-none': No such file or directory.");
+  EXPECT_TRUE(log.Contains("open /dev/video-ulmora-none"));
+  EXPECT_EQ(OpenV4l2Node("", &error), nullptr);
+  EXPECT_EQ(OpenV4l2Node(nullptr, &error), nullptr);
+  EXPECT_EQ(error, "No device was named.");
+}
+
+TEST(V4l2Node, NodesThatAreNoCaptureDevicesAreRefused) {
+  test::LogCapture log;
+  std::string error;
+  EXPECT_EQ(OpenV4l2Node("/dev/null", &error), nullptr);
+  EXPECT_EQ(error, "'/dev/null' is not a video capture device.");
+  EXPECT_TRUE(log.Contains("VIDIOC_QUERYCAP on /dev/null"));
+  char file[] = "/tmp/ulmora-node-XXXXXX";
+  int fd = mkstemp(file);
+  ASSERT_GE(fd, 0);
+  close(fd);
+  EXPECT_EQ(OpenV4l2Node(file, &error), nullptr);
+  EXPECT_EQ(error, std::string("'") + file + "' is not a device.");
+  unlink(file);
+  EXPECT_EQ(OpenV4l2Node("/tmp", &error), nullptr);
+  EXPECT_FALSE(error.empty());
+  EXPECT_EQ(OpenV4l2Node("sim:7", &error), nullptr);  // no simulated camera switched on
+  EXPECT_EQ(error, "Cannot open device 'sim:7': No such device.");
+}
+
+TEST(V4l2Node, AMissingDeviceHasNoCrossbarNoDialogsAndAppliesNothing) {
+  test::LogCapture log;
+  CrossbarFeed feed = OpenDeviceCrossbar("/dev/null");
+  EXPECT_EQ(feed.pXbar, nullptr);
+  HRESULT hr = S_OK;
+  CCrossbar xbar(feed, &hr);
+  EXPECT_EQ(hr, E_FAIL);
+  std::string error;
+  EXPECT_EQ(CDeviceDialogs::Open("/dev/video-ulmora-none", &error), nullptr);
+  EXPECT_FALSE(error.empty());
+  EXPECT_EQ(ApplyRememberedControls(std::string("/dev/video-ulmora-none")), 0);
+  // An input crossbar over no node lists nothing and routes nothing.
+  CInputCrossbar none(nullptr);
+  EXPECT_EQ(none.InputCount(), 0);
+  EXPECT_EQ(none.Route(0, 0), E_FAIL);
+  int n = 0;
+  EXPECT_EQ(none.GetIsRoutedTo(0, &n), E_FAIL);
+}

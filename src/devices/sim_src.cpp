@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <memory>
+#include <mutex>
 #include <string>
 
 #include "devices/sim_gst.h"
@@ -20,7 +21,10 @@ namespace {
 constexpr uint64_t kQueueFrames = 4;
 
 struct SimSrcPriv {
-  std::string path = "sim:0";                      // object lock
+  // Guards path, clockId and flushing. A std::mutex rather than the object lock, so the
+  // thread checker sees it (GLib's own locks are invisible to it).
+  std::mutex lock;
+  std::string path = "sim:0";
   std::atomic<SimCameraConfig*> config{nullptr};  // set while open (READY and above)
   std::atomic<int> device{-1};
   std::atomic<guint64> dropped{0};
@@ -34,8 +38,8 @@ struct SimSrcPriv {
   GstClockTime startRt = 0;
   uint64_t frame = 0;
 
-  GstClockID clockId = nullptr;  // object lock
-  bool flushing = false;         // object lock
+  GstClockID clockId = nullptr;
+  bool flushing = false;
 
   // MJPEG: frames are encoded by a private jpegenc fed through two pads of our own.
   GstElement* enc = nullptr;
@@ -68,10 +72,8 @@ enum { kPropDevice = 1, kPropDeviceName, kPropDropped };
 UlmoraSimSrc* Self(gpointer p) { return reinterpret_cast<UlmoraSimSrc*>(p); }
 
 std::string PathOf(UlmoraSimSrc* src) {
-  GST_OBJECT_LOCK(src);
-  std::string path = src->priv->path;
-  GST_OBJECT_UNLOCK(src);
-  return path;
+  std::lock_guard<std::mutex> lock(src->priv->lock);
+  return src->priv->path;
 }
 
 GstCaps* TemplateCaps() {
@@ -92,9 +94,8 @@ void SetProperty(GObject* object, guint id, const GValue* value, GParamSpec* psp
     return;
   }
   const char* path = g_value_get_string(value);
-  GST_OBJECT_LOCK(src);
+  std::lock_guard<std::mutex> lock(src->priv->lock);
   src->priv->path = path ? path : "";
-  GST_OBJECT_UNLOCK(src);
 }
 
 void GetProperty(GObject* object, guint id, GValue* value, GParamSpec* pspec) {
@@ -297,9 +298,8 @@ gboolean Start(GstBaseSrc* bsrc) {
   p->started = false;
   p->frame = 0;
   p->dropped.store(0);
-  GST_OBJECT_LOCK(src);
+  std::lock_guard<std::mutex> lock(p->lock);
   p->flushing = false;
-  GST_OBJECT_UNLOCK(src);
   return TRUE;
 }
 
@@ -314,19 +314,17 @@ gboolean Stop(GstBaseSrc* bsrc) {
 }
 
 gboolean Unlock(GstBaseSrc* bsrc) {
-  UlmoraSimSrc* src = Self(bsrc);
-  GST_OBJECT_LOCK(src);
-  src->priv->flushing = true;
-  if (src->priv->clockId) gst_clock_id_unschedule(src->priv->clockId);
-  GST_OBJECT_UNLOCK(src);
+  SimSrcPriv* p = Self(bsrc)->priv;
+  std::lock_guard<std::mutex> lock(p->lock);
+  p->flushing = true;
+  if (p->clockId) gst_clock_id_unschedule(p->clockId);
   return TRUE;
 }
 
 gboolean UnlockStop(GstBaseSrc* bsrc) {
-  UlmoraSimSrc* src = Self(bsrc);
-  GST_OBJECT_LOCK(src);
-  src->priv->flushing = false;
-  GST_OBJECT_UNLOCK(src);
+  SimSrcPriv* p = Self(bsrc)->priv;
+  std::lock_guard<std::mutex> lock(p->lock);
+  p->flushing = false;
   return TRUE;
 }
 
@@ -343,18 +341,18 @@ gboolean Query(GstBaseSrc* bsrc, GstQuery* query) {
 // Waits on the pipeline clock until running time `due`; false when unlocked for a flush or pause.
 bool WaitUntil(UlmoraSimSrc* src, GstClock* clock, GstClockTime base, GstClockTime due) {
   SimSrcPriv* p = src->priv;
-  GST_OBJECT_LOCK(src);
-  if (p->flushing) {
-    GST_OBJECT_UNLOCK(src);
-    return false;
+  GstClockID id = nullptr;
+  {
+    std::lock_guard<std::mutex> lock(p->lock);
+    if (p->flushing) return false;
+    id = p->clockId = gst_clock_new_single_shot_id(clock, base + due);
   }
-  p->clockId = gst_clock_new_single_shot_id(clock, base + due);
-  GST_OBJECT_UNLOCK(src);
-  const GstClockReturn r = gst_clock_id_wait(p->clockId, nullptr);
-  GST_OBJECT_LOCK(src);
-  gst_clock_id_unref(p->clockId);
-  p->clockId = nullptr;
-  GST_OBJECT_UNLOCK(src);
+  const GstClockReturn r = gst_clock_id_wait(id, nullptr);
+  {
+    std::lock_guard<std::mutex> lock(p->lock);
+    p->clockId = nullptr;
+  }
+  gst_clock_id_unref(id);
   return r != GST_CLOCK_UNSCHEDULED;
 }
 

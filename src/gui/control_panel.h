@@ -1,0 +1,89 @@
+// The control panel: the toolbar across the top and the seven rows that show and change the
+// processing parameters of the active graph object's processor.
+#pragma once
+
+#include <QFont>
+#include <QWidget>
+#include <cstdint>
+#include <string>
+
+class QLabel;
+class QLineEdit;
+class QSlider;
+class QToolBar;
+class QToolButton;
+
+namespace ulmora {
+
+class CFrameProcessor;
+
+class ControlPanel : public QWidget {
+ public:
+  explicit ControlPanel(QWidget* parent = nullptr);
+
+  // Places the toolbar across the top of the panel and serves its delay box.
+  void SetToolbar(QToolBar* toolbar);
+  QToolBar* Toolbar() const { return toolbar_; }
+  // The active graph object's processor; null when there is none (the rows then show defaults).
+  void SetProcessor(CFrameProcessor* processor) { proc_ = processor; }
+  CFrameProcessor* Processor() const { return proc_; }
+
+  // Every row's trackbar and value box, and the delay box, from the processor.
+  void SyncAllRows();
+  // The delay box and the Delay value box from the processor; the trackbar too when asked.
+  void SyncDelay(bool withTrackbar);
+  // The NRH and NRV rows are usable only while their banding removal is switched on.
+  void EnableNoiseRows();
+  // The automatic control changed a value: the row follows the processor.
+  void OnAmpChanged();
+  void OnCountChanged();
+  void OnDelayChanged() { SyncDelay(true); }
+  // What a row's reset button does (resetId one of the seven reset ids).
+  void ResetRow(int resetId);
+  // Tooltip of a trackbar (its row's formatter at its position, empty for rows without one) or of a
+  // toolbar button (its string).
+  QString TooltipText(int id) const;
+
+  QLabel* Label(int row) const { return rows_[row].label; }
+  QToolButton* ResetButton(int row) const { return rows_[row].reset; }
+  QSlider* Trackbar(int row) const { return rows_[row].track; }
+  QLineEdit* ValueBox(int row) const { return rows_[row].value; }
+  QLineEdit* DelayBox() const { return delayBox_; }
+  // Width the widest label got, and the font of the labels and value boxes.
+  int LabelWidth() const { return labelWidth_; }
+
+  QSize sizeHint() const override;
+  QSize minimumSizeHint() const override { return sizeHint(); }
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
+
+ private:
+  struct Row {
+    QLabel* label = nullptr;
+    QToolButton* reset = nullptr;
+    QSlider* track = nullptr;
+    QLineEdit* value = nullptr;
+  };
+
+  void ChooseRowFont();
+  void BuildRows();
+  void PlaceRows();
+  void OnTrackbarMoved(int row, int position);
+  void OnDelayBoxEdited(const QString& text);
+  void OnDelayBoxLeft();
+  void SetTrack(int row, int position);  // without acting on the processor
+  void SetValue(int row, const std::string& text);
+  void SetDelayBoxText(uint32_t ms);
+
+  Row rows_[7];
+  QToolBar* toolbar_ = nullptr;
+  QLineEdit* delayBox_ = nullptr;
+  CFrameProcessor* proc_ = nullptr;
+  QFont rowFont_;
+  int labelWidth_ = 0;
+  int toolbarHeight_ = 26;
+};
+
+}  // namespace ulmora

@@ -153,7 +153,8 @@ void ControlPanel::SetToolbar(QToolBar* toolbar) {
   if (delayBox_) {
     delayBox_->installEventFilter(this);
     connect(delayBox_, &QLineEdit::textEdited, this, &ControlPanel::OnDelayBoxEdited);
-    SetDelayBoxText(proc_ ? proc_->nTimeDelay.load() : 0);
+    CFrameProcessor* p = Processor();
+    SetDelayBoxText(p ? p->nTimeDelay.load() : 0);
   }
 }
 
@@ -205,7 +206,7 @@ void ControlPanel::SetDelayBoxText(uint32_t ms) {
 }
 
 void ControlPanel::OnTrackbarMoved(int row, int position) {
-  CFrameProcessor* p = proc_;
+  CFrameProcessor* p = Processor();
   if (!p) return;
   const PanelRow& d = PanelRowAt(row);
   position = position < d.minimum ? d.minimum : (position > d.maximum ? d.maximum : position);
@@ -248,7 +249,7 @@ void ControlPanel::OnTrackbarMoved(int row, int position) {
 }
 
 void ControlPanel::ResetRow(int resetId) {
-  CFrameProcessor* p = proc_;
+  CFrameProcessor* p = Processor();
   const int row = PanelRowOfId(resetId);
   if (row < 0 || PanelRowAt(row).resetId != resetId) return;
   switch (row) {
@@ -296,7 +297,7 @@ void ControlPanel::ResetRow(int resetId) {
 }
 
 void ControlPanel::SyncAllRows() {
-  CFrameProcessor* p = proc_;
+  CFrameProcessor* p = Processor();
   const int amp = p ? p->nAmp.load() : kAmpDefault;
   SetTrack(kRowAmp, amp);
   SetValue(kRowAmp, AmpPercentText(amp));
@@ -319,7 +320,7 @@ void ControlPanel::SyncAllRows() {
 }
 
 void ControlPanel::SyncDelay(bool withTrackbar) {
-  CFrameProcessor* p = proc_;
+  CFrameProcessor* p = Processor();
   const uint32_t ms = p ? p->nTimeDelay.load() : 0;
   if (withTrackbar) SetTrack(kRowDelay, static_cast<int>(ms));
   SetDelayBoxText(ms);
@@ -327,8 +328,9 @@ void ControlPanel::SyncDelay(bool withTrackbar) {
 }
 
 void ControlPanel::EnableNoiseRows() {
-  const bool onH = proc_ && proc_->bNRH.load() != 0;
-  const bool onV = proc_ && proc_->bNRV.load() != 0;
+  CFrameProcessor* p = Processor();
+  const bool onH = p && p->bNRH.load() != 0;
+  const bool onV = p && p->bNRV.load() != 0;
   for (int row : {kRowNRH, kRowNRV}) {
     const bool on = row == kRowNRH ? onH : onV;
     rows_[row].reset->setEnabled(on);
@@ -337,20 +339,22 @@ void ControlPanel::EnableNoiseRows() {
   }
 }
 
-void ControlPanel::OnAmpChanged() {
-  const int amp = proc_ ? proc_->nAmp.load() : kAmpDefault;
+void ControlPanel::ShowAmplification() {
+  CFrameProcessor* p = Processor();
+  const int amp = p ? p->nAmp.load() : kAmpDefault;
   SetTrack(kRowAmp, amp);
   SetValue(kRowAmp, AmpPercentText(amp));
 }
 
-void ControlPanel::OnCountChanged() {
-  const int count = proc_ ? proc_->nCountAccum.load() : kCountDefault;
+void ControlPanel::ShowAccumulator() {
+  CFrameProcessor* p = Processor();
+  const int count = p ? p->nCountAccum.load() : kCountDefault;
   SetTrack(kRowAccum, count);
   SetValue(kRowAccum, IntText(count));
 }
 
 void ControlPanel::OnDelayBoxEdited(const QString& text) {
-  CFrameProcessor* p = proc_;
+  CFrameProcessor* p = Processor();
   if (!p || text.isEmpty()) return;
   uint32_t ms = 0;
   const QByteArray bytes = text.left(100).toLatin1();
@@ -361,7 +365,8 @@ void ControlPanel::OnDelayBoxEdited(const QString& text) {
 
 void ControlPanel::OnDelayBoxLeft() {
   if (!delayBox_ || delayBox_->text().isEmpty()) return;
-  const uint32_t current = proc_ ? proc_->nTimeDelay.load() : 0;
+  CFrameProcessor* p = Processor();
+  const uint32_t current = p ? p->nTimeDelay.load() : 0;
   uint32_t ms = current;
   const QByteArray bytes = delayBox_->text().left(100).toLatin1();
   if (!ParseTimeText(bytes.constData(), ms) || ms != current) SetDelayBoxText(current);

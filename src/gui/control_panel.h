@@ -5,7 +5,10 @@
 #include <QFont>
 #include <QWidget>
 #include <cstdint>
+#include <functional>
 #include <string>
+
+#include "gui/panel_view.h"
 
 class QLabel;
 class QLineEdit;
@@ -17,7 +20,7 @@ namespace ulmora {
 
 class CFrameProcessor;
 
-class ControlPanel : public QWidget {
+class ControlPanel : public QWidget, public IPanelView {
  public:
   explicit ControlPanel(QWidget* parent = nullptr);
 
@@ -26,18 +29,20 @@ class ControlPanel : public QWidget {
   QToolBar* Toolbar() const { return toolbar_; }
   // The active graph object's processor; null when there is none (the rows then show defaults).
   void SetProcessor(CFrameProcessor* processor) { proc_ = processor; }
-  CFrameProcessor* Processor() const { return proc_; }
+  // Or asked each time: the main window chooses its active graph object after building the panel.
+  void SetProcessorSource(std::function<CFrameProcessor*()> source) { source_ = std::move(source); }
+  CFrameProcessor* Processor() const { return source_ ? source_() : proc_; }
 
   // Every row's trackbar and value box, and the delay box, from the processor.
-  void SyncAllRows();
+  void SyncAllRows() override;
   // The delay box and the Delay value box from the processor; the trackbar too when asked.
   void SyncDelay(bool withTrackbar);
   // The NRH and NRV rows are usable only while their banding removal is switched on.
-  void EnableNoiseRows();
+  void EnableNoiseRows() override;
   // The automatic control changed a value: the row follows the processor.
-  void OnAmpChanged();
-  void OnCountChanged();
-  void OnDelayChanged() { SyncDelay(true); }
+  void ShowAmplification() override;
+  void ShowAccumulator() override;
+  void ShowDelay() override { SyncDelay(true); }
   // What a row's reset button does (resetId one of the seven reset ids).
   void ResetRow(int resetId);
   // Tooltip of a trackbar (its row's formatter at its position, empty for rows without one) or of a
@@ -81,6 +86,7 @@ class ControlPanel : public QWidget {
   QToolBar* toolbar_ = nullptr;
   QLineEdit* delayBox_ = nullptr;
   CFrameProcessor* proc_ = nullptr;
+  std::function<CFrameProcessor*()> source_;
   QFont rowFont_;
   int labelWidth_ = 0;
   int toolbarHeight_ = 26;

@@ -13,7 +13,10 @@
 #include "common/log.h"
 #include "common/report.h"
 #include "common/safe_snprintf.h"
+#include "gui/capture_dialog.h"
+#include "gui/control_panel.h"
 #include "gui/placement.h"
+#include "gui/toolbar.h"
 #include "gui/video_window.h"
 
 namespace ulmora {
@@ -53,8 +56,13 @@ MainWindow::MainWindow(CGraphObject* fileGraph, CGraphObject* liveGraph, const Q
   setWindowIcon(QIcon(QStringLiteral(":/ulmora/ulmora.png")));
   BuildMenus();
 
-  // Placeholder content until the panel replaces it.
-  setCentralWidget(new QWidget(this));
+  // The panel: the toolbar across the top and the seven rows, acting on whichever object is active.
+  auto* panel = new ControlPanel(this);
+  panel->SetProcessorSource([this] { return ActiveProcessor(); });
+  panel->SetToolbar(BuildToolbar(panel, [this](int id) { return Action(id); }));
+  setCentralWidget(panel);
+  SetPanel(panel);
+  SetCaptureDialogOpener([this] { CaptureDialog::Open(this, ActiveSession()); });
 
   // Part 0 carries the source name from the graph builders, part 1 the state texts.
   for (int i = 0; i < 2; ++i) {
@@ -65,6 +73,11 @@ MainWindow::MainWindow(CGraphObject* fileGraph, CGraphObject* liveGraph, const Q
   statusBar()->addWidget(status_[0]);
   statusBar()->addWidget(status_[1], 1);
   statusBar()->setSizeGripEnabled(false);
+  for (QLabel* part : status_) part->setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
+  // The frame's 420 x 256 hold the caption too, which the platform draws outside this size: the
+  // width is kept, the height is what menu, panel and status bar take (more only if a font needs it).
+  const QSize need = minimumSizeHint();
+  setFixedSize(qMax(kMainWidth, need.width()), need.height());
 }
 
 MainWindow::~MainWindow() {

@@ -98,6 +98,7 @@ QToolBar* BuildToolbar(QWidget* parent, const ActionLookup& actionFor) {
     action->setData(e.id);
     action->setIcon(ToolbarIcon(e.image));
     action->setCheckable(e.check);
+    action->setIconVisibleInMenu(false);  // the menus keep their plain check marks
     if (const char* tip = TooltipString(e.id)) action->setToolTip(QString::fromUtf8(tip));
     toolbar->addAction(action);
     if (auto* button = qobject_cast<QToolButton*>(toolbar->widgetForAction(action))) {

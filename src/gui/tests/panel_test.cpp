@@ -25,7 +25,6 @@
 #include "gui/control_id.h"
 #include "gui/control_panel.h"
 #include "gui/panel_rows.h"
-#include "gui/status_parts.h"
 #include "gui/tool_icons.h"
 #include "gui/toolbar.h"
 #include "pipeline/sg.h"
@@ -312,34 +311,19 @@ class PanelTest : public QObject {
   void automaticControlMovesTrackbars() {
     Proc().nAutoSign.store(-1);
     Proc().nAmp.exchange(48);
-    panel_->OnAmpChanged();
+    panel_->ShowAmplification();
     QCOMPARE(panel_->Trackbar(kRowAmp)->value(), 48);
     QCOMPARE(panel_->ValueBox(kRowAmp)->text(), QString("300%"));
     QCOMPARE(Proc().nAutoSign.load(), -1);  // showing a value is not a user's change
     Proc().SetCountAccum(7);
-    panel_->OnCountChanged();
+    panel_->ShowAccumulator();
     QCOMPARE(panel_->Trackbar(kRowAccum)->value(), 7);
     QCOMPARE(panel_->ValueBox(kRowAccum)->text(), QString("7"));
     Proc().SetTimeDelay(450);
-    panel_->OnDelayChanged();
+    panel_->ShowDelay();
     QCOMPARE(panel_->Trackbar(kRowDelay)->value(), 450);
     QCOMPARE(Box()->text(), QString("00:450"));
     QCOMPARE(panel_->ValueBox(kRowDelay)->text(), QString::number(Proc().nDelayFrames.load()));
-  }
-
-  void statusParts() {
-    QMainWindow w;
-    w.resize(420, 256);
-    StatusParts parts;
-    parts.Build(w.statusBar(), 420);
-    w.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&w));
-    const QRect p0 = parts.Part(0)->geometry();
-    QVERIFY2(qAbs(p0.right() + 1 - 420 * 11 / 18) <= 4, qPrintable(QString::number(p0.right())));
-    parts.SetText(1, QString(150, 'x'));
-    QCOMPARE(parts.Text(1).size(), 99);
-    parts.SetText(0, "Graph");
-    QCOMPARE(parts.Text(0), QString("Graph"));
   }
 
   void dialogFramesAndDelay() {

@@ -24,9 +24,11 @@
 #include "gui/command_ids.h"
 #include "gui/control_id.h"
 #include "gui/control_panel.h"
+#include "gui/main_window.h"
 #include "gui/panel_rows.h"
 #include "gui/tool_icons.h"
 #include "gui/toolbar.h"
+#include "graph/graph_object.h"
 #include "pipeline/sg.h"
 #include "settings/profile.h"
 
@@ -449,6 +451,108 @@ class PanelTest : public QObject {
   }
 };
 
+// The panel inside the main window: its place, the window's messages and commands reaching it.
+class PanelInWindowTest : public QObject {
+  Q_OBJECT
+
+ private:
+  QTemporaryDir dir_;
+  std::unique_ptr<CGraphObject> file_, live_;
+  std::unique_ptr<MainWindow> window_;
+  ControlPanel* Panel() { return static_cast<ControlPanel*>(window_->centralWidget()); }
+  CFrameProcessor& Proc() { return *window_->ActiveProcessor(); }
+
+ private slots:
+  void init() {
+    QVERIFY(dir_.isValid());
+    ProfileUsePath((dir_.path() + "/profile.ini").toStdString());
+    ProfileClearOverrides();
+    ProfileSetOverride(kSectionNocta, "CapWorkDir", dir_.path().toLocal8Bit().constData());
+    ProfileSetOverride(kSectionNocta, "ProcNRH", "0");
+    MainWindow::SetBoxHook([](const QString&, const QString&, QMessageBox::Icon) {});
+    file_ = std::make_unique<CGraphObject>();
+    live_ = std::make_unique<CGraphObject>();
+    window_ = std::make_unique<MainWindow>(file_.get(), live_.get(), dir_.path() + "/");
+    QVERIFY(window_->Create(QString(), QRect(0, 0, 1280, 1024)));
+    QVERIFY(QTest::qWaitForWindowExposed(window_.get()));
+    QVERIFY(window_->ActiveProcessor());
+  }
+  void cleanup() {
+    window_.reset();
+    file_.reset();
+    live_.reset();
+    MainWindow::SetBoxHook({});
+    ProfileClearOverrides();
+    ProfileUsePath("");
+  }
+
+  void everythingFitsTheWindow() {
+    QCOMPARE(window_->width(), 420);
+    QVERIFY(window_->height() <= 256);
+    ControlPanel* panel = Panel();
+    QVERIFY(panel);
+    const QRect client = window_->rect();
+    QList<QWidget*> parts{panel->Toolbar(), panel->DelayBox()};
+    for (int i = 0; i < kPanelRowCount; ++i)
+      parts << panel->Label(i) << panel->ResetButton(i) << panel->Trackbar(i) << panel->ValueBox(i);
+    for (QWidget* w : parts) {
+      const QRect r(w->mapTo(window_.get(), QPoint(0, 0)), w->size());
+      QVERIFY2(client.contains(r), qPrintable(w->metaObject()->className() + QString(" at %1,%2").arg(r.x()).arg(r.y())));
+      QVERIFY(!r.intersects(window_->statusBar()->geometry()));
+    }
+    // Part 0 of the status bar ends at 11/18 of the width.
+    QLabel* part0 = window_->statusBar()->findChild<QLabel*>("status0");
+    QVERIFY(part0);
+    const int end = part0->mapTo(window_.get(), QPoint(part0->width(), 0)).x();
+    QVERIFY2(qAbs(end - 420 * 11 / 18) <= 4, qPrintable(QString::number(end)));
+    // The toolbar's buttons are the window's own actions.
+    QCOMPARE(panel->Toolbar()->actions().at(1), window_->Action(kCmdPlay));
+    QCOMPARE(panel->Toolbar()->actions().at(12), window_->Action(kCmdAutoAmp));
+    QCOMPARE(window_->Action(kCmdNRV)->toolTip(), QString("NR Vertical banding. \n[dynamic antijamming]"));
+  }
+
+  void messagesMoveTheTrackbars() {
+    Proc().nAmp.exchange(48);
+    window_->PostMsg(kMsgAmpChanged);
+    QTRY_COMPARE(Panel()->Trackbar(kRowAmp)->value(), 48);
+    QCOMPARE(Panel()->ValueBox(kRowAmp)->text(), QString("300%"));
+    Proc().SetCountAccum(12);
+    window_->PostMsg(kMsgCountChanged);
+    QTRY_COMPARE(Panel()->Trackbar(kRowAccum)->value(), 12);
+    Proc().SetTimeDelay(1500);
+    window_->PostMsg(kMsgDelayChanged);
+    QTRY_COMPARE(Panel()->Trackbar(kRowDelay)->value(), 1500);
+    QCOMPARE(Panel()->DelayBox()->text(), QString("01:500"));
+    window_->OnCommand(kCmdDefault);
+    QCOMPARE(Panel()->Trackbar(kRowAmp)->value(), 16);
+    QCOMPARE(Panel()->Trackbar(kRowAccum)->value(), 4);
+    QCOMPARE(Panel()->DelayBox()->text(), QString("00:000"));
+  }
+
+  void noiseCommandEnablesItsRow() {
+    QVERIFY(!Panel()->Trackbar(kRowNRH)->isEnabled());
+    window_->OnCommand(kCmdNRH);
+    QCOMPARE(Proc().bNRH.load(), 1);
+    QVERIFY(Panel()->Trackbar(kRowNRH)->isEnabled());
+    QVERIFY(Panel()->ResetButton(kRowNRH)->isEnabled());
+    window_->OnCommand(kCmdNRH);
+    QVERIFY(!Panel()->ValueBox(kRowNRH)->isEnabled());
+  }
+
+  void captureCommandOpensTheDialog() {
+    QString title;
+    QTimer::singleShot(0, this, [&] {
+      QTRY_VERIFY(qobject_cast<QDialog*>(QApplication::activeModalWidget()));
+      auto* dlg = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+      title = dlg->windowTitle();
+      QCOMPARE(dlg->parentWidget(), window_.get());
+      dlg->reject();
+    });
+    window_->Action(kCmdCapture)->trigger();
+    QCOMPARE(title, QString("Capture"));
+  }
+};
+
 int main(int argc, char** argv) {
   if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
   qunsetenv("QT_QPA_PLATFORMTHEME");
@@ -458,8 +562,11 @@ int main(int argc, char** argv) {
     qputenv("XDG_RUNTIME_DIR", runtime.path().toLocal8Bit());
   }
   QApplication app(argc, argv);
-  PanelTest test;
-  return QTest::qExec(&test, argc, argv);
+  PanelTest panel;
+  PanelInWindowTest inWindow;
+  int failed = QTest::qExec(&panel, argc, argv);
+  failed += QTest::qExec(&inWindow, argc, argv);
+  return failed ? 1 : 0;
 }
 
 #include "panel_test.moc"

@@ -1,5 +1,7 @@
 #include "devices/crossbar.h"
 
+#include <glib.h>
+
 #include "common/log.h"
 #include "common/report.h"
 #include "common/safe_snprintf.h"
@@ -9,10 +11,11 @@ namespace ulmora {
 
 namespace {
 
-// Trace lines of the debug configuration.
+// Trace lines of the debug configuration go to GLib's debug log (G_MESSAGES_DEBUG=ulmora-crossbar),
+// not the run log.
 template <typename... Args>
 void Trace(const char* format, Args... args) {
-  if constexpr (kDebugBuild) LogPrintf(format, args...);
+  if constexpr (kDebugBuild) g_log("ulmora-crossbar", G_LOG_LEVEL_DEBUG, format, args...);
 }
 
 }  // namespace

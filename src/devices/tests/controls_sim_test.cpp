@@ -1,5 +1,9 @@
 // Inputs, controls, formats and tuner of the simulated camera, through the same code as a V4L2 node's.
+#include <gst/app/gstappsink.h>
+#include <gst/gst.h>
 #include <gtest/gtest.h>
+
+#include <cmath>
 
 #include <string>
 #include <unistd.h>
@@ -186,4 +190,58 @@ TEST_F(SimDevice, AnUnpluggedDeviceSaysSo) {
   EXPECT_FALSE(dialogs->DescribeControls(&groups, &error));
   DeviceDialogEntries e = dialogs->Entries();
   EXPECT_FALSE(e.bVideoSource || e.bCaptureFilter || e.bTvTuner);
+}
+
+namespace {
+
+// Mean luma of the next YUY2 frame an appsink gets, after letting `skip` frames pass.
+double NextMean(GstElement* sink, int skip) {
+  double mean = -1.0;
+  for (int i = 0; i <= skip; ++i) {
+    GstSample* s = gst_app_sink_try_pull_sample(GST_APP_SINK(sink), 5 * GST_SECOND);
+    if (!s) return -1.0;
+    if (i == skip) {
+      GstMapInfo map;
+      GstBuffer* b = gst_sample_get_buffer(s);
+      if (gst_buffer_map(b, &map, GST_MAP_READ)) {
+        double sum = 0;
+        for (gsize k = 0; k < map.size; k += 2) sum += map.data[k];
+        mean = sum / static_cast<double>(map.size / 2);
+        gst_buffer_unmap(b, &map);
+      }
+    }
+    gst_sample_unref(s);
+  }
+  return mean;
+}
+
+}  // namespace
+
+TEST_F(SimDevice, RememberedControlsAndRoutesChangeTheStreamingPictureWithoutARestart) {
+  GError* err = nullptr;
+  GstElement* pipe = gst_parse_launch(
+      "ulmorasimsrc device=sim:0 ! video/x-raw,format=YUY2 ! appsink name=out max-buffers=1 drop=true", &err);
+  ASSERT_NE(pipe, nullptr) << (err ? err->message : "");
+  GstElement* sink = gst_bin_get_by_name(GST_BIN(pipe), "out");
+  ASSERT_NE(gst_element_set_state(pipe, GST_STATE_PLAYING), GST_STATE_CHANGE_FAILURE);
+  const double dark = NextMean(sink, 1);
+  ASSERT_GE(dark, 0.0);
+
+  RememberControl("sim:0", V4L2_CID_BRIGHTNESS, 50);
+  EXPECT_EQ(ApplyRememberedControls(std::string("sim:0")), 1);
+  EXPECT_NEAR(NextMean(sink, 2) - dark, 50.0, 5.0);
+
+  HRESULT hr = E_FAIL;
+  CCrossbar xbar(OpenDeviceCrossbar("sim:0"), &hr);
+  ASSERT_EQ(xbar.SetInputIndex(0), S_OK);
+  const double composite = NextMean(sink, 2);
+  ASSERT_EQ(xbar.SetInputIndex(1), S_OK);
+  EXPECT_GT(std::abs(NextMean(sink, 2) - composite), 3.0);
+  GstState state = GST_STATE_NULL;
+  gst_element_get_state(pipe, &state, nullptr, 0);
+  EXPECT_EQ(state, GST_STATE_PLAYING);
+
+  gst_object_unref(sink);
+  gst_element_set_state(pipe, GST_STATE_NULL);
+  gst_object_unref(pipe);
 }

@@ -14,6 +14,7 @@
 #include "devices/crossbar.h"
 #include "devices/crossbar_inputs.h"
 #include "devices/sim_camera.h"
+#include "devices/tests/temp_profile.h"
 #include "settings/profile.h"
 #include "settings/profile_keys.h"
 
@@ -24,18 +25,11 @@ namespace {
 class SimDevice : public ::testing::Test {
  protected:
   void SetUp() override {
-    char pattern[] = "/tmp/ulmora-simctl-XXXXXX";
-    dir = mkdtemp(pattern);
-    ProfileUsePath(dir + "/ulmora.ini");
-    ProfileSetReadOnly(false);
     std::string error;
     ASSERT_TRUE(EnableSimCamera("320x240@15,formats=yuy2|mjpeg,inputs=3,controls,count=2", &error)) << error;
   }
   void TearDown() override {
     DisableSimCamera();
-    ProfileUsePath("");
-    unlink((dir + "/ulmora.ini").c_str());
-    rmdir(dir.c_str());
   }
   const ControlDescription* Find(const std::vector<ControlGroupDescription>& groups, uint32_t id) {
     for (auto& g : groups)
@@ -43,8 +37,8 @@ class SimDevice : public ::testing::Test {
         if (c.nId == id) return &c;
     return nullptr;
   }
+  test::TempProfile profile;
   test::LogCapture log;
-  std::string dir;
 };
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include "devices/controls_store.h"
+#include "devices/tests/temp_profile.h"
 #include "settings/profile.h"
 
 using namespace ulmora;
@@ -29,11 +30,7 @@ TEST(ControlsStore, KeysHoldOnlyWhatAnIniKeyCan) {
 }
 
 TEST(ControlsStore, RememberedValuesKeepTheirFirstOrderPerDevice) {
-  char dir[] = "/tmp/ulmora-ctl-XXXXXX";
-  ASSERT_NE(mkdtemp(dir), nullptr);
-  std::string path = std::string(dir) + "/ulmora.ini";
-  ProfileUsePath(path);
-  ProfileSetReadOnly(false);
+  test::TempProfile profile;
   EXPECT_TRUE(RememberControl("sim:0", 0x009a0901, 1));
   EXPECT_TRUE(RememberControl("sim:0", 0x009a0902, 300));
   EXPECT_TRUE(RememberControl("sim:0", 0x009a0901, 3));
@@ -47,7 +44,4 @@ TEST(ControlsStore, RememberedValuesKeepTheirFirstOrderPerDevice) {
   char text[128];
   ProfileGetString(kSectionBrisk, "Controls:sim:0", "", text, sizeof text);
   EXPECT_STREQ(text, "009a0901:3,009a0902:300");
-  ProfileUsePath("");
-  unlink(path.c_str());
-  rmdir(dir);
 }

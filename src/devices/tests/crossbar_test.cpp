@@ -7,6 +7,7 @@
 
 #include "common/tests/log_capture.h"
 #include "devices/crossbar.h"
+#include "devices/tests/temp_profile.h"
 #include "devices/tests/test_crossbar.h"
 #include "settings/profile.h"
 #include "settings/profile_keys.h"
@@ -18,19 +19,8 @@ namespace {
 
 class Crossbar : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/ulmora-xbar-XXXXXX";
-    dir = mkdtemp(pattern);
-    ProfileUsePath(dir + "/ulmora.ini");
-    ProfileSetReadOnly(false);
-  }
-  void TearDown() override {
-    ProfileUsePath("");
-    unlink((dir + "/ulmora.ini").c_str());
-    rmdir(dir.c_str());
-  }
+  test::TempProfile profile;
   test::LogCapture log;
-  std::string dir;
 };
 
 // Tuner, composite, S-Video and an audio line input, all routable to one video output.

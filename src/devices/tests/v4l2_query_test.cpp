@@ -1,0 +1,231 @@
+// The request layer over a node that replays hand-filled V4L2 records, as a driver would answer.
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstring>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "common/tests/log_capture.h"
+#include "devices/controls_store.h"
+#include "devices/crossbar.h"
+#include "devices/crossbar_inputs.h"
+#include "devices/v4l2_query.h"
+#include "devices/tests/temp_profile.h"
+#include "settings/profile.h"
+
+using namespace ulmora;
+
+namespace {
+
+// A driver-private 64-bit control of the user class.
+constexpr uint32_t kUserInt64 = V4L2_CTRL_CLASS_USER | 0x1001;
+
+class ScriptedNode : public IV4l2Node {
+ public:
+  std::vector<v4l2_input> inputs;
+  int nInput = 0;
+  int nSetInputErr = 0;
+  std::vector<v4l2_query_ext_ctrl> controls;  // in id order
+  std::map<uint32_t, int64_t> values;
+  std::map<uint32_t, int> setErrs;  // errno for the next set of that id
+  std::vector<uint32_t> setOrder;
+  std::vector<v4l2_tuner> tuners;
+  std::vector<uint32_t> menuHoles;  // QUERYMENU indexes the driver refuses
+  bool bStuck = false;              // NEXT_CTRL keeps answering the same id
+
+  const std::string& Path() const override { return path; }
+  int Ioctl(unsigned long req, void* arg) override {
+    switch (req) {
+      case VIDIOC_ENUMINPUT: {
+        auto* in = static_cast<v4l2_input*>(arg);
+        if (in->index >= inputs.size()) return EINVAL;
+        *in = inputs[in->index];
+        return 0;
+      }
+      case VIDIOC_G_INPUT: *static_cast<int*>(arg) = nInput; return 0;
+      case VIDIOC_S_INPUT:
+        if (nSetInputErr) return nSetInputErr;
+        nInput = *static_cast<int*>(arg);
+        return 0;
+      case VIDIOC_QUERY_EXT_CTRL: {
+        auto* q = static_cast<v4l2_query_ext_ctrl*>(arg);
+        bool bNext = q->id & V4L2_CTRL_FLAG_NEXT_CTRL;
+        uint32_t id = q->id & ~V4L2_CTRL_FLAG_NEXT_CTRL;
+        for (auto& c : controls)
+          if (bNext ? (c.id > id || (bStuck && c.id == controls.front().id)) : c.id == id) {
+            *q = c;
+            return 0;
+          }
+        return EINVAL;
+      }
+      case VIDIOC_QUERYMENU: {
+        auto* m = static_cast<v4l2_querymenu*>(arg);
+        for (uint32_t h : menuHoles)
+          if (h == m->index) return EINVAL;
+        snprintf(reinterpret_cast<char*>(m->name), sizeof m->name, "Item %u", m->index);
+        return 0;
+      }
+      case VIDIOC_G_EXT_CTRLS: {
+        auto* cs = static_cast<v4l2_ext_controls*>(arg);
+        cs->controls[0].value64 = values[cs->controls[0].id];
+        return 0;
+      }
+      case VIDIOC_S_EXT_CTRLS: {
+        auto* cs = static_cast<v4l2_ext_controls*>(arg);
+        uint32_t id = cs->controls[0].id;
+        if (int e = setErrs[id]) {
+          setErrs[id] = 0;
+          return e;
+        }
+        setOrder.push_back(id);
+        values[id] = id == kUserInt64 ? cs->controls[0].value64 : cs->controls[0].value;
+        return 0;
+      }
+      case VIDIOC_G_TUNER: {
+        auto* t = static_cast<v4l2_tuner*>(arg);
+        if (t->index >= tuners.size()) return EINVAL;
+        *t = tuners[t->index];
+        return 0;
+      }
+      case VIDIOC_G_FREQUENCY: static_cast<v4l2_frequency*>(arg)->frequency = 1000; return 0;
+      default: return ENOTTY;
+    }
+  }
+
+  void AddControl(uint32_t id, uint32_t type, const char* name, int64_t lo, int64_t hi, uint32_t flags = 0) {
+    v4l2_query_ext_ctrl q{};
+    q.id = id;
+    q.type = type;
+    strncpy(q.name, name, sizeof q.name);
+    q.minimum = lo;
+    q.maximum = hi;
+    q.step = 1;
+    q.flags = flags;
+    controls.push_back(q);
+  }
+  void AddInput(uint32_t type, const char* name, uint32_t tuner = 0) {
+    v4l2_input in{};
+    in.index = static_cast<uint32_t>(inputs.size());
+    in.type = type;
+    in.tuner = tuner;
+    strncpy(reinterpret_cast<char*>(in.name), name, sizeof in.name);
+    inputs.push_back(in);
+  }
+
+ private:
+  std::string path = "/dev/video-scripted";
+};
+
+}  // namespace
+
+TEST(V4l2Query, ControlsAreGroupedUnderTheDriversClassNamesWithMenusAndValues) {
+  ScriptedNode node;
+  node.AddControl(V4L2_CID_USER_CLASS, V4L2_CTRL_TYPE_CTRL_CLASS, "User Controls", 0, 0);
+  node.AddControl(V4L2_CID_BRIGHTNESS, V4L2_CTRL_TYPE_INTEGER, "Brightness", 0, 255);
+  node.AddControl(V4L2_CID_CONTRAST, V4L2_CTRL_TYPE_INTEGER, "Contrast", 0, 255, V4L2_CTRL_FLAG_DISABLED);
+  node.AddControl(V4L2_CID_POWER_LINE_FREQUENCY, V4L2_CTRL_TYPE_MENU, "Power Line Frequency", 0, 3);
+  node.AddControl(kUserInt64, V4L2_CTRL_TYPE_INTEGER64, "Pixel Rate", 0, INT64_MAX);
+  node.AddControl(V4L2_CID_CAMERA_CLASS, V4L2_CTRL_TYPE_CTRL_CLASS, "Camera Controls", 0, 0);
+  node.AddControl(V4L2_CID_PAN_RESET, V4L2_CTRL_TYPE_BUTTON, "Pan, Reset", 0, 0);
+  node.AddControl(V4L2_CID_FLASH_CLASS, V4L2_CTRL_TYPE_CTRL_CLASS, "Flash Controls", 0, 0);
+  node.values[V4L2_CID_BRIGHTNESS] = 77;
+  node.values[kUserInt64] = int64_t{1} << 40;
+  node.menuHoles = {1};
+  std::vector<ControlGroupDescription> groups;
+  ASSERT_EQ(V4l2DescribeControls(node, &groups), 0);
+  ASSERT_EQ(groups.size(), 2u);  // the flash class has nothing to show
+  EXPECT_EQ(groups[0].name, "User Controls");
+  ASSERT_EQ(groups[0].controls.size(), 3u);
+  EXPECT_EQ(groups[0].controls[0].nValue, 77);
+  const ControlDescription& menu = groups[0].controls[1];
+  ASSERT_EQ(menu.menu.size(), 3u);
+  EXPECT_EQ(menu.menu[1].nIndex, 2);
+  EXPECT_EQ(menu.menu[1].text, "Item 2");
+  EXPECT_EQ(groups[0].controls[2].nValue, int64_t{1} << 40);
+  EXPECT_EQ(groups[1].name, "Camera Controls");
+  EXPECT_EQ(groups[1].controls[0].kind, ControlKind::Button);
+
+  EXPECT_EQ(V4l2SetControl(node, kUserInt64, int64_t{3} << 33), 0);
+  EXPECT_EQ(node.values[kUserInt64], int64_t{3} << 33);
+  EXPECT_EQ(V4l2SetControl(node, V4L2_CID_BRIGHTNESS, int64_t{1} << 33), ERANGE);
+  EXPECT_EQ(V4l2SetControl(node, V4L2_CID_CONTRAST, 5), EACCES);
+  int64_t v = 0;
+  EXPECT_EQ(V4l2GetControl(node, V4L2_CID_PAN_RESET, &v), EACCES);
+  EXPECT_EQ(V4l2SetControl(node, V4L2_CID_PAN_RESET, 0), 0);
+  EXPECT_EQ(V4l2SetControl(node, V4L2_CID_GAMMA, 0), EINVAL);
+}
+
+TEST(V4l2Query, ADriverThatDoesNotMoveOnEndsTheList) {
+  ScriptedNode node;
+  node.AddControl(V4L2_CID_BRIGHTNESS, V4L2_CTRL_TYPE_INTEGER, "Brightness", 0, 255);
+  node.bStuck = true;
+  std::vector<ControlGroupDescription> groups;
+  EXPECT_EQ(V4l2DescribeControls(node, &groups), 0);
+  ASSERT_EQ(groups.size(), 1u);
+  EXPECT_EQ(groups[0].controls.size(), 1u);
+}
+
+TEST(V4l2Query, InputsOfferAChoiceAndABusyDeviceAsksForARestart) {
+  test::TempProfile profile;
+  auto node = std::make_shared<ScriptedNode>();
+  node->AddInput(V4L2_INPUT_TYPE_CAMERA, "Camera 1");
+  EXPECT_FALSE(InputsOfferAChoice(CInputCrossbar(node)));
+  node->inputs[0].type = V4L2_INPUT_TYPE_TUNER;
+  EXPECT_TRUE(InputsOfferAChoice(CInputCrossbar(node)));
+  node->AddInput(V4L2_INPUT_TYPE_CAMERA, "Composite1");
+  node->AddInput(V4L2_INPUT_TYPE_CAMERA, "S-Video");
+  auto inputs = std::make_shared<CInputCrossbar>(node);
+  EXPECT_EQ(inputs->PinName(true, 2), "S-Video");
+  HRESULT hr = E_FAIL;
+  CCrossbar xbar({inputs, 0}, &hr);
+  ASSERT_EQ(hr, S_OK);
+  EXPECT_EQ(ChooseInitialRoute(xbar), 1);
+
+  node->nSetInputErr = EBUSY;
+  EXPECT_EQ(xbar.SetInputIndex(2), VFW_E_NOT_STOPPED);
+  EXPECT_EQ(node->nInput, 0);
+  auto stop = [&] { node->nSetInputErr = 0; return true; };
+  auto start = [] { return true; };
+  EXPECT_EQ(SetInputIndexRestarting(xbar, 2, stop, start), S_OK);
+  EXPECT_EQ(node->nInput, 2);
+  EXPECT_EQ(SyncInputFromHardware(xbar, *inputs), 2);
+
+  test::LogCapture log;
+  node->nSetInputErr = EIO;
+  EXPECT_EQ(inputs->Route(0, 1), E_FAIL);
+  EXPECT_TRUE(log.Contains("VIDIOC_S_INPUT 1 on /dev/video-scripted"));
+}
+
+TEST(V4l2Query, TheTunerIsTheCurrentInputsOne) {
+  ScriptedNode node;
+  node.AddInput(V4L2_INPUT_TYPE_CAMERA, "Composite");
+  node.AddInput(V4L2_INPUT_TYPE_TUNER, "Television", 1);
+  node.tuners.resize(2);
+  strncpy(reinterpret_cast<char*>(node.tuners[1].name), "Second tuner", sizeof node.tuners[1].name);
+  node.tuners[1].rangehigh = 20000;
+  node.nInput = 1;
+  TunerDescription t;
+  ASSERT_EQ(V4l2DescribeTuner(node, &t), 0);
+  EXPECT_EQ(t.name, "Second tuner");
+  EXPECT_EQ(t.nFrequencyHz, 62500000u);
+  VideoSourceDescription source;
+  EXPECT_EQ(V4l2DescribeSource(node, &source), ENOTTY);
+}
+
+TEST(V4l2Query, RememberedValuesAreAppliedInOrderAndARefusedOneIsRetried) {
+  test::TempProfile profile;
+  ScriptedNode node;
+  node.AddControl(V4L2_CID_EXPOSURE_AUTO, V4L2_CTRL_TYPE_MENU, "Auto Exposure", 0, 3);
+  node.AddControl(V4L2_CID_EXPOSURE_ABSOLUTE, V4L2_CTRL_TYPE_INTEGER, "Exposure", 3, 2047);
+  node.AddControl(V4L2_CID_PAN_RESET, V4L2_CTRL_TYPE_BUTTON, "Pan, Reset", 0, 0);
+  RememberControl("usb-cam", V4L2_CID_EXPOSURE_ABSOLUTE, 900);
+  RememberControl("usb-cam", V4L2_CID_EXPOSURE_AUTO, 1);
+  RememberControl("usb-cam", V4L2_CID_PAN_RESET, 0);
+  node.setErrs[V4L2_CID_EXPOSURE_ABSOLUTE] = EACCES;  // still under automatic exposure
+  EXPECT_EQ(ApplyRememberedControls(node, "usb-cam"), 2);
+  EXPECT_EQ(node.setOrder,
+            (std::vector<uint32_t>{V4L2_CID_EXPOSURE_AUTO, V4L2_CID_EXPOSURE_ABSOLUTE}));
+  EXPECT_EQ(node.values[V4L2_CID_EXPOSURE_ABSOLUTE], 900);
+}

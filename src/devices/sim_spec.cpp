@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <string_view>
 
 #include "devices/sim_camera.h"
 
@@ -10,7 +11,10 @@ namespace ulmora {
 namespace {
 
 bool Fail(std::string* error, const std::string& item, const std::string& why) {
-  if (error) *error = "bad simulated camera item \"" + item + "\": " + why;
+  if (!error) return false;
+  // Appends rather than operator+ chains: g++ 12 warns falsely (-Wrestrict) on those at -O3.
+  error->assign("bad simulated camera item \"");
+  error->append(item).append("\": ").append(why);
   return false;
 }
 
@@ -46,9 +50,9 @@ bool ParseFormats(const std::string& item, const std::string& list, SimCameraSpe
     else if (name == "bgr") f = SimPixelFormat::kBGR;
     else if (name == "i420") f = SimPixelFormat::kI420;
     else if (name == "mjpeg") f = SimPixelFormat::kMJPEG;
-    else return Fail(error, item, "unknown format \"" + name + "\" (yuy2, bgr, i420, mjpeg)");
+    else return Fail(error, item, std::string("unknown format \"").append(name).append("\" (yuy2, bgr, i420, mjpeg)"));
     for (SimPixelFormat g : formats)
-      if (g == f) return Fail(error, item, "format \"" + name + "\" given twice");
+      if (g == f) return Fail(error, item, std::string("format \"").append(name).append("\" given twice"));
     formats.push_back(f);
     if (bar == std::string::npos) break;
     pos = bar + 1;
@@ -88,13 +92,13 @@ bool ParseItem(const std::string& item, SimCameraSpec* spec, std::string* error)
   if (key == "formats" && hasValue) return ParseFormats(item, value, spec, error);
   if (key == "inputs" && hasValue) {
     if (!ParseLong(value, 1, kSimMaxInputs, &n))
-      return Fail(error, item, "inputs must be a number from 1 to " + std::to_string(kSimMaxInputs));
+      return Fail(error, item, std::string("inputs must be a number from 1 to ").append(std::to_string(kSimMaxInputs)));
     spec->nInputs = static_cast<int32_t>(n);
     return true;
   }
   if (key == "count" && hasValue) {
     if (!ParseLong(value, 1, kSimMaxCount, &n))
-      return Fail(error, item, "count must be a number from 1 to " + std::to_string(kSimMaxCount));
+      return Fail(error, item, std::string("count must be a number from 1 to ").append(std::to_string(kSimMaxCount)));
     spec->nCount = static_cast<int32_t>(n);
     return true;
   }
@@ -139,15 +143,12 @@ const char* SimPixelFormatName(SimPixelFormat format) {
 }
 
 bool IsSimCameraOption(const char* arg, std::string* spec) {
-  static const char kOption[] = "--sim-camera";
-  if (!arg || std::strncmp(arg, kOption, sizeof kOption - 1) != 0) return false;
-  const char* rest = arg + sizeof kOption - 1;
-  if (*rest == '\0') {
-    if (spec) *spec = "1";
-    return true;
-  }
-  if (*rest != '=') return false;
-  if (spec) *spec = rest + 1;
+  const std::string_view text = arg ? arg : "";
+  constexpr std::string_view kOption = "--sim-camera";
+  if (text.substr(0, kOption.size()) != kOption) return false;
+  const std::string_view rest = text.substr(kOption.size());
+  if (!rest.empty() && rest[0] != '=') return false;
+  if (spec) spec->assign(rest.empty() ? std::string_view("1") : rest.substr(1));
   return true;
 }
 
@@ -159,11 +160,11 @@ bool IsSimDevicePath(const char* path, int* device) {
   return true;
 }
 
-std::string SimDevicePath(int device) { return "sim:" + std::to_string(device); }
+std::string SimDevicePath(int device) { return std::string("sim:").append(std::to_string(device)); }
 
 std::string SimDeviceName(int device) {
   std::string name = "Ulmora Simulated Camera";
-  if (device > 0) name += " #" + std::to_string(device + 1);
+  if (device > 0) name.append(" #").append(std::to_string(device + 1));
   return name;
 }
 

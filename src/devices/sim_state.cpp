@@ -41,7 +41,7 @@ void InputName(int count, int index, uint32_t* type, std::string* name) {
   const int kind = index % 3;
   *type = kind == 2 ? V4L2_INPUT_TYPE_TUNER : V4L2_INPUT_TYPE_CAMERA;
   *name = kKinds[kind];
-  if (count > 3) *name += " " + std::to_string(index / 3 + 1);
+  if (count > 3) name->append(" ").append(std::to_string(index / 3 + 1));
 }
 
 }  // namespace

@@ -129,9 +129,14 @@ void CaptureDialog::Build() {
 
 void CaptureDialog::Fill() {
   if (!session_) return;
-  // Before the first capture the path holds only the directory: no file has been named yet.
-  const bool named = session_->pName && session_->pName[0] != '\0';
-  ShowLastPath(named ? FromLocal(session_->Path()) : QString());
+  // The frame path writes the name while a run goes on: read it only when no run is going. Before the
+  // first capture it holds only the directory: no file has been named yet.
+  if (session_->bCapture.load() != 0) {
+    ShowLastPath(QStringLiteral("(capture in progress)"));
+  } else {
+    const bool named = session_->pName && session_->pName[0] != '\0';
+    ShowLastPath(named ? FromLocal(session_->Path()) : QString());
+  }
   directory_->setText(FromLocal(session_->WorkDir()));
   template_->setMaxLength(kTemplateMaxChars);
   template_->setText(FromLocal(session_->CapFormat()));

@@ -435,8 +435,7 @@ class PanelTest : public QObject {
     CaptureDialog dlg(nullptr, sg_.get());
     dlg.show();
     QVERIFY(QTest::qWaitForWindowActive(&dlg));
-    auto* last = qobject_cast<QLabel*>(dlg.Control(kIdCapLastPath));
-    QCOMPARE(last->toolTip(), capDir_ + "cap00002.bmp");
+    QCOMPARE(qobject_cast<QLabel*>(dlg.Control(kIdCapLastPath))->text(), QString("(capture in progress)"));
     auto* tmpl = qobject_cast<QLineEdit*>(dlg.Control(kIdCapTemplate));
     tmpl->setFocus();
     QTRY_VERIFY(tmpl->hasFocus());
@@ -448,6 +447,15 @@ class PanelTest : public QObject {
     sg_->SampleCB(2 / 29.97, &s);
     QCOMPARE(QDir(capDir_).entryList(QDir::Files), QStringList({"cap00001.bmp", "cap00002.bmp", "next00003.bmp"}));
     QCOMPARE(sg_->bCapture.load(), 1);
+    dlg.done(1);
+
+    sg_->StartCapture(0);
+    CaptureDialog after(nullptr, sg_.get());
+    QCOMPARE(qobject_cast<QLabel*>(after.Control(kIdCapLastPath))->toolTip(), capDir_ + "next00003.bmp");
+    // Without a session the dialog keeps its own texts and changes nothing.
+    CaptureDialog none(nullptr, nullptr);
+    QCOMPARE(qobject_cast<QLabel*>(none.Control(kIdCapLastPath))->text(), QString("<None>"));
+    QCOMPARE(qobject_cast<QLineEdit*>(none.Control(kIdCapFrames))->text(), QString());
   }
 };
 

@@ -1,10 +1,16 @@
 // ulmora: the desktop program. Start-up in a fixed order, the event loop, and the shutdown that saves
 // the active source's settings.
 #include <QApplication>
+#include <QElapsedTimer>
+#include <QSocketNotifier>
 #include <QDir>
 #include <QMessageBox>
 #include <QScreen>
 
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <csignal>
 #include <cstdio>
 #include <memory>
 #include <new>
@@ -15,11 +21,13 @@
 #include "common/paths.h"
 #include "common/report.h"
 #include "common/run_log.h"
+#include "devices/sim_camera.h"
 #include "graph/graph_object.h"
 #include "gui/command_line.h"
 #include "gui/main_window.h"
 #include "gui/placement.h"
 #include "gui/single_instance.h"
+#include "gui/video_window.h"
 
 namespace {
 
@@ -41,6 +49,34 @@ void LibraryBox(void*, const char* text, const char* caption, unsigned) {
   box.exec();
 }
 
+// SIGINT and SIGTERM close the main window as the user would, so the settings are saved; the handler
+// only writes a byte, the GUI thread does the rest.
+int g_signalPipe[2] = {-1, -1};
+
+void OnSignal(int) {
+  const char b = 1;
+  if (write(g_signalPipe[1], &b, 1) < 0) {
+    // Nothing to do from a signal handler; the byte is best effort.
+  }
+}
+
+void CloseOnSignals(QWidget* window) {
+  if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, g_signalPipe) != 0) return;
+  auto* n = new QSocketNotifier(g_signalPipe[0], QSocketNotifier::Read, window);
+  QObject::connect(n, &QSocketNotifier::activated, window, [window, n] {
+    char b = 0;
+    if (read(g_signalPipe[0], &b, 1) < 0) return;
+    n->setEnabled(false);
+    window->close();
+  });
+  struct sigaction sa {};
+  sa.sa_handler = &OnSignal;
+  sigemptyset(&sa.sa_mask);
+  sa.sa_flags = SA_RESTART;
+  sigaction(SIGINT, &sa, nullptr);
+  sigaction(SIGTERM, &sa, nullptr);
+}
+
 QRect WorkArea() {
   QScreen* s = QGuiApplication::primaryScreen();
   if (!s) return QRect(0, 0, 800, 600);
@@ -50,6 +86,8 @@ QRect WorkArea() {
 }  // namespace
 
 int main(int argc, char** argv) {
+  QElapsedTimer sinceStart;
+  sinceStart.start();
   // A second start ends here, silently, before any window or library is touched.
   CSingleInstance instance;
   const CSingleInstance::Result lock = instance.Acquire(RuntimeDirectory());
@@ -87,8 +125,18 @@ int main(int argc, char** argv) {
 
   const CommandLine cl = ParseCommandLine(QApplication::arguments());
   if (!cl.error.isEmpty()) {
-    std::fprintf(stderr, "ulmora: %s\nusage: ulmora [--sim-camera[=SPEC]] [FILE]\n", qPrintable(cl.error));
+    std::fprintf(stderr, "ulmora: %s\nusage: ulmora [--sim-camera[=SPEC]] [--play] [FILE]\n", qPrintable(cl.error));
     LogPrintf("command line: %s", qPrintable(cl.error));
+  }
+
+  // The simulated camera, from the command line or ULMORA_SIM_CAMERA, joins the device list.
+  std::string simError;
+  const bool simOk = cl.simCamera ? EnableSimCamera(cl.simSpec.toUtf8().constData(), &simError)
+                                  : EnableSimCameraFromEnv(&simError);
+  if (!simOk) {
+    const QString text = QStringLiteral("Simulated camera not available: %1").arg(QString::fromStdString(simError));
+    LogPrintf("%s", qPrintable(text));
+    ShowBox(text, QStringLiteral("Error"));
   }
 
   {
@@ -100,7 +148,15 @@ int main(int argc, char** argv) {
       const QRect wa = WorkArea();
       MainWindow window(fileGraph.get(), liveGraph.get(), programDir);
       window.move(PlaceMainWindow(wa));
-      if (window.Create(cl.file, wa)) QApplication::exec();
+      if (window.Create(cl.file, wa)) {
+        window.ProcWindow()->SetOnFirstPicture([&sinceStart] {
+          LogPrintf("first processed picture on screen %lld ms after start",
+                    static_cast<long long>(sinceStart.elapsed()));
+        });
+        CloseOnSignals(&window);
+        if (cl.play) window.OnCommand(kCmdPlay);
+        QApplication::exec();
+      }
     }
     // The window went first; now the graph objects, file first: only the active one writes its keys.
     instance.Release();

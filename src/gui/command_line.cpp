@@ -9,6 +9,8 @@ CommandLine ParseCommandLine(const QStringList& args) {
     const QString& a = args[i];
     if (!onlyFiles && a == QLatin1String("--")) {
       onlyFiles = true;
+    } else if (!onlyFiles && a == QLatin1String("--play")) {
+      cl.play = true;
     } else if (!onlyFiles && a == QLatin1String("--sim-camera")) {
       cl.simCamera = true;
     } else if (!onlyFiles && a.startsWith(QLatin1String("--sim-camera="))) {

@@ -1,4 +1,4 @@
-// The program's own command line: `ulmora [--sim-camera[=SPEC]] [FILE]` (Qt's options are taken out
+// The program's own command line: `ulmora [--sim-camera[=SPEC]] [--play] [FILE]` (Qt's options are taken out
 // by QApplication before this sees the arguments).
 #pragma once
 
@@ -12,6 +12,7 @@ constexpr int kMaxCommandLineFile = 259;
 
 struct CommandLine {
   bool simCamera = false;
+  bool play = false;  // --play: run the graph as soon as the window is up
   QString simSpec;  // empty: the default simulated camera
   QString file;     // at most 259 characters
   QString error;    // not empty: the line could not be understood

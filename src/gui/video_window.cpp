@@ -100,6 +100,11 @@ void VideoWindow::paintEvent(QPaintEvent*) {
     return;
   }
   PaintFrame(p, *v.frame, v.grey, width(), height(), v.frame->nStretchMode == kStretchHalftone);
+  if (onFirstPicture_ && v.frame->img.bits) {
+    auto hook = std::move(onFirstPicture_);
+    onFirstPicture_ = nullptr;
+    hook();
+  }
 }
 
 void VideoWindow::resizeEvent(QResizeEvent* e) {

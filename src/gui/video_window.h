@@ -37,6 +37,8 @@ class VideoWindow : public QWidget, public IWindow {
   void SetFrameSource(FrameSource source) { source_ = std::move(source); }
   // Run when the user closes the window (it is hidden first): closes the program.
   void SetOnClose(std::function<void()> onClose) { onClose_ = std::move(onClose); }
+  // Run once, after the first picture (not the black of an empty window) was painted.
+  void SetOnFirstPicture(std::function<void()> hook) { onFirstPicture_ = std::move(hook); }
   // Smooth (bilinear) scaling instead of the fast nearest-pixel one, for this window's frame.
   void SetSmooth(bool smooth);
 
@@ -69,6 +71,7 @@ class VideoWindow : public QWidget, public IWindow {
 
   FrameSource source_;
   std::function<void()> onClose_;
+  std::function<void()> onFirstPicture_;
   std::atomic<bool> bRepaintPending_{false};
   std::atomic<uint64_t> nQueued_{0};
   // Moving or resizing by hand when the window system will not do it (no window manager).

@@ -245,8 +245,6 @@ bool MainWindow::Create(const QString& fileName, const QRect& workArea) {
   }
 
   WholeRefresh();
-  // Fixed size, no maximise: the panel's rows are laid out for it.
-  setFixedSize(QSize(kMainWidth, kMainHeight).expandedTo(sizeHint()));
   show();
   if (isMinimized()) showNormal();
   raise();

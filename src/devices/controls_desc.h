@@ -101,6 +101,13 @@ struct TunerDescription {
   uint32_t nAudioMode = 0;
 };
 
+// The frame format chosen in "Video Source...": the graph is built for it the next time.
+struct FrameFormatChoice {
+  uint32_t nFourcc = 0;
+  uint32_t nWidth = 0, nHeight = 0;
+  double dFrameRate = 0.0;  // 0: any
+};
+
 // Which dialogs the current device offers.
 struct DeviceDialogEntries {
   bool bVideoSource = false;

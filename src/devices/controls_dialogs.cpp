@@ -61,13 +61,49 @@ bool CDeviceDialogs::SetControl(uint32_t nId, int64_t nValue, std::string* error
   return true;
 }
 
+bool CDeviceDialogs::ResetControls(std::string* error) {
+  std::vector<ControlGroupDescription> groups;
+  if (!DescribeControls(&groups, error)) return false;
+  bool bAll = true;
+  for (const ControlGroupDescription& g : groups)
+    for (const ControlDescription& c : g.controls) {
+      if (c.kind == ControlKind::Button || c.bReadOnly || c.nValue == c.nDefault) continue;
+      // Inactive controls follow their automatic mode once it is back at its default.
+      int err = V4l2SetControl(*node, c.nId, c.nDefault);
+      if (err != 0 && !c.bInactive) bAll = Check(err, "a default value", error) && bAll;
+    }
+  ForgetControls(identity);
+  return bAll;
+}
+
 bool CDeviceDialogs::DescribeSource(VideoSourceDescription* source, std::string* error) {
   return Check(V4l2DescribeSource(*node, source), "the format query", error);
 }
 
 bool CDeviceDialogs::SetStandard(uint64_t nStandard, std::string* error) {
   v4l2_std_id id = nStandard;
-  return Check(node->Ioctl(VIDIOC_S_STD, &id), "the video standard", error);
+  if (!Check(node->Ioctl(VIDIOC_S_STD, &id), "the video standard", error)) return false;
+  RememberStandard(identity, nStandard);
+  return true;
+}
+
+bool CDeviceDialogs::ChooseFrameFormat(const FrameFormatChoice& choice, std::string* error) {
+  VideoSourceDescription source;
+  if (!DescribeSource(&source, error)) return false;
+  for (const FrameFormatDescription& f : source.formats) {
+    if (f.nFourcc != choice.nFourcc) continue;
+    for (const FrameSizeDescription& size : f.sizes) {
+      bool bSize = size.bRange ? choice.nWidth >= size.nMinWidth && choice.nWidth <= size.nWidth &&
+                                     choice.nHeight >= size.nMinHeight && choice.nHeight <= size.nHeight
+                               : choice.nWidth == size.nWidth && choice.nHeight == size.nHeight;
+      if (!bSize) continue;
+      if (RememberFrameFormat(identity, choice)) return true;
+      if (error) *error = "The format could not be stored in the settings file.";
+      return false;
+    }
+  }
+  if (error) *error = "The device does not offer that format.";
+  return false;
 }
 
 CrossbarRef CDeviceDialogs::CrossbarAt(int nWhich) {
@@ -124,7 +160,9 @@ bool CDeviceDialogs::DescribeTuner(TunerDescription* tuner, std::string* error) 
 }
 
 bool CDeviceDialogs::SetFrequency(uint64_t nHz, std::string* error) {
-  return Check(V4l2SetFrequency(*node, nHz), "the frequency", error);
+  if (!Check(V4l2SetFrequency(*node, nHz), "the frequency", error)) return false;
+  RememberFrequency(identity, nHz);
+  return true;
 }
 
 bool CDeviceDialogs::SetAudioMode(uint32_t nMode, std::string* error) {

@@ -32,10 +32,14 @@ class CDeviceDialogs {
   bool ReadControl(uint32_t nId, int64_t* pnValue, std::string* error);
   // Sets the control now and remembers the value for this device (buttons are only pressed).
   bool SetControl(uint32_t nId, int64_t nValue, std::string* error);
+  // Every control back to the device's default; the remembered values are forgotten.
+  bool ResetControls(std::string* error);
 
   // "Video Source...": standards and frame formats.
   bool DescribeSource(VideoSourceDescription* source, std::string* error);
-  bool SetStandard(uint64_t nStandard, std::string* error);
+  bool SetStandard(uint64_t nStandard, std::string* error);  // remembered for the device
+  // Remembers the format for the device; the caller rebuilds the graph, which asks for it.
+  bool ChooseFrameFormat(const FrameFormatChoice& choice, std::string* error);
 
   // "Video Crossbar..." (nWhich 0) and "Second Crossbar..." (nWhich 1).
   bool DescribeCrossbar(int nWhich, CrossbarDescription* crossbar, std::string* error);
@@ -43,7 +47,7 @@ class CDeviceDialogs {
 
   // "TV Tuner...".
   bool DescribeTuner(TunerDescription* tuner, std::string* error);
-  bool SetFrequency(uint64_t nHz, std::string* error);
+  bool SetFrequency(uint64_t nHz, std::string* error);  // remembered for the device
   bool SetAudioMode(uint32_t nMode, std::string* error);
 
  private:

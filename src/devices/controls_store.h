@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "devices/controls_desc.h"
 #include "devices/v4l2_node.h"
 
 namespace ulmora {
@@ -25,9 +26,26 @@ std::vector<RememberedControl> ReadRememberedControls(const std::string& identit
 // Updates the id's value in place (keeping the order values were first set in) and stores the list.
 bool RememberControl(const std::string& identity, uint32_t nId, int64_t nValue);
 
+// Forgets every control value remembered for the device (its controls went back to their defaults).
+bool ForgetControls(const std::string& identity);
+
+// Video standard, tuner frequency and frame format chosen for a device.
+bool RememberStandard(const std::string& identity, uint64_t nStandard);
+bool RememberFrequency(const std::string& identity, uint64_t nHz);
+bool RememberFrameFormat(const std::string& identity, const FrameFormatChoice& choice);
+// False when nothing (or nothing readable) is remembered.
+bool ReadRememberedStandard(const std::string& identity, uint64_t* pnStandard);
+bool ReadRememberedFrequency(const std::string& identity, uint64_t* pnHz);
+bool ReadRememberedFrameFormat(const std::string& identity, FrameFormatChoice* choice);
+
+// The choice as GStreamer caps text ("video/x-raw,format=YUY2,width=640,height=480,framerate=30/1",
+// "image/jpeg,..."); empty for a pixel format we have no caps name for.
+std::string FrameFormatCaps(const FrameFormatChoice& choice);
+
 // Sets the remembered values on the node, in the order they were first set, so an automatic mode
 // is switched off before the value it governs is set; a value the device refuses is retried once
-// after the others. Returns how many were applied.
+// after the others. The remembered standard and tuner frequency follow. Returns how many control
+// values were applied.
 int ApplyRememberedControls(IV4l2Node& node, const std::string& identity);
 // Opens the device named by its identity itself; 0 when it cannot be opened.
 int ApplyRememberedControls(const std::string& identity);

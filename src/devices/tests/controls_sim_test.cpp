@@ -173,6 +173,39 @@ TEST_F(SimDevice, ControlsSetLiveAreRememberedPerDeviceAndAppliedAgain) {
   EXPECT_TRUE(log.Contains("outside 1..64"));
 }
 
+TEST_F(SimDevice, ResetStandardFrequencyAndFormatAreRememberedToo) {
+  std::string error;
+  auto dialogs = CDeviceDialogs::Open("sim:0", &error);
+  ASSERT_NE(dialogs, nullptr) << error;
+  ASSERT_TRUE(dialogs->SetControl(V4L2_CID_GAIN, 40, &error));
+  ASSERT_TRUE(dialogs->ResetControls(&error)) << error;
+  int64_t v = 0;
+  EXPECT_TRUE(SimGetControl(0, V4L2_CID_GAIN, &v));
+  EXPECT_EQ(v, 8);
+  EXPECT_TRUE(ReadRememberedControls("sim:0").empty());
+
+  ASSERT_TRUE(dialogs->SetStandard(V4L2_STD_NTSC, &error));
+  ASSERT_TRUE(dialogs->SetFrequency(503250000, &error));
+  ASSERT_TRUE(dialogs->SetStandard(V4L2_STD_PAL, &error));  // the last choice counts
+  ProfileWriteString(kSectionBrisk, "Standard:sim:0", "000000000000b000");  // NTSC, as if chosen last run
+  ASSERT_TRUE(dialogs->SetFrequency(175250000, &error));
+  ProfileWriteString(kSectionBrisk, "Frequency:sim:0", "503250000");
+  ApplyRememberedControls(std::string("sim:0"));
+  VideoSourceDescription source;
+  ASSERT_TRUE(dialogs->DescribeSource(&source, &error));
+  EXPECT_EQ(source.nCurrentStandard, static_cast<uint64_t>(V4L2_STD_NTSC));
+  TunerDescription tuner;
+  ASSERT_TRUE(dialogs->DescribeTuner(&tuner, &error));
+  EXPECT_EQ(tuner.nFrequencyHz, 503250000u);
+
+  EXPECT_FALSE(dialogs->ChooseFrameFormat({V4L2_PIX_FMT_YUYV, 640, 480, 15.0}, &error));
+  EXPECT_EQ(error, "The device does not offer that format.");
+  ASSERT_TRUE(dialogs->ChooseFrameFormat({V4L2_PIX_FMT_MJPEG, 320, 240, 15.0}, &error)) << error;
+  FrameFormatChoice choice;
+  ASSERT_TRUE(ReadRememberedFrameFormat("sim:0", &choice));
+  EXPECT_EQ(FrameFormatCaps(choice), "image/jpeg,width=320,height=240,framerate=15/1");
+}
+
 TEST_F(SimDevice, AnUnpluggedDeviceSaysSo) {
   std::string error;
   auto dialogs = CDeviceDialogs::Open("sim:0", &error);

@@ -4,6 +4,8 @@
 #include <unistd.h>
 
 #include "devices/controls_store.h"
+
+#include <linux/videodev2.h>
 #include "devices/tests/temp_profile.h"
 #include "settings/profile.h"
 
@@ -44,4 +46,34 @@ TEST(ControlsStore, RememberedValuesKeepTheirFirstOrderPerDevice) {
   char text[128];
   ProfileGetString(kSectionBrisk, "Controls:sim:0", "", text, sizeof text);
   EXPECT_STREQ(text, "009a0901:3,009a0902:300");
+}
+
+TEST(ControlsStore, FrameFormatsBecomeCapsAndRoundTrip) {
+  EXPECT_EQ(FrameFormatCaps({V4L2_PIX_FMT_YUYV, 640, 480, 30.0}),
+            "video/x-raw,format=YUY2,width=640,height=480,framerate=30/1");
+  EXPECT_EQ(FrameFormatCaps({V4L2_PIX_FMT_MJPEG, 1920, 1080, 30000.0 / 1001}),
+            "image/jpeg,width=1920,height=1080,framerate=30000/1001");
+  EXPECT_EQ(FrameFormatCaps({V4L2_PIX_FMT_BGR24, 0, 0, 7.5}), "video/x-raw,format=BGR,framerate=7500/1000");
+  EXPECT_EQ(FrameFormatCaps({V4L2_PIX_FMT_YUV420, 320, 240, 0.0}), "video/x-raw,format=I420,width=320,height=240");
+  EXPECT_EQ(FrameFormatCaps({V4L2_PIX_FMT_H264, 640, 480, 30.0}), "");
+
+  test::TempProfile profile;
+  FrameFormatChoice choice;
+  EXPECT_FALSE(ReadRememberedFrameFormat("cam", &choice));
+  ASSERT_TRUE(RememberFrameFormat("cam", {V4L2_PIX_FMT_MJPEG, 1280, 720, 30000.0 / 1001}));
+  ASSERT_TRUE(ReadRememberedFrameFormat("cam", &choice));
+  EXPECT_EQ(choice.nFourcc, static_cast<uint32_t>(V4L2_PIX_FMT_MJPEG));
+  EXPECT_EQ(choice.nWidth, 1280u);
+  EXPECT_EQ(FrameFormatCaps(choice), "image/jpeg,width=1280,height=720,framerate=30000/1001");
+  for (const char* bad : {"47504a4d:1280x720", "47504a4d:0x720@30.000", "zz:1x1@1", "47504a4d:1280x720@30.000 junk"}) {
+    ProfileWriteString(kSectionBrisk, "Format:cam", bad);
+    EXPECT_FALSE(ReadRememberedFrameFormat("cam", &choice)) << bad;
+  }
+  uint64_t v = 0;
+  EXPECT_FALSE(ReadRememberedStandard("cam", &v));
+  ASSERT_TRUE(RememberStandard("cam", V4L2_STD_NTSC));
+  ASSERT_TRUE(ReadRememberedStandard("cam", &v));
+  EXPECT_EQ(v, static_cast<uint64_t>(V4L2_STD_NTSC));
+  ProfileWriteString(kSectionBrisk, "Frequency:cam", "-5");
+  EXPECT_FALSE(ReadRememberedFrequency("cam", &v));
 }

@@ -66,19 +66,37 @@ const SimFrameRenderer::InputScene& SimFrameRenderer::Scene(int32_t nInput) {
   return in;
 }
 
-void SimFrameRenderer::RenderLine(const InputScene& in, int32_t y, int32_t nMul, int32_t nAdd, uint32_t nNoiseStart,
-                                  bool bFlip, uint8_t* out) {
-  const uint8_t* b = in.base.data() + static_cast<size_t>(y) * nWidth_;
-  const int16_t* c = colNoise_.data();
-  const int8_t* n = noise_.data() + nNoiseStart;
-  const int32_t w = nWidth_;
+// One row: scene + column banding + noise, through the controls' multiply and add. Built twice, for
+// AVX2 and plain x86-64; the loader picks one (the row is most of the frame's cost).
+static __attribute__((target_clones("avx2", "default"))) void ComposeRow(const uint8_t* b, const int16_t* c,
+                                                                  const int8_t* n, int32_t w, int32_t nMul,
+                                                                  int32_t nAdd, uint8_t* out) {
   for (int32_t x = 0; x < w; ++x) {
     int32_t v = ((b[x] + c[x] + n[x]) * nMul + nAdd) >> 8;
     v = v < 0 ? 0 : v;
     v = v > 255 ? 255 : v;
     out[x] = static_cast<uint8_t>(v);
   }
-  if (bFlip) std::reverse(out, out + w);
+}
+
+static __attribute__((target_clones("avx2", "default"))) void GreyToBgrRow(const uint8_t* l, int32_t w,
+                                                                           uint8_t* d) {
+  for (int32_t x = 0; x < w; ++x) d[3 * x] = d[3 * x + 1] = d[3 * x + 2] = l[x];
+}
+
+static __attribute__((target_clones("avx2", "default"))) void GreyToYuy2Row(const uint8_t* l, int32_t w,
+                                                                            uint8_t* d) {
+  for (int32_t x = 0; x < w; ++x) {
+    d[2 * x] = l[x];
+    d[2 * x + 1] = 128;
+  }
+}
+
+void SimFrameRenderer::RenderLine(const InputScene& in, int32_t y, int32_t nMul, int32_t nAdd, uint32_t nNoiseStart,
+                                  bool bFlip, uint8_t* out) {
+  ComposeRow(in.base.data() + static_cast<size_t>(y) * nWidth_, colNoise_.data(), noise_.data() + nNoiseStart,
+             nWidth_, nMul, nAdd, out);
+  if (bFlip) std::reverse(out, out + nWidth_);
 }
 
 void SimFrameRenderer::Render(int64_t nFrame, int32_t nInput, const SimControlValues& controls,
@@ -107,19 +125,12 @@ void SimFrameRenderer::Render(int64_t nFrame, int32_t nInput, const SimControlVa
     switch (format) {
       case SimPixelFormat::kYUY2: {
         RenderLine(in, y, mul, rowAdd, noiseStart, controls.bHFlip, line_.data());
-        uint8_t* d = planes[0] + static_cast<ptrdiff_t>(y) * strides[0];
-        const uint8_t* l = line_.data();
-        for (int32_t x = 0; x < w; ++x) {
-          d[2 * x] = l[x];
-          d[2 * x + 1] = 128;
-        }
+        GreyToYuy2Row(line_.data(), w, planes[0] + static_cast<ptrdiff_t>(y) * strides[0]);
         break;
       }
       case SimPixelFormat::kBGR: {
         RenderLine(in, y, mul, rowAdd, noiseStart, controls.bHFlip, line_.data());
-        uint8_t* d = planes[0] + static_cast<ptrdiff_t>(y) * strides[0];
-        const uint8_t* l = line_.data();
-        for (int32_t x = 0; x < w; ++x) d[3 * x] = d[3 * x + 1] = d[3 * x + 2] = l[x];
+        GreyToBgrRow(line_.data(), w, planes[0] + static_cast<ptrdiff_t>(y) * strides[0]);
         break;
       }
       case SimPixelFormat::kI420:

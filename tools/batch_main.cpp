@@ -1,23 +1,28 @@
-// ulmora-batch: plays a video file through the file graph and the processing chain without a GUI and
-// writes the captured pictures as the GUI would.
-#include <getopt.h>
+// ulmora-batch: plays a video file, or records from a capture device, through the graph and the
+// processing chain without a GUI, and writes the captured pictures as the GUI would.
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
-#include <utility>
 #include <vector>
 
+#include "batch_latency.h"
+#include "batch_options.h"
 #include "common/clib.h"
 #include "common/cpu_report.h"
 #include "common/paths.h"
 #include "common/run_log.h"
+#include "devices/device_choice.h"
+#include "devices/device_list.h"
+#include "devices/sim_camera.h"
 #include "graph/cap_graph.h"
 #include "graph/graph_report.h"
 #include "settings/profile.h"
@@ -26,21 +31,7 @@
 namespace {
 
 using namespace ulmora;
-
-void Usage(FILE* out) {
-  std::fputs(
-      "usage: ulmora-batch [OPTIONS] INPUT\n"
-      "  -p, --profile FILE     read settings from this INI file; never written\n"
-      "  -s, --set KEY=VALUE    override one key of section [nocta]; repeatable\n"
-      "  -o, --out DIR          capture directory (as CapWorkDir)\n"
-      "  -n, --count N          pictures to write (as CapCount); default: every picture to the end\n"
-      "  -d, --frames-delay N   as CapFramesDelay\n"
-      "  -t, --template T       as CapFormat\n"
-      "      --realtime         pace to the file's frame rate (default: as fast as possible)\n"
-      "      --no-capture       run the chain but write nothing\n"
-      "  -q, --quiet\n",
-      out);
-}
+using batch::Options;
 
 // Texts the graph would show in boxes and the status bar: the last one explains a failure.
 struct ConsoleUi : IGraphUi {
@@ -68,14 +59,17 @@ struct CountingWindow : IWindow {
   void Invalidate(bool) override {}
 };
 
-bool ParseCount(const char* text, unsigned long& value) {
-  if (!text || !*text || *text == '-') return false;
-  char* end = nullptr;
-  errno = 0;
-  const unsigned long v = std::strtoul(text, &end, 10);
-  if (errno != 0 || *end != '\0' || v > 0xFFFFFFFFul) return false;
-  value = v;
-  return true;
+std::atomic<int> g_signal{0};
+void OnSignal(int sig) { g_signal.store(sig); }
+
+void InstallSignalHandlers() {
+  struct sigaction sa {};
+  sa.sa_handler = &OnSignal;
+  sigemptyset(&sa.sa_mask);
+  // A second Ctrl+C ends the program at once, as users expect of a stuck tool.
+  sa.sa_flags = SA_RESETHAND;
+  sigaction(SIGINT, &sa, nullptr);
+  sigaction(SIGTERM, &sa, nullptr);
 }
 
 std::string Trimmed(const std::string& s) {
@@ -113,78 +107,47 @@ int Fail(const char* fmt, const char* arg, const char* detail = nullptr) {
   return 1;
 }
 
+// Tells which --set values the settings' owners did not take as given: they write back what they use.
+void ReportAdjustedSets(const Options& o) {
+  bool numeric = false;
+  for (const auto& [key, value] : o.sets) {
+    const ProfileKeyInfo* info = FindNoctaKey(key.c_str());
+    numeric = numeric || (info && info->encoding != KeyEncoding::Text);
+  }
+  if (!numeric) return;
+  {
+    CCapGraph probe;
+    probe.SetActive(true);
+  }
+  for (const auto& [key, value] : o.sets) {
+    const ProfileKeyInfo* info = FindNoctaKey(key.c_str());
+    std::string used;
+    if (!info || info->encoding == KeyEncoding::Text || !ProfileDroppedWrite(kSectionNocta, key.c_str(), &used)) continue;
+    if (std::strtoll(used.c_str(), nullptr, 10) != std::strtoll(value.c_str(), nullptr, 10))
+      std::fprintf(stderr, "ulmora-batch: --set %s=%s is out of range: %s is used\n", key.c_str(), value.c_str(),
+                   used.c_str());
+  }
+}
+
+int ListDevices() {
+  const std::vector<DeviceInfo> devices = ListVideoDevices();
+  for (const DeviceInfo& d : devices) std::printf("%s\t%s\n", d.id.c_str(), d.name.c_str());
+  if (devices.empty()) std::fprintf(stderr, "ulmora-batch: no video capture device found\n");
+  ReleaseDevices();
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::string profile, outDir, tmpl;
-  std::vector<std::pair<std::string, std::string>> sets;
-  unsigned long count = 0, delay = 0;
-  bool haveCount = false, haveDelay = false, realtime = false, noCapture = false, quiet = false;
-
-  enum { kRealtime = 1000, kNoCapture };
-  static const option kOptions[] = {{"profile", required_argument, nullptr, 'p'},
-                                    {"set", required_argument, nullptr, 's'},
-                                    {"out", required_argument, nullptr, 'o'},
-                                    {"count", required_argument, nullptr, 'n'},
-                                    {"frames-delay", required_argument, nullptr, 'd'},
-                                    {"template", required_argument, nullptr, 't'},
-                                    {"realtime", no_argument, nullptr, kRealtime},
-                                    {"no-capture", no_argument, nullptr, kNoCapture},
-                                    {"quiet", no_argument, nullptr, 'q'},
-                                    {"help", no_argument, nullptr, 'h'},
-                                    {nullptr, 0, nullptr, 0}};
-  opterr = 0;
-  for (int c; (c = getopt_long(argc, argv, ":p:s:o:n:d:t:qh", kOptions, nullptr)) != -1;) {
-    switch (c) {
-      case 'p':
-        profile = optarg;
-        break;
-      case 's': {
-        const char* eq = std::strchr(optarg, '=');
-        if (!eq || eq == optarg) return Fail("--set needs KEY=VALUE, not '%s'", optarg), 2;
-        sets.emplace_back(std::string(optarg, static_cast<size_t>(eq - optarg)), std::string(eq + 1));
-        break;
-      }
-      case 'o':
-        outDir = optarg;
-        break;
-      case 'n':
-        if (!ParseCount(optarg, count) || count == 0) return Fail("bad picture count '%s'", optarg), 2;
-        haveCount = true;
-        break;
-      case 'd':
-        if (!ParseCount(optarg, delay)) return Fail("bad frames delay '%s'", optarg), 2;
-        haveDelay = true;
-        break;
-      case 't':
-        tmpl = optarg;
-        break;
-      case kRealtime:
-        realtime = true;
-        break;
-      case kNoCapture:
-        noCapture = true;
-        break;
-      case 'q':
-        quiet = true;
-        break;
-      case 'h':
-        Usage(stdout);
-        return 0;
-      case ':':
-        return Fail("option '%s' needs a value", argv[optind - 1]), 2;
-      default: {
-        std::fprintf(stderr, "ulmora-batch: unknown option '%s'\n", argv[optind - 1]);
-        Usage(stderr);
-        return 2;
-      }
-    }
-  }
-  if (optind + 1 != argc) {
-    Usage(stderr);
-    return 2;
-  }
-  const char* input = argv[optind];
+  // --sim-camera is taken out of the arguments before the rest is read.
+  if (!EnsureGstInit()) return Fail("%s", "GStreamer cannot start");
+  std::string simError;
+  if (!EnableSimCameraFromArgs(&argc, argv, &simError)) return Fail("%s", simError.c_str()), 2;
+  Options o;
+  bool exitNow = false;
+  const int parsed = batch::ParseOptions(argc, argv, o, exitNow);
+  if (exitNow) return parsed;
 
   // The run log, as the GUI keeps it: graph building, formats and failures go there.
   struct RunLog {
@@ -198,34 +161,48 @@ int main(int argc, char** argv) {
     }
   } runLog;
 
-  // Settings first: everything constructed below reads them.
-  if (!profile.empty()) {
-    if (access(profile.c_str(), R_OK) != 0)
-      return Fail("cannot read profile '%s'", profile.c_str(), std::strerror(errno));
-    ProfileUsePath(profile);
-  }
+  if (o.listDevices) return ListDevices();
+
+  // Settings first: everything constructed below reads them. Nothing here writes or moves a profile.
   ProfileSetReadOnly(true);
-  for (const auto& [key, value] : sets) {
+  if (!o.profile.empty()) {
+    if (access(o.profile.c_str(), R_OK) != 0)
+      return Fail("cannot read profile '%s'", o.profile.c_str(), std::strerror(errno));
+    ProfileUsePath(o.profile);
+  }
+  std::string why;
+  if (!ProfileCheckReadable(&why)) {
+    if (!o.profile.empty()) return Fail("profile '%s' is not a settings file", o.profile.c_str(), why.c_str());
+    std::fprintf(stderr, "ulmora-batch: profile '%s' cannot be read (%s): using the defaults\n", ProfilePath().c_str(),
+                 why.c_str());
+  }
+  for (const auto& [key, value] : o.sets) {
     if (!FindNoctaKey(key.c_str())) return Fail("unknown key '%s' (section [nocta])", key.c_str()), 2;
+    const std::string bad = batch::CheckSetValue(key.c_str(), value);
+    if (!bad.empty()) return Fail("--set %s refused", (key + "=" + value).c_str(), bad.c_str()), 2;
     ProfileSetOverride(kSectionNocta, key.c_str(), value.c_str());
   }
-  if (!outDir.empty()) {
+  if (!o.outDir.empty()) {
     struct stat st {};
-    if (stat(outDir.c_str(), &st) != 0) return Fail("output directory '%s' does not exist", outDir.c_str());
-    if (!S_ISDIR(st.st_mode)) return Fail("output '%s' is not a directory", outDir.c_str());
-    std::string why;
-    if (!noCapture && !CanCreateIn(outDir, why)) return Fail("cannot write into '%s'", outDir.c_str(), why.c_str());
-    if (outDir.size() > static_cast<size_t>(kMaxWorkDirLen))
-      return Fail("output directory name too long: '%s'", outDir.c_str());
-    ProfileSetOverride(kSectionNocta, KeyInfo(ProfileKey::CapWorkDir).name, outDir.c_str());
+    if (stat(o.outDir.c_str(), &st) != 0) return Fail("output directory '%s' does not exist", o.outDir.c_str());
+    if (!S_ISDIR(st.st_mode)) return Fail("output '%s' is not a directory", o.outDir.c_str());
+    if (!o.noCapture && !CanCreateIn(o.outDir, why)) return Fail("cannot write into '%s'", o.outDir.c_str(), why.c_str());
+    if (o.outDir.size() > static_cast<size_t>(kMaxWorkDirLen))
+      return Fail("output directory name too long: '%s'", o.outDir.c_str());
+    ProfileSetOverride(kSectionNocta, KeyInfo(ProfileKey::CapWorkDir).name, o.outDir.c_str());
   }
-  if (haveDelay)
-    ProfileSetOverride(kSectionNocta, KeyInfo(ProfileKey::CapFramesDelay).name, std::to_string(delay).c_str());
-  if (!tmpl.empty()) ProfileSetOverride(kSectionNocta, KeyInfo(ProfileKey::CapFormat).name, tmpl.c_str());
+  if (o.haveDelay)
+    ProfileSetOverride(kSectionNocta, KeyInfo(ProfileKey::CapFramesDelay).name, std::to_string(o.delay).c_str());
+  if (!o.tmpl.empty()) ProfileSetOverride(kSectionNocta, KeyInfo(ProfileKey::CapFormat).name, o.tmpl.c_str());
 
-  if (access(input, R_OK) != 0) return Fail("cannot read '%s'", input, std::strerror(errno));
-  struct stat inSt {};
-  if (stat(input, &inSt) == 0 && S_ISDIR(inSt.st_mode)) return Fail("'%s' is a directory", input);
+  const bool live = !o.device.empty();
+  const char* source = live ? o.device.c_str() : o.input.c_str();
+  if (!live) {
+    if (access(source, R_OK) != 0) return Fail("cannot read '%s'", source, std::strerror(errno));
+    struct stat inSt {};
+    if (stat(source, &inSt) == 0 && S_ISDIR(inSt.st_mode)) return Fail("'%s' is a directory", source);
+  }
+  ReportAdjustedSets(o);
 
   ConsoleUi ui;
   SetGraphUi(&ui);
@@ -238,49 +215,75 @@ int main(int argc, char** argv) {
     // As in the GUI, the live frame has a window: every frame then reaches the pacing, not only the
     // ones that finish a sum.
     sg.frLive.AttachWindow(&liveWin);
-    sg.SetPacing(realtime);
+    // A camera paces itself; a file only when asked.
+    sg.SetPacing(!live && o.realtime);
     // The session falls back to the temporary directory when it cannot take the one asked for.
-    if (!outDir.empty() && !SameDirectory(sg.WorkDir(), outDir.c_str()))
-      return SetGraphUi(nullptr), Fail("cannot use '%s' as the capture directory", outDir.c_str());
-
-    std::string why;
-    if (!noCapture && outDir.empty() && !CanCreateIn(sg.WorkDir(), why))
+    if (!o.outDir.empty() && !SameDirectory(sg.WorkDir(), o.outDir.c_str()))
+      return SetGraphUi(nullptr), Fail("cannot use '%s' as the capture directory", o.outDir.c_str());
+    if (!o.noCapture && o.outDir.empty() && !CanCreateIn(sg.WorkDir(), why))
       return SetGraphUi(nullptr), Fail("cannot write into '%s'", sg.WorkDir(), why.c_str());
 
-    if (FAILED(graph.BuildFileGraph(input))) {
+    if (live) {
+      GstDevice* device = FindVideoDevice(source);
+      if (!device) {
+        SetGraphUi(nullptr);
+        ReleaseDevices();
+        return Fail("no video device '%s' (see --list-devices)", source);
+      }
+      DeviceListHooks hooks;
+      hooks.buildCaptureGraph = [&graph] { return graph.BuildCaptureGraph(); };
+      hooks.warning = [](const char* text) { GraphWarning(text); };
+      hooks.stopGraph = [&graph] { return SUCCEEDED(graph.StopGraph()); };
+      hooks.runGraph = [&graph] { return SUCCEEDED(graph.RunGraph()); };
+      SetDeviceListHooks(std::move(hooks));
+      const int chosen = ChooseDevice(device);
+      gst_object_unref(device);
+      if (chosen < 0 || !graph.HasGraph()) {
+        SetGraphUi(nullptr);
+        ReleaseDevices();
+        return Fail("cannot record from '%s'", source, Trimmed(ui.last).c_str());
+      }
+    } else if (FAILED(graph.BuildFileGraph(source))) {
       SetGraphUi(nullptr);
-      return Fail("cannot play '%s'", input, Trimmed(ui.last).c_str());
+      return Fail("cannot play '%s'", source, Trimmed(ui.last).c_str());
     }
-    sg.SetCapCount(haveCount ? static_cast<uint32_t>(count) : 0xFFFFFFFFu);
+    batch::CLatencyProbe latency;
+    if (live && o.latency) latency.Attach(graph);
+    sg.SetCapCount(o.haveCount ? static_cast<uint32_t>(o.count) : 0xFFFFFFFFu);
     const uint64_t framesBefore = graph.Grabber()->FramesDelivered();
     win.nRepaints.store(0);
-    if (!noCapture) sg.StartCapture(1);
+    InstallSignalHandlers();
+    if (!o.noCapture) sg.StartCapture(1);
     const auto start = std::chrono::steady_clock::now();
     if (FAILED(graph.RunGraph())) {
       SetGraphUi(nullptr);
-      return Fail("cannot run '%s'", input, Trimmed(ui.last).c_str());
+      ReleaseDevices();
+      return Fail("cannot run '%s'", source, Trimmed(ui.last).c_str());
     }
 
-    const bool tty = !quiet && isatty(STDERR_FILENO);
+    const bool tty = !o.quiet && isatty(STDERR_FILENO);
     bool captureStopped = false;
     uint64_t lastFrames = 0;
     auto lastProgress = std::chrono::steady_clock::now();
     for (;;) {
-      const GraphEvent ev = graph.WaitGraphEvent(200);
+      const GraphEvent ev = graph.HandleGraphNotify(200);
       const uint64_t frames = graph.Grabber()->FramesDelivered() - framesBefore;
       if (tty)
         std::fprintf(stderr, "\r%llu frames, %u files", static_cast<unsigned long long>(frames), sg.nCaptured.load());
       if (ev == GraphEvent::kEndOfStream) break;
       if (ev == GraphEvent::kError) {
-        std::fprintf(stderr, "%sulmora-batch: playing '%s' failed\n", tty ? "\n" : "", input);
+        std::fprintf(stderr, "%sulmora-batch: %s '%s' failed%s%s\n", tty ? "\n" : "", live ? "recording from" : "playing",
+                     source, live ? ": " : "", live ? Trimmed(ui.last).c_str() : "");
         status = 1;
         break;
       }
-      if (!noCapture && sg.bCapture.load() == 0) {  // the run has all its pictures, or a write failed
+      if (g_signal.load() != 0) break;
+      if (!o.noCapture && sg.bCapture.load() == 0) {  // the run has all its pictures, or a write failed
         captureStopped = true;
         break;
       }
       const auto now = std::chrono::steady_clock::now();
+      if (o.haveSeconds && std::chrono::duration<double>(now - start).count() >= o.seconds) break;
       if (frames != lastFrames) {
         lastFrames = frames;
         lastProgress = now;
@@ -291,20 +294,39 @@ int main(int argc, char** argv) {
       }
     }
     if (tty) std::fputc('\n', stderr);
-    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    const uint64_t frames = graph.Grabber()->FramesDelivered() - framesBefore;
-    const uint64_t pictures = win.nRepaints.load();
-    // Stop capturing before the stop cues the first frame again.
+    // No new file is begun from here; the one being written is finished before the graph lets go of
+    // the session.
     sg.StartCapture(0);
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    if (live) graph.StopGraph();
+    const uint64_t frames = graph.Grabber() ? graph.Grabber()->FramesDelivered() - framesBefore : 0;
+    const uint64_t pictures = win.nRepaints.load();
+    const uint64_t sourceFrames = graph.SourceFrames();
+    const uint64_t sourceDropped = graph.SourceDroppedFrames();
     const uint32_t files = sg.nCaptured.load();
-    if (captureStopped && (!haveCount || files < count)) {
+    if (captureStopped && (!o.haveCount || files < o.count)) {
       std::fprintf(stderr, "ulmora-batch: writing into '%s' failed after %u files\n", sg.WorkDir(), files);
       status = 1;
     }
+    if (g_signal.load() != 0) std::fprintf(stderr, "ulmora-batch: stopped by signal %d\n", g_signal.load());
+    const double periodMs = 1000.0 / sg.GetFrameRate();
     graph.DestroyGraph();
-    std::printf("frames in %llu, pictures %llu, files written %u, %.1f frames per second\n",
+    if (live) ReleaseDevices();
+    std::printf("frames in %llu, pictures %llu, files written %u, %.1f frames per second",
                 static_cast<unsigned long long>(frames), static_cast<unsigned long long>(pictures), files,
                 seconds > 0 ? frames / seconds : 0.0);
+    if (live)
+      std::printf(", source dropped %llu, chain dropped %llu", static_cast<unsigned long long>(sourceDropped),
+                  static_cast<unsigned long long>(sourceFrames > frames ? sourceFrames - frames : 0));
+    std::printf("\n");
+    if (live && o.latency) latency.Report(stdout, periodMs);
+    if (frames == 0 && status == 0 && g_signal.load() == 0) {
+      if (live)
+        std::fprintf(stderr, "ulmora-batch: no frame came from '%s'\n", source);
+      else
+        std::fprintf(stderr, "ulmora-batch: no frame could be decoded from '%s'\n", source);
+      status = 1;
+    }
   }
   SetGraphUi(nullptr);
   return status;

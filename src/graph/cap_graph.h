@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 #include "common/window.h"
 #include "graph/grabber.h"
@@ -33,6 +34,21 @@ class CCapGraph {
   HRESULT BuildFileGraph(const char* fileName);
   // One attempt; the graph slot must be empty.
   HRESULT MakeFileGraph(const char* fileName);
+
+  // --- live capture ---
+  // The entry with the retry: automatic first, then pin by pin.
+  HRESULT BuildCaptureGraph();
+  // One attempt; the graph slot must be empty.
+  HRESULT MakeCaptureGraph();
+  // Binds the chosen device (else the first listed one that opens) into the source slot.
+  void InitCapFilter();
+  // GUI thread, on kMsgGraphNotify (or polling, waiting up to waitMs): takes the graph's pending end or
+  // error. A live graph's error is told to the person in one sentence (GStreamer's detail goes to the
+  // log); the capture run ends, keeping every file it finished, and the graph stops.
+  GraphEvent HandleGraphNotify(uint32_t waitMs = 0);
+  // Frames the live source sent into the graph, and the ones it dropped because the chain was late.
+  uint64_t SourceFrames() const { return nSourceFrames_.load(); }
+  uint64_t SourceDroppedFrames() const;
 
   // --- run state ---
   HRESULT RunGraph();
@@ -78,6 +94,15 @@ class CCapGraph {
   void InstallBusHandler();
   static GstBusSyncReply OnBusMessage(GstBus* bus, GstMessage* msg, gpointer self);
   static int SampleThunk(void* session, double sampleTime, const Sample* sample);
+  // Live graph: one of the four ways of rendering the device's stream (0..3), as the capture pin or the
+  // preview pin with video or interleaved video; the chain is complete and negotiated when it succeeds.
+  HRESULT RenderLiveStream(int form, GstElement* renderer);
+  HRESULT LinkLiveToGrabber(GstPad* output);
+  void UndoLiveLinks(GstPad* output, GstElement* renderer);
+  // Lets the device negotiate (PAUSED) and returns to READY: busy and unusable formats fail here.
+  HRESULT ConfirmLiveFormat();
+  void WatchSourceFrames();
+  static GstPadProbeReturn OnSourceBuffer(GstPad* pad, GstPadProbeInfo* info, gpointer self);
 
   // Slots, released in reverse order of declaration.
   GstRef<GstElement> graph_;    // the pipeline
@@ -93,6 +118,10 @@ class CCapGraph {
   std::atomic<int32_t> bPadsDone_{0};
   std::atomic<int32_t> bStoppedCtl_{1};  // stopped (cued), as opposed to paused
   std::atomic<IWindow*> notify_{nullptr};
+  std::vector<GstElement*> liveInserted_;  // converters and decoders of the live graph (the graph owns them)
+  std::atomic<uint64_t> nSourceFrames_{0};
+  std::atomic<uint64_t> nSourceGaps_{0};  // sequence numbers the source skipped
+  std::atomic<uint64_t> nLastOffset_{GST_BUFFER_OFFSET_NONE};
   double dDurationSec_ = 0.0;
   int64_t nDurationFrames_ = 0;
 

@@ -8,6 +8,17 @@ CGraphObject::CGraphObject() : impl_(std::make_unique<CCapGraph>()) {}
 CGraphObject::~CGraphObject() = default;
 
 HRESULT CGraphObject::BuildFileGraph(const char* fileName) { return impl_->BuildFileGraph(fileName); }
+HRESULT CGraphObject::BuildCaptureGraph() { return impl_->BuildCaptureGraph(); }
+int CGraphObject::HandleGraphNotify() {
+  switch (impl_->HandleGraphNotify(0)) {
+    case GraphEvent::kEndOfStream:
+      return 1;
+    case GraphEvent::kError:
+      return 2;
+    default:
+      return 0;
+  }
+}
 HRESULT CGraphObject::RunGraph() { return impl_->RunGraph(); }
 HRESULT CGraphObject::PauseGraph() { return impl_->PauseGraph(); }
 HRESULT CGraphObject::StopGraph() { return impl_->StopGraph(); }

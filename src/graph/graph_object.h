@@ -23,6 +23,11 @@ class CGraphObject {
   CGraphObject& operator=(const CGraphObject&) = delete;
 
   HRESULT BuildFileGraph(const char* fileName);
+  // The live graph on the device chosen in the device list (hook it into DeviceListHooks).
+  HRESULT BuildCaptureGraph();
+  // On kMsgGraphNotify: 0 nothing, 1 end of stream, 2 the graph failed (a live one was stopped and the
+  // person told why).
+  int HandleGraphNotify();
   HRESULT RunGraph();
   HRESULT PauseGraph();
   HRESULT StopGraph();

@@ -146,6 +146,8 @@ HRESULT CCapGraph::DetachVideoWindow() {
 
 void CCapGraph::DestroyGraph() {
   if (graph_) StopGraph();
+  // A source opened outside any graph (or left behind by a failed build) must be closed by hand.
+  if (source_) gst_element_set_state(source_.get(), GST_STATE_NULL);
   source_.reset();
   if (event_) {
     notify_.store(nullptr);

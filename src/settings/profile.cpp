@@ -23,6 +23,7 @@ struct Store {
   bool readOnly = false;
   bool writeFailLogged = false;
   std::map<std::pair<std::string, std::string>, std::string> overrides;
+  std::map<std::pair<std::string, std::string>, std::string> dropped;  // writes refused in read-only mode
 };
 
 Store& TheStore() {
@@ -47,8 +48,8 @@ struct KeyFileDeleter {
 using KeyFilePtr = std::unique_ptr<GKeyFile, KeyFileDeleter>;
 
 // Loads the file; a missing file is an empty profile. One that cannot be parsed is moved aside so
-// that the user's text is kept and the run starts from defaults.
-KeyFilePtr Load(const std::string& path) {
+// that the user's text is kept and the run starts from defaults; in read-only mode it is left alone.
+KeyFilePtr Load(const std::string& path, bool moveAside) {
   KeyFilePtr file(g_key_file_new());
   GError* error = nullptr;
   if (g_key_file_load_from_file(file.get(), path.c_str(), G_KEY_FILE_KEEP_COMMENTS, &error)) return file;
@@ -57,7 +58,9 @@ KeyFilePtr Load(const std::string& path) {
     g_error_free(error);
     return file;
   }
-  if (error->domain == G_KEY_FILE_ERROR) {
+  if (error->domain == G_KEY_FILE_ERROR && !moveAside) {
+    LogPrintf("Profile %s cannot be read (%s): starting from defaults", path.c_str(), error->message);
+  } else if (error->domain == G_KEY_FILE_ERROR) {
     std::string aside = path + ".corrupt";
     if (g_rename(path.c_str(), aside.c_str()) == 0)
       LogPrintf("Profile %s cannot be read (%s): moved to %s, starting from defaults", path.c_str(), error->message,
@@ -81,7 +84,7 @@ bool Lookup(const char* section, const char* key, std::string& text) {
     text = it->second;
     return true;
   }
-  KeyFilePtr file = Load(PathLocked(s));
+  KeyFilePtr file = Load(PathLocked(s), !s.readOnly);
   gchar* value = g_key_file_get_string(file.get(), section, key, nullptr);
   if (!value) return false;
   text = value;
@@ -119,9 +122,12 @@ bool ProfileWriteString(const char* section, const char* key, const char* value)
   if (!section || !key || !value) return false;
   Store& s = TheStore();
   std::lock_guard lock(s.mutex);
-  if (s.readOnly) return true;
+  if (s.readOnly) {
+    s.dropped[{section, key}] = value;
+    return true;
+  }
   std::string path = PathLocked(s);
-  KeyFilePtr file = Load(path);
+  KeyFilePtr file = Load(path, true);
   g_key_file_set_string(file.get(), section, key, value);
 
   GError* error = nullptr;
@@ -169,6 +175,29 @@ void ProfileClearOverrides() {
   Store& s = TheStore();
   std::lock_guard lock(s.mutex);
   s.overrides.clear();
+}
+
+bool ProfileCheckReadable(std::string* why) {
+  Store& s = TheStore();
+  std::lock_guard lock(s.mutex);
+  const std::string path = PathLocked(s);
+  KeyFilePtr file(g_key_file_new());
+  GError* error = nullptr;
+  if (g_key_file_load_from_file(file.get(), path.c_str(), G_KEY_FILE_NONE, &error)) return true;
+  const bool missing =
+      g_error_matches(error, G_FILE_ERROR, G_FILE_ERROR_NOENT) || g_error_matches(error, G_FILE_ERROR, G_FILE_ERROR_NOTDIR);
+  if (!missing && why) *why = error->message;
+  g_error_free(error);
+  return missing;
+}
+
+bool ProfileDroppedWrite(const char* section, const char* key, std::string* value) {
+  Store& s = TheStore();
+  std::lock_guard lock(s.mutex);
+  auto it = s.dropped.find({section ? section : "", key ? key : ""});
+  if (it == s.dropped.end()) return false;
+  if (value) *value = it->second;
+  return true;
 }
 
 }  // namespace ulmora

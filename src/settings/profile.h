@@ -24,8 +24,16 @@ std::string ProfilePath();
 // Uses another file from now on (empty: back to the default location). Resets the once-per-run state.
 void ProfileUsePath(const std::string& path);
 
-// Read-only: writes are dropped (they still succeed).
+// Read-only: writes are dropped (they still succeed), and a file that cannot be parsed is left where
+// it is (the program's own profile is otherwise moved aside).
 void ProfileSetReadOnly(bool readOnly);
+
+// True when the file in use parses or does not exist; otherwise false, with the parser's reason.
+bool ProfileCheckReadable(std::string* why);
+
+// The last value a write stored under section/key while read-only mode dropped it; false when none.
+// Tells what the owners of the settings made of the values they read.
+bool ProfileDroppedWrite(const char* section, const char* key, std::string* value);
 
 // A value that reads return in place of the file's, for this run only.
 void ProfileSetOverride(const char* section, const char* key, const char* value);

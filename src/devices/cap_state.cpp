@@ -1,0 +1,40 @@
+#include "devices/cap_state.h"
+
+#include <cstring>
+
+#include "devices/crossbar.h"
+
+namespace ulmora {
+
+CapState g_Cap;
+
+void CrossbarDelete::operator()(CCrossbar* p) const { delete p; }
+
+void ClearLiveGraphEntries() {
+  g_Cap.pBuilder = nullptr;
+  g_Cap.pVCap = nullptr;
+  g_Cap.szDevicePath.clear();
+  g_Cap.pCrossbar.reset();
+  g_Cap.nVideoInputs = 0;
+}
+
+void SetDeviceRef(GstDevice*& slot, GstDevice* device) {
+  if (device) gst_object_ref(device);
+  if (slot) gst_object_unref(slot);
+  slot = device;
+}
+
+void SetDeviceName(const char* name) {
+  g_Cap.szDeviceName.clear();
+  if (!name) return;
+  const char* end = name;
+  for (size_t n = 0; *end && n < kDeviceNameChars; ++n) end = g_utf8_find_next_char(end, nullptr);
+  if (!g_utf8_validate(name, end - name, nullptr)) {
+    // Not UTF-8: keep bytes, still bounded.
+    g_Cap.szDeviceName.assign(name, strnlen(name, kDeviceNameChars));
+    return;
+  }
+  g_Cap.szDeviceName.assign(name, static_cast<size_t>(end - name));
+}
+
+}  // namespace ulmora

@@ -1,0 +1,237 @@
+// The device list over a real device monitor and the simulated camera: enumeration (nine of ten), the
+// remembered device, choosing the current one, hot-plug clearing the menu flag, stable identities, and
+// the Sources menu model.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "devices/cap_state.h"
+#include "devices/crossbar.h"
+#include "devices/dev_menu.h"
+#include "devices/device_identity.h"
+#include "devices/device_list.h"
+#include "devices/sim_camera.h"
+#include "devices/tests/test_crossbar.h"
+#include "settings/profile.h"
+#include "settings/profile_keys.h"
+
+namespace ulmora::test {
+namespace {
+
+struct ChangeWindow : IWindow {
+  std::atomic<int> changes{0};
+  void PostMsg(unsigned msg) override {
+    if (msg == kMsgDeviceChange) ++changes;
+  }
+  void GetClientSize(int& w, int& h) override { w = h = 0; }
+  void Invalidate(bool) override {}
+};
+
+std::string MakeTempDir() {
+  char pattern[] = "/tmp/ulmora-devlist-XXXXXX";
+  const char* d = mkdtemp(pattern);
+  return d ? d : "";
+}
+
+class DeviceListTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir = MakeTempDir();
+    ASSERT_FALSE(dir.empty());
+    ProfileUsePath(dir + "/ulmora.ini");
+    DeviceListHooks hooks;
+    hooks.buildCaptureGraph = [this] {
+      ++builds;
+      return buildResult;
+    };
+    hooks.warning = [this](const char* text) { warnings.emplace_back(text); };
+    SetDeviceListHooks(std::move(hooks));
+  }
+  void TearDown() override {
+    SetDeviceNotifyWindow(nullptr);
+    ReleaseDevices();
+    DisableSimCamera();
+    SetDeviceListHooks({});
+    ProfileUsePath("");
+    const std::string cmd = "rm -rf '" + dir + "'";
+    EXPECT_EQ(std::system(cmd.c_str()), 0);
+  }
+  void Enable(const char* spec) {
+    std::string error;
+    ASSERT_TRUE(EnableSimCamera(spec, &error)) << error;
+  }
+  static int CheckedDevice() {
+    for (const MenuEntry& e : SourcesMenu().Entries())
+      if (e.id >= kDevMenuDeviceFirst && e.id < kDevMenuSourcesFirst && e.checked) return e.id;
+    return 0;
+  }
+  static std::string Stored() {
+    char text[1024] = "";
+    ProfileReadText(ProfileKey::VideoDevice2, text, sizeof text);
+    return text;
+  }
+
+  std::string dir;
+  int builds = 0;
+  int32_t buildResult = 0;
+  std::vector<std::string> warnings;
+};
+
+TEST_F(DeviceListTest, TenCamerasListNineWithTheirCommandIds) {
+  Enable("count=10");
+  EnumerateDevices();
+  ASSERT_EQ(DeviceCount(), 9);
+  const auto& entries = SourcesMenu().Entries();
+  ASSERT_EQ(entries.size(), 9u);
+  for (int i = 0; i < 9; ++i) EXPECT_EQ(entries[static_cast<size_t>(i)].id, 40030 + i);
+  EXPECT_EQ(entries[0].text, "Ulmora Simulated Camera");
+  EXPECT_EQ(entries[8].text, "Ulmora Simulated Camera #9");
+  // A tool sees every one of them, with its identity.
+  const std::vector<DeviceInfo> all = ListVideoDevices();
+  ASSERT_EQ(all.size(), 10u);
+  EXPECT_EQ(all[9].id, "sim:9");
+}
+
+TEST_F(DeviceListTest, RemembersTheChosenDeviceAndFallsBackToTheFirst) {
+  Enable("count=3");
+  ProfileWriteText(ProfileKey::VideoDevice2, "sim:2");
+  RestoreDevices();
+  EXPECT_EQ(builds, 1);
+  EXPECT_EQ(CheckedDevice(), 40032);
+  SaveDevices();
+  EXPECT_EQ(Stored(), "sim:2");
+
+  // The remembered camera is gone: the first one is used and stored at close.
+  ReleaseDevices();
+  ProfileWriteText(ProfileKey::VideoDevice2, "sim:7");
+  RestoreDevices();
+  EXPECT_EQ(CheckedDevice(), 40030);
+  SaveDevices();
+  EXPECT_EQ(Stored(), "sim:0");
+  EXPECT_EQ(ProfileReadInt(ProfileKey::MasterStream), 1);
+}
+
+TEST_F(DeviceListTest, ChoosingTheCurrentDeviceRebuildsNothing) {
+  Enable("count=2");
+  RestoreDevices();
+  ASSERT_EQ(builds, 1);
+  EXPECT_EQ(ChooseDeviceCommand(40030), 0);
+  EXPECT_EQ(builds, 1);
+  EXPECT_EQ(ChooseDeviceCommand(40031), 1);
+  EXPECT_EQ(builds, 2);
+  EXPECT_EQ(CheckedDevice(), 40031);
+  EXPECT_EQ(ChooseDeviceCommand(40035), -2);  // an empty slot
+}
+
+TEST_F(DeviceListTest, AFailedBuildLeavesNoCurrentDeviceAndKeepsTheStoredOne) {
+  Enable("count=1");
+  ProfileWriteText(ProfileKey::VideoDevice2, "/dev/v4l/by-id/usb-Some_Camera-video-index0");
+  buildResult = static_cast<int32_t>(0x80004005u);
+  RestoreDevices();
+  EXPECT_EQ(builds, 1);
+  EXPECT_EQ(CheckedDevice(), 0);
+  SaveDevices();
+  EXPECT_EQ(Stored(), "/dev/v4l/by-id/usb-Some_Camera-video-index0");
+}
+
+TEST_F(DeviceListTest, NoDeviceWarnsOnceAndBuildsNothing) {
+  RestoreDevices();
+  EXPECT_EQ(builds, 0);
+  ASSERT_EQ(warnings.size(), 1u);
+  EXPECT_EQ(warnings[0], "Sorry, you have no video capture hardware.\r\n\r\nVideo capture will not function properly.");
+  EnumerateDevices();  // the list is still valid: nothing is done
+  EXPECT_EQ(warnings.size(), 1u);
+}
+
+TEST_F(DeviceListTest, ACameraPluggedInLaterClearsTheMenuFlag) {
+  Enable("plug-after=0.3");
+  ChangeWindow window;
+  SetDeviceNotifyWindow(&window);
+  RestoreDevices();
+  EXPECT_EQ(DeviceCount(), 0);
+  EXPECT_TRUE(DeviceMenuValid());
+  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (DeviceMenuValid() && std::chrono::steady_clock::now() < end)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  EXPECT_FALSE(DeviceMenuValid());
+  EXPECT_GE(window.changes.load(), 1);
+  EnumerateDevices();
+  EXPECT_EQ(DeviceCount(), 1);
+}
+
+TEST_F(DeviceListTest, StableIdentityPrefersTheByIdLinkThenByPath) {
+  const std::string node = dir + "/video3", byId = dir + "/by-id", byPath = dir + "/by-path";
+  ASSERT_EQ(mkdir(byId.c_str(), 0700), 0);
+  ASSERT_EQ(mkdir(byPath.c_str(), 0700), 0);
+  FILE* f = std::fopen(node.c_str(), "w");
+  ASSERT_NE(f, nullptr);
+  std::fclose(f);
+  ASSERT_EQ(symlink(node.c_str(), (byPath + "/pci-0000:00:14.0-usb-0:1:1.0-video-index0").c_str()), 0);
+  ASSERT_EQ(symlink("../video3", (byId + "/usb-Maker_Cam_123-video-index0").c_str()), 0);
+  EXPECT_EQ(StableNodeIdentity(node.c_str(), byId.c_str(), byPath.c_str()), byId + "/usb-Maker_Cam_123-video-index0");
+  ASSERT_EQ(unlink((byId + "/usb-Maker_Cam_123-video-index0").c_str()), 0);
+  EXPECT_EQ(StableNodeIdentity(node.c_str(), byId.c_str(), byPath.c_str()),
+            byPath + "/pci-0000:00:14.0-usb-0:1:1.0-video-index0");
+  ASSERT_EQ(unlink((byPath + "/pci-0000:00:14.0-usb-0:1:1.0-video-index0").c_str()), 0);
+  EXPECT_EQ(StableNodeIdentity(node.c_str(), byId.c_str(), byPath.c_str()), node);
+  EXPECT_EQ(StableNodeIdentity("/dev/video99", byId.c_str(), byPath.c_str()), "/dev/video99");
+}
+
+TEST_F(DeviceListTest, MenuModelDialogEntriesAndTheVideoInputSubMenu) {
+  auto xbar = std::make_shared<TestCrossbar>("x");
+  xbar->AddInput(PhysConn_Video_Tuner);
+  xbar->AddInput(PhysConn_Video_SVideo);
+  xbar->AddInput(PhysConn_Video_Composite);
+  xbar->AddOutput(PhysConn_Video_VideoDecoder);
+  HRESULT hr = E_FAIL;
+  CCrossbar crossbar(CrossbarFeed{xbar, 0}, &hr);
+  ASSERT_GE(hr, 0);
+
+  CDevMenu menu;
+  menu.AppendDevice(0, "A", true, true);
+  menu.AppendDevice(1, "B", false, true);
+  DeviceDialogEntries dialogs;
+  dialogs.bVideoSource = dialogs.bCaptureFilter = true;
+  const int chosen = menu.RebuildEntries(2, dialogs, &crossbar);
+  // With two devices the first dialog entry is 40052; with no remembered type the composite route wins.
+  const auto& e = menu.Entries();
+  ASSERT_EQ(e.size(), 7u);
+  EXPECT_EQ(e[2].kind, MenuEntry::Kind::kSeparator);
+  EXPECT_EQ(e[3].id, 40052);
+  EXPECT_EQ(e[3].text, "Video Source...");
+  EXPECT_EQ(e[4].id, 40053);
+  EXPECT_EQ(e[4].text, "Video Capture Filter...");
+  EXPECT_EQ(e[5].kind, MenuEntry::Kind::kSeparator);
+  ASSERT_EQ(e[6].kind, MenuEntry::Kind::kSubMenu);
+  EXPECT_EQ(e[6].text, "Video Input");
+  ASSERT_EQ(e[6].items.size(), 3u);
+  EXPECT_EQ(e[6].items[0].id, 40055);
+  EXPECT_EQ(e[6].items[0].text, "Video Tuner");
+  EXPECT_EQ(chosen, 2);
+  EXPECT_TRUE(e[6].items[2].checked);
+
+  EXPECT_EQ(menu.PropertyCommand(40052).action, SourcesAction::kVideoSource);
+  EXPECT_EQ(menu.PropertyCommand(40053).action, SourcesAction::kCaptureFilter);
+  const SourcesCommand input = menu.PropertyCommand(40056);
+  EXPECT_EQ(input.action, SourcesAction::kVideoInput);
+  EXPECT_EQ(input.nInput, 1);
+  EXPECT_TRUE(menu.Entries()[6].items[1].checked);
+  EXPECT_FALSE(menu.Entries()[6].items[2].checked);
+  EXPECT_EQ(menu.PropertyCommand(40054).action, SourcesAction::kNone);  // the sub-menu's own slot
+  EXPECT_EQ(menu.PropertyCommand(40070).action, SourcesAction::kNone);
+
+  // A rebuild keeps the device entries and replaces the rest.
+  menu.RebuildEntries(2, DeviceDialogEntries{}, nullptr);
+  EXPECT_EQ(menu.Entries().size(), 3u);
+  EXPECT_EQ(menu.nSlotVideoSource, -1);
+}
+
+}  // namespace
+}  // namespace ulmora::test

@@ -1,0 +1,49 @@
+// Graph events on the GUI thread: the end of a file, and errors of a running graph. A live device that
+// fails is told to the person plainly and stopped; its capture run keeps the files it finished.
+#include "common/log.h"
+#include "graph/cap_graph.h"
+#include "graph/graph_report.h"
+#include "graph/live_source.h"
+
+namespace ulmora {
+
+GraphEvent CCapGraph::HandleGraphNotify(uint32_t waitMs) {
+  if (!graph_) return GraphEvent::kNone;
+  GstRef<GstBus> bus = Adopt(gst_element_get_bus(graph_.get()));
+  if (!bus) return GraphEvent::kNone;
+  GstRef<GstMessage> msg =
+      Adopt(gst_bus_timed_pop_filtered(bus.get(), static_cast<GstClockTime>(waitMs) * GST_MSECOND,
+                                       static_cast<GstMessageType>(GST_MESSAGE_EOS | GST_MESSAGE_ERROR)));
+  if (!msg) return GraphEvent::kNone;
+  if (GST_MESSAGE_TYPE(msg.get()) == GST_MESSAGE_EOS) return GraphEvent::kEndOfStream;
+
+  GError* err = nullptr;
+  gchar* dbg = nullptr;
+  gst_message_parse_error(msg.get(), &err, &dbg);
+  GstRef<GError> error(err);
+  GstRef<gchar> detail(dbg);
+  const char* from = GST_MESSAGE_SRC(msg.get()) ? GST_OBJECT_NAME(GST_MESSAGE_SRC(msg.get())) : "?";
+  LogPrintf("!!! graph error from '%s': %s (%s)", from ? from : "?", err ? err->message : "unknown", dbg ? dbg : "");
+  if (!sg.bLiveSource) return GraphEvent::kError;
+
+  // One failure often comes with followers (not-linked, internal data stream error): say it once.
+  while (GstMessage* more = gst_bus_pop_filtered(bus.get(), GST_MESSAGE_ERROR)) {
+    GError* e2 = nullptr;
+    gchar* d2 = nullptr;
+    gst_message_parse_error(more, &e2, &d2);
+    LogPrintf("!!! graph error: %s (%s)", e2 ? e2->message : "unknown", d2 ? d2 : "");
+    if (e2) g_error_free(e2);
+    g_free(d2);
+    gst_message_unref(more);
+  }
+  // The files written so far are whole; no new one is begun.
+  if (sg.StartCapture(0) != 0) {
+    if (IWindow* w = sg.Processor().MsgWindow()) w->PostMsg(kMsgCaptureEnded);
+  }
+  // A graph that was not running yet still has its failed device to close.
+  if (StopGraph() == S_FALSE) CtlStop();
+  GraphWarning(LiveErrorSentence(err));
+  return GraphEvent::kError;
+}
+
+}  // namespace ulmora

@@ -1,0 +1,148 @@
+// ulmora-batch as a new user tries it: recording from the simulated camera, listing devices, stopping
+// by signal, and the refusals of a profile it must not touch, bad --set values and a file without frames.
+#include <dirent.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+
+#include <algorithm>
+#include <chrono>
+#include <thread>
+
+#include "graph/tests/graph_fixture.h"
+
+namespace ulmora::test {
+namespace {
+
+class LiveBatchTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir = MakeDir("livebatch");
+    ASSERT_FALSE(dir.empty());
+  }
+  void TearDown() override { RemoveDir(dir); }
+
+  // Runs the tool with a private profile location; returns its exit status, output in *out.
+  int Run(const std::string& env, const std::string& args, std::string* out = nullptr) {
+    const std::string outFile = dir + "/batch.out";
+    const std::string cmd = "ASAN_OPTIONS=fast_unwind_on_malloc=0 LSAN_OPTIONS=suppressions=" +
+                            std::string(ULMORA_LSAN_SUPP) + " XDG_CONFIG_HOME='" + dir + "/config' " + env + " " +
+                            ULMORA_BATCH_EXE + " " + args + " > '" + outFile + "' 2>&1";
+    const int rc = std::system(cmd.c_str());
+    if (out) *out = ReadFile(outFile);
+    return WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
+  }
+  static std::vector<std::string> Bmps(const std::string& d) {
+    std::vector<std::string> names;
+    if (DIR* h = opendir(d.c_str())) {
+      while (dirent* e = readdir(h)) {
+        const std::string n = e->d_name;
+        if (n.size() > 4 && n.compare(n.size() - 4, 4, ".bmp") == 0) names.push_back(n);
+      }
+      closedir(h);
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+  }
+  static off_t SizeOf(const std::string& path) {
+    struct stat st {};
+    return stat(path.c_str(), &st) == 0 ? st.st_size : -1;
+  }
+
+  std::string dir;
+};
+
+TEST_F(LiveBatchTest, RecordsTenPicturesFromTheSimulatedCamera) {
+  std::string out;
+  ASSERT_EQ(Run("ULMORA_SIM_CAMERA=1", "-q --device sim:0 -n 10 -o '" + dir + "'", &out), 0) << out;
+  const std::vector<std::string> files = Bmps(dir);
+  ASSERT_EQ(files.size(), 10u) << out;
+  for (const std::string& f : files) {
+    EXPECT_EQ(f.rfind("capUlmora", 0), 0u) << f;  // the template's "%n" is the device's name
+    EXPECT_EQ(SizeOf(dir + "/" + f), 54 + 640 * 480 * 3);
+  }
+  EXPECT_NE(out.find("files written 10"), std::string::npos) << out;
+  EXPECT_NE(out.find("source dropped "), std::string::npos) << out;
+  EXPECT_NE(out.find("chain dropped 0"), std::string::npos) << out;
+}
+
+TEST_F(LiveBatchTest, ListsDevicesAsIdTabName) {
+  std::string out;
+  ASSERT_EQ(Run("", "--sim-camera=count=2 --list-devices", &out), 0) << out;
+  EXPECT_EQ(out, "sim:0\tUlmora Simulated Camera\nsim:1\tUlmora Simulated Camera #2\n");
+  EXPECT_EQ(Run("", "--device sim:3 -n 1 -o '" + dir + "'", &out), 1);
+  EXPECT_NE(out.find("no video device 'sim:3'"), std::string::npos) << out;
+}
+
+TEST_F(LiveBatchTest, SecondsEndTheRecording) {
+  std::string out;
+  const auto t0 = std::chrono::steady_clock::now();
+  ASSERT_EQ(Run("ULMORA_SIM_CAMERA=1", "-q --device sim:0 --seconds 1 --no-capture", &out), 0) << out;
+  EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(8));
+  EXPECT_NE(out.find("files written 0"), std::string::npos) << out;
+  EXPECT_EQ(out.find("frames in 0,"), std::string::npos) << out;
+}
+
+TEST_F(LiveBatchTest, SigintFinishesTheFileBeingWrittenAndExits) {
+  const pid_t pid = fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    setenv("ULMORA_SIM_CAMERA", "1280x720@30", 1);
+    setenv("XDG_CONFIG_HOME", (dir + "/config").c_str(), 1);
+    const std::string out = "-o" + dir;
+    execl(ULMORA_BATCH_EXE, ULMORA_BATCH_EXE, "-q", "--device", "sim:0", "-s", "ProcCountAccum=1", out.c_str(),
+          static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (Bmps(dir).size() < 5 && std::chrono::steady_clock::now() < end)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  ASSERT_EQ(kill(pid, SIGINT), 0);
+  int status = -1;
+  while (waitpid(pid, &status, WNOHANG) == 0 && std::chrono::steady_clock::now() < end)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  if (!WIFEXITED(status)) kill(pid, SIGKILL), waitpid(pid, &status, 0);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  const std::vector<std::string> files = Bmps(dir);
+  EXPECT_GE(files.size(), 5u);
+  for (const std::string& f : files) EXPECT_EQ(SizeOf(dir + "/" + f), 54 + 1280 * 720 * 3) << f;
+}
+
+TEST_F(LiveBatchTest, AProfileGivenWithPIsNeverMovedAndAnUnreadableOneEndsTheRun) {
+  const std::string profile = dir + "/system.ini";
+  WriteFile(profile, "[nocta\nProcAmp=16\n");
+  const std::string clip = MakeClip(dir, "c.avi", "-W 32 -H 24 -n 3");
+  ASSERT_FALSE(clip.empty());
+  std::string out;
+  EXPECT_EQ(Run("", "-q --no-capture -p '" + profile + "' '" + clip + "'", &out), 1) << out;
+  EXPECT_NE(out.find("is not a settings file"), std::string::npos) << out;
+  EXPECT_EQ(ReadFile(profile), "[nocta\nProcAmp=16\n");
+  EXPECT_EQ(SizeOf(profile + ".corrupt"), -1);
+}
+
+TEST_F(LiveBatchTest, SetValuesAreCheckedAndAdjustedOnesReported) {
+  const std::string clip = MakeClip(dir, "c.avi", "-W 32 -H 24 -n 3");
+  ASSERT_FALSE(clip.empty());
+  std::string out;
+  EXPECT_EQ(Run("", "-q --no-capture -s ProcAmp=abc '" + clip + "'", &out), 2) << out;
+  EXPECT_NE(out.find("ProcAmp=abc refused: not a whole number"), std::string::npos) << out;
+  EXPECT_EQ(Run("", "-q --no-capture -s ProcRMSH=1.5 '" + clip + "'", &out), 2) << out;
+  EXPECT_NE(out.find("hundredths"), std::string::npos) << out;
+  EXPECT_EQ(Run("", "-q --no-capture -s ProcAmp=99999999 '" + clip + "'", &out), 0) << out;
+  EXPECT_NE(out.find("--set ProcAmp=99999999 is out of range: "), std::string::npos) << out;
+}
+
+TEST_F(LiveBatchTest, AFileWithoutFramesEndsWithAMessageAndAFailure) {
+  const std::string clip = MakeClip(dir, "c.avi", "-W 320 -H 240 -n 3");
+  ASSERT_FALSE(clip.empty());
+  const std::string head = dir + "/head.avi";
+  WriteFile(head, ReadFile(clip).substr(0, 4096));
+  std::string out;
+  const int rc = Run("", "-q --no-capture '" + head + "'", &out);
+  EXPECT_NE(rc, 0) << out;
+  EXPECT_NE(out.find("no frame could be decoded from"), std::string::npos) << out;
+}
+
+}  // namespace
+}  // namespace ulmora::test

@@ -1,0 +1,193 @@
+#include "batch_options.h"
+
+#include <getopt.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdint>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "settings/profile_keys.h"
+
+namespace ulmora::batch {
+namespace {
+
+bool ParseCount(const char* text, unsigned long& value) {
+  if (!text || !*text || *text == '-') return false;
+  char* end = nullptr;
+  errno = 0;
+  const unsigned long v = std::strtoul(text, &end, 10);
+  if (errno != 0 || *end != '\0' || v > 0xFFFFFFFFul) return false;
+  value = v;
+  return true;
+}
+
+bool ParseSeconds(const char* text, double& value) {
+  if (!text || !*text) return false;
+  char* end = nullptr;
+  errno = 0;
+  const double v = std::strtod(text, &end);
+  if (errno != 0 || *end != '\0' || !(v > 0.0) || !std::isfinite(v) || v > 1e7) return false;
+  value = v;
+  return true;
+}
+
+int Fail(const char* fmt, const char* arg) {
+  std::fprintf(stderr, "ulmora-batch: ");
+  std::fprintf(stderr, fmt, arg);
+  std::fputc('\n', stderr);
+  return 2;
+}
+
+}  // namespace
+
+void Usage(FILE* out) {
+  std::fputs(
+      "usage: ulmora-batch [OPTIONS] INPUT\n"
+      "       ulmora-batch [OPTIONS] --device ID\n"
+      "       ulmora-batch --list-devices\n"
+      "  -p, --profile FILE     read settings from this INI file; never written, moved or renamed\n"
+      "  -s, --set KEY=VALUE    override one key of section [nocta]; repeatable\n"
+      "  -o, --out DIR          capture directory (as CapWorkDir)\n"
+      "  -n, --count N          pictures to write (as CapCount); default: every picture to the end\n"
+      "  -d, --frames-delay N   as CapFramesDelay\n"
+      "  -t, --template T       as CapFormat\n"
+      "      --device ID        record from a capture device (an ID of --list-devices, its node or its name)\n"
+      "      --seconds S        stop after S seconds (live devices and files)\n"
+      "      --list-devices     print one line per video device, ID<TAB>NAME, and exit\n"
+      "      --sim-camera[=SPEC] list the simulated camera (also ULMORA_SIM_CAMERA=SPEC)\n"
+      "      --latency          with --device: report the time from a frame's timestamp to the end of its processing\n"
+      "      --realtime         pace to the file's frame rate (default: as fast as possible)\n"
+      "      --no-capture       run the chain but write nothing\n"
+      "  -q, --quiet\n"
+      "Ctrl+C (SIGINT) or SIGTERM ends the run after the picture being written.\n",
+      out);
+}
+
+std::string CheckSetValue(const char* key, const std::string& value) {
+  const ProfileKeyInfo* info = FindNoctaKey(key);
+  if (!info || info->encoding == KeyEncoding::Text) return {};
+  const char* p = value.c_str();
+  while (*p == ' ' || *p == '\t') ++p;
+  const bool negative = *p == '-';
+  if (*p == '-' || *p == '+') ++p;
+  if (!*p) return "not a number";
+  for (const char* q = p; *q; ++q) {
+    if (*q < '0' || *q > '9') {
+      if (info->encoding == KeyEncoding::Hundredths)
+        return "not a whole number (this key counts hundredths: 150 means 1.50)";
+      return "not a whole number";
+    }
+  }
+  errno = 0;
+  const unsigned long long magnitude = std::strtoull(p, nullptr, 10);
+  if (errno != 0) return "too large a number";
+  if (info->encoding == KeyEncoding::Unsigned) {
+    if (negative && magnitude != 0) return "a negative number for a count";
+    if (magnitude > UINT32_MAX) return "too large a number";
+  } else if (negative ? magnitude > static_cast<unsigned long long>(INT32_MAX) + 1 : magnitude > INT32_MAX) {
+    return "too large a number";
+  }
+  return {};
+}
+
+int ParseOptions(int argc, char** argv, Options& o, bool& exitNow) {
+  exitNow = false;
+  enum { kRealtime = 1000, kNoCapture, kDevice, kSeconds, kListDevices, kLatency };
+  static const option kOptions[] = {{"profile", required_argument, nullptr, 'p'},
+                                    {"set", required_argument, nullptr, 's'},
+                                    {"out", required_argument, nullptr, 'o'},
+                                    {"count", required_argument, nullptr, 'n'},
+                                    {"frames-delay", required_argument, nullptr, 'd'},
+                                    {"template", required_argument, nullptr, 't'},
+                                    {"device", required_argument, nullptr, kDevice},
+                                    {"seconds", required_argument, nullptr, kSeconds},
+                                    {"list-devices", no_argument, nullptr, kListDevices},
+                                    {"latency", no_argument, nullptr, kLatency},
+                                    {"realtime", no_argument, nullptr, kRealtime},
+                                    {"no-capture", no_argument, nullptr, kNoCapture},
+                                    {"quiet", no_argument, nullptr, 'q'},
+                                    {"help", no_argument, nullptr, 'h'},
+                                    {nullptr, 0, nullptr, 0}};
+  opterr = 0;
+  optind = 1;
+  for (int c; (c = getopt_long(argc, argv, ":p:s:o:n:d:t:qh", kOptions, nullptr)) != -1;) {
+    switch (c) {
+      case 'p':
+        o.profile = optarg;
+        break;
+      case 's': {
+        const char* eq = std::strchr(optarg, '=');
+        if (!eq || eq == optarg) return exitNow = true, Fail("--set needs KEY=VALUE, not '%s'", optarg);
+        o.sets.emplace_back(std::string(optarg, static_cast<size_t>(eq - optarg)), std::string(eq + 1));
+        break;
+      }
+      case 'o':
+        o.outDir = optarg;
+        break;
+      case 'n':
+        if (!ParseCount(optarg, o.count) || o.count == 0) return exitNow = true, Fail("bad picture count '%s'", optarg);
+        o.haveCount = true;
+        break;
+      case 'd':
+        if (!ParseCount(optarg, o.delay)) return exitNow = true, Fail("bad frames delay '%s'", optarg);
+        o.haveDelay = true;
+        break;
+      case 't':
+        o.tmpl = optarg;
+        break;
+      case kDevice:
+        o.device = optarg;
+        if (o.device.empty()) return exitNow = true, Fail("--device needs an ID%s", "");
+        break;
+      case kSeconds:
+        if (!ParseSeconds(optarg, o.seconds)) return exitNow = true, Fail("bad number of seconds '%s'", optarg);
+        o.haveSeconds = true;
+        break;
+      case kListDevices:
+        o.listDevices = true;
+        break;
+      case kLatency:
+        o.latency = true;
+        break;
+      case kRealtime:
+        o.realtime = true;
+        break;
+      case kNoCapture:
+        o.noCapture = true;
+        break;
+      case 'q':
+        o.quiet = true;
+        break;
+      case 'h':
+        Usage(stdout);
+        exitNow = true;
+        return 0;
+      case ':':
+        return exitNow = true, Fail("option '%s' needs a value", argv[optind - 1]);
+      default:
+        std::fprintf(stderr, "ulmora-batch: unknown option '%s'\n", argv[optind - 1]);
+        Usage(stderr);
+        exitNow = true;
+        return 2;
+    }
+  }
+  if (o.listDevices) return 0;
+  const int operands = argc - optind;
+  if (!o.device.empty()) {
+    if (operands != 0) return exitNow = true, Fail("give either a file or --device, not both (%s)", argv[optind]);
+    return 0;
+  }
+  if (operands != 1) {
+    Usage(stderr);
+    exitNow = true;
+    return 2;
+  }
+  o.input = argv[optind];
+  return 0;
+}
+
+}  // namespace ulmora::batch

@@ -21,6 +21,9 @@ class SimFrameRenderer {
   int32_t Width() const { return nWidth_; }
   int32_t Height() const { return nHeight_; }
 
+  // Makes the input's scene now rather than on its first frame (a few ms at 1080p).
+  void Prepare(int32_t nInput) { Scene(nInput); }
+
   // Draws frame n of an input. planes/strides: YUY2 and BGR one plane, I420 three.
   void Render(int64_t nFrame, int32_t nInput, const SimControlValues& controls, SimPixelFormat format,
               uint8_t* const planes[3], const int32_t strides[3]);

@@ -253,6 +253,8 @@ gboolean SetCaps(GstBaseSrc* bsrc, GstCaps* caps) {
   if (!p->renderer || p->renderer->Width() != config->spec.nWidth || p->renderer->Height() != config->spec.nHeight)
     p->renderer = std::make_unique<SimFrameRenderer>(config->spec.nWidth, config->spec.nHeight, p->device.load(),
                                                      config->spec.nInputs);
+  if (const SimDeviceState* state = SimDeviceOf(p->config.load(), p->device.load()))
+    p->renderer->Prepare(state->nInput.load(std::memory_order_relaxed));
   return TRUE;
 }
 

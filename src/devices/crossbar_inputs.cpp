@@ -1,6 +1,7 @@
 #include "devices/crossbar_inputs.h"
 
 #include <cerrno>
+#include <cstring>
 #include <linux/videodev2.h>
 
 #include "common/log.h"
@@ -16,43 +17,86 @@ CInputCrossbar::CInputCrossbar(V4l2NodeRef nodeIn) : node(std::move(nodeIn)) {
     LogPrintf("V4L2: VIDIOC_ENUMINPUT on %s: %s", node->Path().c_str(), V4l2ErrorText(err).c_str());
     return;
   }
+  for (uint32_t i = 0; i < 32; ++i) {
+    v4l2_audio audio{};
+    audio.index = i;
+    if (node->Ioctl(VIDIOC_ENUMAUDIO, &audio) != 0) break;  // EINVAL past the end, ENOTTY without audio
+    std::string name(reinterpret_cast<const char*>(audio.name), strnlen(reinterpret_cast<const char*>(audio.name), sizeof audio.name));
+    audioNames.push_back(name);
+    audioTypes.push_back(AudioPhysicalType(name));
+  }
+  const int nVideo = static_cast<int>(inputs.size());
   for (const v4l2_input& input : inputs) {
     inputTypes.push_back(InputPhysicalType(input));
     inputNames.push_back(InputName(input));
+    int nRelated = -1;
+    for (int j = 0; j < AudioInputCount() && j < 32; ++j)
+      if (input.audioset & (1u << j)) {
+        nRelated = nVideo + j;
+        break;
+      }
+    inputAudio.push_back(nRelated);
   }
 }
 
 HRESULT CInputCrossbar::GetPinCounts(int* pnOutputs, int* pnInputs) {
   if (!pnOutputs || !pnInputs) return E_POINTER;
-  *pnOutputs = 1;
-  *pnInputs = InputCount();
+  *pnOutputs = AudioInputCount() > 0 ? 2 : 1;
+  *pnInputs = InputCount() + AudioInputCount();
   return S_OK;
 }
 
 HRESULT CInputCrossbar::GetPinInfo(bool bIsInput, int nIndex, int* pnRelated, int* pnPhysicalType) {
   if (!pnRelated || !pnPhysicalType) return E_POINTER;
   *pnRelated = -1;
+  const bool bAudio = AudioInputCount() > 0;
   if (!bIsInput) {
-    if (nIndex != 0) return E_FAIL;
-    *pnPhysicalType = PhysConn_Video_VideoDecoder;
+    if (nIndex == 0) {
+      *pnPhysicalType = PhysConn_Video_VideoDecoder;
+      *pnRelated = bAudio ? 1 : -1;
+      return S_OK;
+    }
+    if (nIndex != 1 || !bAudio) return E_FAIL;
+    *pnPhysicalType = PhysConn_Audio_AudioDecoder;
+    *pnRelated = 0;
     return S_OK;
   }
-  if (nIndex < 0 || nIndex >= InputCount()) return E_FAIL;
-  *pnPhysicalType = inputTypes[static_cast<size_t>(nIndex)];
+  if (nIndex >= 0 && nIndex < InputCount()) {
+    *pnPhysicalType = inputTypes[static_cast<size_t>(nIndex)];
+    *pnRelated = inputAudio[static_cast<size_t>(nIndex)];
+    return S_OK;
+  }
+  if (!IsAudioPin(nIndex)) return E_FAIL;
+  *pnPhysicalType = audioTypes[static_cast<size_t>(nIndex - InputCount())];
+  for (int i = 0; i < InputCount(); ++i)
+    if (inputAudio[static_cast<size_t>(i)] == nIndex) {
+      *pnRelated = i;
+      break;
+    }
   return S_OK;
 }
 
 HRESULT CInputCrossbar::CanRoute(int nOutput, int nInput) {
-  return nOutput == 0 && nInput >= 0 && nInput < InputCount() ? S_OK : S_FALSE;
+  if (nOutput == 0) return nInput >= 0 && nInput < InputCount() ? S_OK : S_FALSE;
+  if (nOutput == 1) return IsAudioPin(nInput) ? S_OK : S_FALSE;
+  return S_FALSE;
 }
 
 HRESULT CInputCrossbar::Route(int nOutput, int nInput) {
   if (CanRoute(nOutput, nInput) != S_OK) return E_FAIL;
-  int nIndex = nInput;
-  int err = node->Ioctl(VIDIOC_S_INPUT, &nIndex);
+  int err = 0;
+  if (nOutput == 0) {
+    int nIndex = nInput;
+    err = node->Ioctl(VIDIOC_S_INPUT, &nIndex);
+  } else {
+    v4l2_audio audio{};
+    audio.index = static_cast<uint32_t>(nInput - InputCount());
+    err = node->Ioctl(VIDIOC_S_AUDIO, &audio);
+  }
   if (err == EBUSY) return VFW_E_NOT_STOPPED;
   if (err != 0) {
-    LogPrintf("V4L2: VIDIOC_S_INPUT %d on %s: %s", nInput, node->Path().c_str(), V4l2ErrorText(err).c_str());
+    LogPrintf("V4L2: %s %d on %s: %s", nOutput == 0 ? "VIDIOC_S_INPUT" : "VIDIOC_S_AUDIO", nInput,
+              node->Path().c_str(), V4l2ErrorText(err).c_str());
     return E_FAIL;
   }
   return S_OK;
@@ -60,10 +104,16 @@ HRESULT CInputCrossbar::Route(int nOutput, int nInput) {
 
 HRESULT CInputCrossbar::GetIsRoutedTo(int nOutput, int* pnInput) {
   if (!pnInput) return E_POINTER;
-  if (nOutput != 0 || !node) return E_FAIL;
-  int nIndex = -1;
-  if (node->Ioctl(VIDIOC_G_INPUT, &nIndex) != 0) return E_FAIL;
-  *pnInput = nIndex;
+  if (!node) return E_FAIL;
+  if (nOutput == 0) {
+    int nIndex = -1;
+    if (node->Ioctl(VIDIOC_G_INPUT, &nIndex) != 0) return E_FAIL;
+    *pnInput = nIndex;
+    return S_OK;
+  }
+  v4l2_audio audio{};
+  if (nOutput != 1 || AudioInputCount() == 0 || node->Ioctl(VIDIOC_G_AUDIO, &audio) != 0) return E_FAIL;
+  *pnInput = InputCount() + static_cast<int>(audio.index);
   return S_OK;
 }
 
@@ -71,7 +121,9 @@ CrossbarRef CInputCrossbar::Upstream(int, int*) { return nullptr; }
 
 std::string CInputCrossbar::PinName(bool bIsInput, int nIndex) {
   if (bIsInput && nIndex >= 0 && nIndex < InputCount()) return inputNames[static_cast<size_t>(nIndex)];
-  return bIsInput ? "" : "Video Decoder";
+  if (bIsInput && IsAudioPin(nIndex)) return audioNames[static_cast<size_t>(nIndex - InputCount())];
+  if (bIsInput) return "";
+  return nIndex == 0 ? "Video Decoder" : "Audio Decoder";
 }
 
 bool InputsOfferAChoice(const CInputCrossbar& inputs) {

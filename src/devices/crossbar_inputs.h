@@ -1,4 +1,6 @@
-// A capture device's video inputs presented as one crossbar with a single output.
+// A capture device's inputs presented as one crossbar: its video inputs routed to output 0 and, when
+// the driver lists audio inputs, those routed to output 1, each video input related to the first
+// audio input it can take, so choosing a video input brings its sound along.
 #pragma once
 
 #include <string>
@@ -14,7 +16,9 @@ class CInputCrossbar : public ICrossbar {
   // Reads the node's inputs once; their list does not change while the device is open.
   explicit CInputCrossbar(V4l2NodeRef node);
 
+  // Video inputs; the audio inputs follow them in the pin numbering.
   int InputCount() const { return static_cast<int>(inputTypes.size()); }
+  int AudioInputCount() const { return static_cast<int>(audioNames.size()); }
   // The input's physical type, 0 outside the list.
   int InputType(int nIndex) const {
     return nIndex >= 0 && nIndex < InputCount() ? inputTypes[static_cast<size_t>(nIndex)] : 0;
@@ -29,9 +33,14 @@ class CInputCrossbar : public ICrossbar {
   std::string PinName(bool bIsInput, int nIndex) override;
 
  private:
+  bool IsAudioPin(int nInput) const { return nInput >= InputCount() && nInput < InputCount() + AudioInputCount(); }
+
   V4l2NodeRef node;
   std::vector<int> inputTypes;
   std::vector<std::string> inputNames;
+  std::vector<int> inputAudio;  // the related audio input (its pin number), -1 when none
+  std::vector<std::string> audioNames;
+  std::vector<int> audioTypes;
 };
 
 // Whether the inputs amount to a choice: two or more, or a tuner. A webcam's single

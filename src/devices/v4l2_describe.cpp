@@ -36,6 +36,13 @@ int InputPhysicalType(const v4l2_input& input) {
   return 2;                                           // PhysConn_Video_Composite
 }
 
+int AudioPhysicalType(const std::string& name) {
+  std::string folded;
+  for (char c : name) folded += static_cast<char>(tolower(static_cast<unsigned char>(c)));
+  if (folded.find("tuner") != std::string::npos || folded.find("tv") != std::string::npos) return 0x1000;  // Audio Tuner
+  return 0x1001;                                                                                             // Audio Line
+}
+
 bool DescribeControl(const v4l2_query_ext_ctrl& q, ControlDescription* out) {
   if (q.flags & V4L2_CTRL_FLAG_DISABLED) return false;
   if (q.nr_of_dims > 0 || (q.flags & V4L2_CTRL_FLAG_HAS_PAYLOAD)) return false;

@@ -12,6 +12,9 @@ namespace ulmora {
 // A tuner input is a tuner, a name saying S-Video is S-Video, every other input counts as composite.
 int InputPhysicalType(const v4l2_input& input);
 
+// An audio input named for the tuner is the tuner's sound, every other one a line input.
+int AudioPhysicalType(const std::string& name);
+
 // The input's name, cut at its field and at the first NUL.
 std::string InputName(const v4l2_input& input);
 

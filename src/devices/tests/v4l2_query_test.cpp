@@ -31,6 +31,9 @@ class ScriptedNode : public IV4l2Node {
   std::map<uint32_t, int64_t> values;
   std::map<uint32_t, int> setErrs;  // errno for the next set of that id
   std::vector<uint32_t> setOrder;
+  std::vector<std::string> audios;
+  int nAudio = 0;
+  std::vector<std::string> calls;
   std::vector<v4l2_tuner> tuners;
   std::vector<uint32_t> menuHoles;  // QUERYMENU indexes the driver refuses
   bool bStuck = false;              // NEXT_CTRL keeps answering the same id
@@ -48,7 +51,20 @@ class ScriptedNode : public IV4l2Node {
       case VIDIOC_S_INPUT:
         if (nSetInputErr) return nSetInputErr;
         nInput = *static_cast<int*>(arg);
+        calls.push_back("input " + std::to_string(nInput));
         return 0;
+      case VIDIOC_ENUMAUDIO: {
+        auto* a = static_cast<v4l2_audio*>(arg);
+        if (audios.empty()) return ENOTTY;
+        if (a->index >= audios.size()) return EINVAL;
+        strncpy(reinterpret_cast<char*>(a->name), audios[a->index].c_str(), sizeof a->name);
+        return 0;
+      }
+      case VIDIOC_S_AUDIO:
+        nAudio = static_cast<int>(static_cast<v4l2_audio*>(arg)->index);
+        calls.push_back("audio " + std::to_string(nAudio));
+        return 0;
+      case VIDIOC_G_AUDIO: static_cast<v4l2_audio*>(arg)->index = static_cast<uint32_t>(nAudio); return 0;
       case VIDIOC_QUERY_EXT_CTRL: {
         auto* q = static_cast<v4l2_query_ext_ctrl*>(arg);
         bool bNext = q->id & V4L2_CTRL_FLAG_NEXT_CTRL;
@@ -105,8 +121,9 @@ class ScriptedNode : public IV4l2Node {
     q.flags = flags;
     controls.push_back(q);
   }
-  void AddInput(uint32_t type, const char* name, uint32_t tuner = 0) {
+  void AddInput(uint32_t type, const char* name, uint32_t tuner = 0, uint32_t audioset = 0) {
     v4l2_input in{};
+    in.audioset = audioset;
     in.index = static_cast<uint32_t>(inputs.size());
     in.type = type;
     in.tuner = tuner;
@@ -196,6 +213,42 @@ TEST(V4l2Query, InputsOfferAChoiceAndABusyDeviceAsksForARestart) {
   node->nSetInputErr = EIO;
   EXPECT_EQ(inputs->Route(0, 1), E_FAIL);
   EXPECT_TRUE(log.Contains("VIDIOC_S_INPUT 1 on /dev/video-scripted"));
+}
+
+TEST(V4l2Query, AudioInputsAreRelatedPinsThatFollowTheirVideoInput) {
+  test::TempProfile profile;
+  auto node = std::make_shared<ScriptedNode>();
+  node->AddInput(V4L2_INPUT_TYPE_TUNER, "Television", 0, 0x1);
+  node->AddInput(V4L2_INPUT_TYPE_CAMERA, "Composite", 0, 0x6);  // takes line 1 or 2: the first is related
+  node->AddInput(V4L2_INPUT_TYPE_CAMERA, "S-Video");            // no sound of its own
+  node->audios = {"TV Tuner", "Line In 1", "Line In 2"};
+  auto inputs = std::make_shared<CInputCrossbar>(node);
+  int nOut = 0, nIn = 0, nRelated = 0, nType = 0;
+  ASSERT_EQ(inputs->GetPinCounts(&nOut, &nIn), S_OK);
+  EXPECT_EQ(nOut, 2);
+  EXPECT_EQ(nIn, 6);
+  ASSERT_EQ(inputs->GetPinInfo(true, 3, &nRelated, &nType), S_OK);
+  EXPECT_EQ(nType, PhysConn_Audio_Tuner);
+  EXPECT_EQ(nRelated, 0);
+  ASSERT_EQ(inputs->GetPinInfo(true, 5, &nRelated, &nType), S_OK);
+  EXPECT_EQ(nType, PhysConn_Audio_Line);
+  EXPECT_EQ(nRelated, -1);
+  EXPECT_EQ(inputs->PinName(true, 4), "Line In 1");
+  EXPECT_EQ(inputs->CanRoute(0, 3), S_FALSE);
+  EXPECT_EQ(inputs->CanRoute(1, 4), S_OK);
+
+  HRESULT hr = E_FAIL;
+  CCrossbar xbar({inputs, 0}, &hr);
+  int n = 0;
+  ASSERT_EQ(xbar.GetInputCount(&n), S_OK);
+  ASSERT_EQ(n, 3);  // the audio inputs are no routes
+  EXPECT_EQ(xbar.SetInputIndex(1), S_OK);
+  EXPECT_EQ(xbar.SetInputIndex(2), S_OK);
+  EXPECT_EQ(xbar.SetInputIndex(0), S_OK);
+  EXPECT_EQ(node->calls, (std::vector<std::string>{"input 1", "audio 1", "input 2", "input 0", "audio 0"}));
+  int nRouted = -1;
+  EXPECT_EQ(inputs->GetIsRoutedTo(1, &nRouted), S_OK);
+  EXPECT_EQ(nRouted, 3);
 }
 
 TEST(V4l2Query, TheTunerIsTheCurrentInputsOne) {

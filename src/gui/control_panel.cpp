@@ -42,8 +42,9 @@ constexpr int RowsWidthWithoutLabel() { return kLeftX + kLabelGap + kResetStep +
 
 int ThresholdPosition(float value) {
   // Rounded, not truncated: 0.29f x 100 lies just below 29 and must come back as 29.
-  const double p = std::lround(static_cast<double>(value) * 100.0);
-  return static_cast<int>(p < kRmsMin ? kRmsMin : (p > kRmsMax ? kRmsMax : p));
+  const double p = std::round(static_cast<double>(value) * 100.0);
+  if (!(p >= kRmsMin)) return kRmsMin;  // also a value that is not a number
+  return p > kRmsMax ? kRmsMax : static_cast<int>(p);
 }
 
 }  // namespace

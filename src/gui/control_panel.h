@@ -8,6 +8,7 @@
 #include <functional>
 #include <string>
 
+#include "gui/panel_rows.h"
 #include "gui/panel_view.h"
 
 class QLabel;
@@ -54,7 +55,7 @@ class ControlPanel : public QWidget, public IPanelView {
   QSlider* Trackbar(int row) const { return rows_[row].track; }
   QLineEdit* ValueBox(int row) const { return rows_[row].value; }
   QLineEdit* DelayBox() const { return delayBox_; }
-  // Width the widest label got, and the font of the labels and value boxes.
+  // Width of the widest label in the font the rows use.
   int LabelWidth() const { return labelWidth_; }
 
   QSize sizeHint() const override;
@@ -82,7 +83,7 @@ class ControlPanel : public QWidget, public IPanelView {
   void SetValue(int row, const std::string& text);
   void SetDelayBoxText(uint32_t ms);
 
-  Row rows_[7];
+  Row rows_[kPanelRowCount];
   QToolBar* toolbar_ = nullptr;
   QLineEdit* delayBox_ = nullptr;
   CFrameProcessor* proc_ = nullptr;

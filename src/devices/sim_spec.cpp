@@ -121,7 +121,9 @@ bool ParseSimCameraSpec(const char* text, SimCameraSpec* out, std::string* error
   size_t pos = 0;
   while (pos <= all.size()) {
     const size_t comma = all.find(',', pos);
-    const std::string item = all.substr(pos, comma == std::string::npos ? std::string::npos : comma - pos);
+    std::string item = all.substr(pos, comma == std::string::npos ? std::string::npos : comma - pos);
+    const size_t first = item.find_first_not_of(" \t");
+    item = first == std::string::npos ? std::string() : item.substr(first, item.find_last_not_of(" \t") - first + 1);
     if (!item.empty() && !ParseItem(item, &spec, error)) return false;
     if (comma == std::string::npos) break;
     pos = comma + 1;

@@ -28,9 +28,10 @@ std::mutex& KeepLock() {
   static std::mutex m;
   return m;
 }
+// Never destroyed: a streaming thread may still read its configuration while the process exits.
 std::vector<std::unique_ptr<SimCameraConfig>>& Kept() {
-  static std::vector<std::unique_ptr<SimCameraConfig>> v;
-  return v;
+  static auto* v = new std::vector<std::unique_ptr<SimCameraConfig>>();
+  return *v;
 }
 
 SimDeviceState* Device(int device) { return SimDeviceOf(SimCurrentConfig(), device); }

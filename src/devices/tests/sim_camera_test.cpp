@@ -302,7 +302,7 @@ TEST(SimCamera, UnplugFailsTheStreamAndReplugBringsItBack) {
 }
 
 TEST(SimCamera, PlugAfterAppearsLater) {
-  Enable("plug-after=0.3");
+  Enable("plug-after=0.8");
   Monitor mon;
   EXPECT_TRUE(mon.SimNames().empty());
   EXPECT_EQ(mon.Next(3 * GST_SECOND), "added|Ulmora Simulated Camera|sim:0");

@@ -24,7 +24,7 @@ TEST(SimSpec, EveryItem) {
   SimCameraSpec spec;
   std::string error;
   ASSERT_TRUE(ParseSimCameraSpec(
-      "1280x720@25,formats=mjpeg|i420,inputs=3,controls,count=2,unplug-after=3,replug-after=0.5,plug-after=1,busy",
+      "1280x720@25,formats=mjpeg|i420, inputs=3,controls,count=2,unplug-after=3,replug-after=0.5,plug-after=1,busy",
       &spec, &error))
       << error;
   EXPECT_EQ(spec.nWidth, 1280);

@@ -14,6 +14,7 @@ void ClearLiveGraphEntries() {
   g_Cap.pBuilder = nullptr;
   g_Cap.pVCap = nullptr;
   g_Cap.szDevicePath.clear();
+  g_Cap.szDeviceId.clear();
   g_Cap.pCrossbar.reset();
   g_Cap.nVideoInputs = 0;
 }

@@ -31,6 +31,7 @@ struct CapState {
   GstElement* pBuilder = nullptr;  // the live graph's pipeline, borrowed
   GstElement* pVCap = nullptr;     // its capture filter, borrowed
   std::string szDevicePath;        // the node (or "sim:N") the capture filter opens; empty without one
+  std::string szDeviceId;          // its stable identity (what settings are remembered under)
   std::unique_ptr<CCrossbar, CrossbarDelete> pCrossbar;
   int32_t nVideoInputs = 0;
   std::string szDeviceName;  // UTF-8, at most kDeviceNameChars characters

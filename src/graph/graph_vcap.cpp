@@ -71,7 +71,7 @@ void CCapGraph::InitCapFilter() {
     source_.reset();
   }
   SetDeviceName("");
-  std::string path;
+  std::string path, id;
   if (g_Cap.pMoniker) {
     const std::string name = DeviceDisplayName(g_Cap.pMoniker);
     if (!name.empty()) {
@@ -79,7 +79,10 @@ void CCapGraph::InitCapFilter() {
       AnnounceDevice(sg);
     }
     source_ = BindLiveSource(g_Cap.pMoniker);
-    if (source_) path = DevicePathProperty(g_Cap.pMoniker);
+    if (source_) {
+      path = DevicePathProperty(g_Cap.pMoniker);
+      id = DeviceIdentity(g_Cap.pMoniker);
+    }
   }
   if (!source_) {
     // The remembered device is gone (or none was chosen): the first listed one that opens.
@@ -92,6 +95,7 @@ void CCapGraph::InitCapFilter() {
         if (source_) {
           AnnounceDevice(sg);
           path = DevicePathProperty(d);
+          id = DeviceIdentity(d);
         }
       }
       gst_object_unref(d);
@@ -101,6 +105,7 @@ void CCapGraph::InitCapFilter() {
   if (source_) {
     g_Cap.pVCap = source_.get();
     g_Cap.szDevicePath = path;
+    g_Cap.szDeviceId = id;
   }
 }
 

@@ -4,6 +4,8 @@
 #include <chrono>
 
 #include "common/log.h"
+#include "devices/cap_state.h"
+#include "devices/controls_store.h"
 #include "graph/cap_graph.h"
 #include "graph/live_source.h"
 
@@ -70,6 +72,13 @@ void LogError(GstMessage* m) {
   gst_message_unref(m);
 }
 
+GstCaps* NewChosenFormatCaps(const std::string& identity) {
+  FrameFormatChoice choice;
+  if (identity.empty() || !ReadRememberedFrameFormat(identity, &choice)) return nullptr;
+  const std::string text = FrameFormatCaps(choice);
+  return text.empty() ? nullptr : gst_caps_from_string(text.c_str());
+}
+
 void LogBusErrors(GstBus* bus) {
   while (GstMessage* m = gst_bus_pop_filtered(bus, GST_MESSAGE_ERROR)) LogError(m);
 }
@@ -101,6 +110,12 @@ HRESULT CCapGraph::LinkLiveToGrabber(GstPad* output) {
   GstRef<GstCaps> offer = Adopt(gst_pad_query_caps(output, nullptr));
   GstRef<GstCaps> step = Adopt(grabber_->NewInputCaps());
   if (!offer || !step) return E_FAIL;
+  // The frame format the user chose for this device in its source dialog, when the device still has it.
+  if (GstCaps* chosen = NewChosenFormatCaps(g_Cap.szDeviceId)) {
+    GstRef<GstCaps> both = Adopt(gst_caps_intersect(offer.get(), chosen));
+    gst_caps_unref(chosen);
+    if (!gst_caps_is_empty(both.get())) offer = std::move(both);
+  }
 
   // The device delivers the step's format itself: no converter.
   GstRef<GstCaps> direct = Adopt(gst_caps_intersect(offer.get(), step.get()));

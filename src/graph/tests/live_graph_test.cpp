@@ -137,6 +137,20 @@ TEST_F(LiveGraphTest, ABgrCameraConnectsOnTheSecondSubtypeInBothModes) {
   EXPECT_EQ(graph->Session().fccSubtype, 0u);
 }
 
+TEST_F(LiveGraphTest, TheFormatChosenInTheSourceDialogIsTheOneUsed) {
+  Enable("formats=yuy2|bgr");
+  FrameFormatChoice choice;
+  choice.nFourcc = V4L2_PIX_FMT_BGR24;
+  choice.nWidth = 640;
+  choice.nHeight = 480;
+  choice.dFrameRate = 30.0;
+  ASSERT_TRUE(RememberFrameFormat("sim:0", choice));
+  RestoreDevices();
+  ASSERT_TRUE(graph->HasGraph());
+  EXPECT_EQ(graph->Session().fccSubtype, 0u);
+  EXPECT_FALSE(HasElement("videoconvert"));
+}
+
 TEST_F(LiveGraphTest, AutomaticModeConvertsI420AndDecodesMjpegButManualModeDoesNot) {
   for (const char* spec : {"formats=i420", "formats=mjpeg"}) {
     SCOPED_TRACE(spec);

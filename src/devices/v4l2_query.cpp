@@ -186,11 +186,19 @@ int V4l2DescribeSource(IV4l2Node& node, VideoSourceDescription* source) {
   v4l2_std_id nStd = 0;
   if (!source->standards.empty() && node.Ioctl(VIDIOC_G_STD, &nStd) == 0) source->nCurrentStandard = nStd;
 
+  // Multi-planar capture nodes answer only for their own buffer type.
+  v4l2_capability cap{};
+  uint32_t nBufType = V4L2_BUF_TYPE_VIDEO_CAPTURE;
+  if (node.Ioctl(VIDIOC_QUERYCAP, &cap) == 0) {
+    uint32_t caps = (cap.capabilities & V4L2_CAP_DEVICE_CAPS) ? cap.device_caps : cap.capabilities;
+    if (!(caps & V4L2_CAP_VIDEO_CAPTURE) && (caps & V4L2_CAP_VIDEO_CAPTURE_MPLANE))
+      nBufType = V4L2_BUF_TYPE_VIDEO_CAPTURE_MPLANE;
+  }
   int firstErr = 0;
   for (uint32_t i = 0; i < kMaxEnumerated; ++i) {
     v4l2_fmtdesc f{};
     f.index = i;
-    f.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
+    f.type = nBufType;
     int err = node.Ioctl(VIDIOC_ENUM_FMT, &f);
     if (err != 0) {
       if (i == 0) firstErr = err;
@@ -207,11 +215,12 @@ int V4l2DescribeSource(IV4l2Node& node, VideoSourceDescription* source) {
     source->formats.push_back(std::move(d));
   }
   v4l2_format fmt{};
-  fmt.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
+  fmt.type = nBufType;
   if (node.Ioctl(VIDIOC_G_FMT, &fmt) == 0) {
-    source->nCurrentFourcc = fmt.fmt.pix.pixelformat;
-    source->nCurrentWidth = fmt.fmt.pix.width;
-    source->nCurrentHeight = fmt.fmt.pix.height;
+    bool bMulti = nBufType == V4L2_BUF_TYPE_VIDEO_CAPTURE_MPLANE;
+    source->nCurrentFourcc = bMulti ? fmt.fmt.pix_mp.pixelformat : fmt.fmt.pix.pixelformat;
+    source->nCurrentWidth = bMulti ? fmt.fmt.pix_mp.width : fmt.fmt.pix.width;
+    source->nCurrentHeight = bMulti ? fmt.fmt.pix_mp.height : fmt.fmt.pix.height;
   }
   return source->formats.empty() && source->standards.empty() ? (firstErr ? firstErr : ENOTTY) : 0;
 }

@@ -37,6 +37,7 @@ class ScriptedNode : public IV4l2Node {
   std::vector<v4l2_tuner> tuners;
   std::vector<uint32_t> menuHoles;  // QUERYMENU indexes the driver refuses
   bool bStuck = false;              // NEXT_CTRL keeps answering the same id
+  bool bMultiPlanar = false;        // formats only for the multi-planar buffer type
 
   const std::string& Path() const override { return path; }
   int Ioctl(unsigned long req, void* arg) override {
@@ -103,6 +104,26 @@ class ScriptedNode : public IV4l2Node {
         auto* t = static_cast<v4l2_tuner*>(arg);
         if (t->index >= tuners.size()) return EINVAL;
         *t = tuners[t->index];
+        return 0;
+      }
+      case VIDIOC_QUERYCAP: {
+        auto* cap = static_cast<v4l2_capability*>(arg);
+        cap->device_caps = bMultiPlanar ? V4L2_CAP_VIDEO_CAPTURE_MPLANE : V4L2_CAP_VIDEO_CAPTURE;
+        cap->capabilities = cap->device_caps | V4L2_CAP_DEVICE_CAPS;
+        return 0;
+      }
+      case VIDIOC_ENUM_FMT: {
+        auto* f = static_cast<v4l2_fmtdesc*>(arg);
+        if (!bMultiPlanar || f->type != V4L2_BUF_TYPE_VIDEO_CAPTURE_MPLANE || f->index > 0) return EINVAL;
+        f->pixelformat = V4L2_PIX_FMT_NV12;
+        return 0;
+      }
+      case VIDIOC_G_FMT: {
+        auto* f = static_cast<v4l2_format*>(arg);
+        if (!bMultiPlanar || f->type != V4L2_BUF_TYPE_VIDEO_CAPTURE_MPLANE) return EINVAL;
+        f->fmt.pix_mp.pixelformat = V4L2_PIX_FMT_NV12;
+        f->fmt.pix_mp.width = 1280;
+        f->fmt.pix_mp.height = 720;
         return 0;
       }
       case VIDIOC_G_FREQUENCY: static_cast<v4l2_frequency*>(arg)->frequency = 1000; return 0;
@@ -264,7 +285,12 @@ TEST(V4l2Query, TheTunerIsTheCurrentInputsOne) {
   EXPECT_EQ(t.name, "Second tuner");
   EXPECT_EQ(t.nFrequencyHz, 62500000u);
   VideoSourceDescription source;
-  EXPECT_EQ(V4l2DescribeSource(node, &source), ENOTTY);
+  EXPECT_EQ(V4l2DescribeSource(node, &source), EINVAL);
+  node.bMultiPlanar = true;
+  ASSERT_EQ(V4l2DescribeSource(node, &source), 0);
+  ASSERT_EQ(source.formats.size(), 1u);
+  EXPECT_EQ(source.formats[0].fourcc, "NV12");
+  EXPECT_EQ(source.nCurrentWidth, 1280u);
 }
 
 TEST(V4l2Query, RememberedValuesAreAppliedInOrderAndARefusedOneIsRetried) {

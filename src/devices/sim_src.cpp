@@ -196,8 +196,8 @@ bool StartEncoder(UlmoraSimSrc* src, GstCaps* rawCaps) {
     return false;
   }
   gst_object_ref_sink(p->enc);
-  p->feed = gst_pad_new("feed", GST_PAD_SRC);
-  p->take = gst_pad_new("take", GST_PAD_SINK);
+  p->feed = GST_PAD(gst_object_ref_sink(gst_pad_new("feed", GST_PAD_SRC)));
+  p->take = GST_PAD(gst_object_ref_sink(gst_pad_new("take", GST_PAD_SINK)));
   gst_pad_set_element_private(p->take, p);
   gst_pad_set_chain_function(p->take, TakeChain);
   gst_pad_set_event_function(p->take, TakeEvent);

@@ -56,7 +56,7 @@ bool CDeviceDialogs::SetControl(uint32_t nId, int64_t nValue, std::string* error
   if (!Check(V4l2SetControl(*node, nId, nValue), "the value", error)) return false;
   v4l2_query_ext_ctrl q{};
   q.id = nId;
-  if (node->Ioctl(VIDIOC_QUERY_EXT_CTRL, &q) == 0 && q.type != V4L2_CTRL_TYPE_BUTTON)
+  if (V4l2QueryControl(*node, &q) == 0 && q.type != V4L2_CTRL_TYPE_BUTTON)
     RememberControl(identity, nId, nValue);
   return true;
 }

@@ -208,7 +208,7 @@ int ApplyRememberedControls(IV4l2Node& node, const std::string& identity) {
   for (const RememberedControl& c : ReadRememberedControls(identity)) {
     v4l2_query_ext_ctrl q{};
     q.id = c.nId;
-    if (node.Ioctl(VIDIOC_QUERY_EXT_CTRL, &q) != 0) {
+    if (V4l2QueryControl(node, &q) != 0) {
       LogPrintf("Controls: %s has no control %08x now, its remembered value is left", identity.c_str(), c.nId);
       continue;
     }

@@ -43,6 +43,22 @@ int AudioPhysicalType(const std::string& name) {
   return 0x1001;                                                                                             // Audio Line
 }
 
+v4l2_query_ext_ctrl ExtendedQuery(const v4l2_queryctrl& query) {
+  v4l2_query_ext_ctrl q{};
+  q.id = query.id;
+  q.type = query.type;
+  static_assert(sizeof q.name >= sizeof query.name);
+  memcpy(q.name, query.name, sizeof query.name);
+  q.minimum = query.minimum;
+  q.maximum = query.maximum;
+  q.step = static_cast<uint32_t>(query.step);
+  q.default_value = query.default_value;
+  q.flags = query.flags;
+  q.elem_size = query.type == V4L2_CTRL_TYPE_INTEGER64 ? 8 : 4;
+  q.elems = 1;
+  return q;
+}
+
 bool DescribeControl(const v4l2_query_ext_ctrl& q, ControlDescription* out) {
   if (q.flags & V4L2_CTRL_FLAG_DISABLED) return false;
   if (q.nr_of_dims > 0 || (q.flags & V4L2_CTRL_FLAG_HAS_PAYLOAD)) return false;

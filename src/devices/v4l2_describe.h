@@ -18,6 +18,9 @@ int AudioPhysicalType(const std::string& name);
 // The input's name, cut at its field and at the first NUL.
 std::string InputName(const v4l2_input& input);
 
+// A legacy driver's control record in the extended form.
+v4l2_query_ext_ctrl ExtendedQuery(const v4l2_queryctrl& query);
+
 // False for what a dialog cannot show: disabled controls, class headers, strings, arrays, compounds.
 bool DescribeControl(const v4l2_query_ext_ctrl& query, ControlDescription* out);
 

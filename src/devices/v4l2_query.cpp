@@ -16,7 +16,7 @@ constexpr uint32_t kMaxEnumerated = 1024;
 int QueryControl(IV4l2Node& node, uint32_t nId, v4l2_query_ext_ctrl* q) {
   *q = {};
   q->id = nId;
-  return node.Ioctl(VIDIOC_QUERY_EXT_CTRL, q);
+  return V4l2QueryControl(node, q);
 }
 
 int TunerIndexOfCurrentInput(IV4l2Node& node, uint32_t* pnTuner) {
@@ -83,6 +83,17 @@ void DescribeSizes(IV4l2Node& node, FrameFormatDescription* format) {
 
 std::string V4l2ErrorText(int err) { return strerror(err); }
 
+int V4l2QueryControl(IV4l2Node& node, v4l2_query_ext_ctrl* query) {
+  uint32_t nId = query->id;
+  int err = node.Ioctl(VIDIOC_QUERY_EXT_CTRL, query);
+  if (err != ENOTTY) return err;
+  v4l2_queryctrl legacy{};
+  legacy.id = nId & ~V4L2_CTRL_FLAG_NEXT_COMPOUND;
+  if ((err = node.Ioctl(VIDIOC_QUERYCTRL, &legacy))) return err;
+  *query = ExtendedQuery(legacy);
+  return 0;
+}
+
 int V4l2EnumInputs(IV4l2Node& node, std::vector<v4l2_input>* inputs) {
   inputs->clear();
   for (uint32_t i = 0; i < kMaxEnumerated; ++i) {
@@ -106,7 +117,15 @@ int V4l2GetControl(IV4l2Node& node, uint32_t nId, int64_t* pnValue) {
   cs.which = V4L2_CTRL_WHICH_CUR_VAL;
   cs.count = 1;
   cs.controls = &c;
-  if (int err = node.Ioctl(VIDIOC_G_EXT_CTRLS, &cs)) return err;
+  int err = node.Ioctl(VIDIOC_G_EXT_CTRLS, &cs);
+  if (err == ENOTTY && q.type != V4L2_CTRL_TYPE_INTEGER64) {
+    v4l2_control legacy{};
+    legacy.id = nId;
+    if ((err = node.Ioctl(VIDIOC_G_CTRL, &legacy))) return err;
+    *pnValue = legacy.value;
+    return 0;
+  }
+  if (err) return err;
   *pnValue = q.type == V4L2_CTRL_TYPE_INTEGER64 ? c.value64 : c.value;
   return 0;
 }
@@ -129,7 +148,14 @@ int V4l2SetControl(IV4l2Node& node, uint32_t nId, int64_t nValue) {
   cs.which = V4L2_CTRL_WHICH_CUR_VAL;
   cs.count = 1;
   cs.controls = &c;
-  return node.Ioctl(VIDIOC_S_EXT_CTRLS, &cs);
+  int err = node.Ioctl(VIDIOC_S_EXT_CTRLS, &cs);
+  if (err == ENOTTY && q.type != V4L2_CTRL_TYPE_INTEGER64) {
+    v4l2_control legacy{};
+    legacy.id = nId;
+    legacy.value = c.value;
+    err = node.Ioctl(VIDIOC_S_CTRL, &legacy);
+  }
+  return err;
 }
 
 int V4l2DescribeControls(IV4l2Node& node, std::vector<ControlGroupDescription>* groups) {
@@ -138,7 +164,7 @@ int V4l2DescribeControls(IV4l2Node& node, std::vector<ControlGroupDescription>* 
   for (uint32_t n = 0; n < kMaxEnumerated; ++n) {
     v4l2_query_ext_ctrl q{};
     q.id = nId | V4L2_CTRL_FLAG_NEXT_CTRL;
-    int err = node.Ioctl(VIDIOC_QUERY_EXT_CTRL, &q);
+    int err = V4l2QueryControl(node, &q);
     if (err == EINVAL) break;  // past the last control
     if (err != 0) return n == 0 ? err : 0;
     if (q.id <= nId) break;  // a driver that does not move on

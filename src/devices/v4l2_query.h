@@ -14,6 +14,10 @@ namespace ulmora {
 // The node's inputs in index order; an errno value when not even the first can be read.
 int V4l2EnumInputs(IV4l2Node& node, std::vector<v4l2_input>* inputs);
 
+// VIDIOC_QUERY_EXT_CTRL (with V4L2_CTRL_FLAG_NEXT_CTRL when asked), answered through
+// VIDIOC_QUERYCTRL by drivers that predate the extended request.
+int V4l2QueryControl(IV4l2Node& node, v4l2_query_ext_ctrl* query);
+
 // One control's current value; 0 or an errno value (EACCES for write-only controls).
 int V4l2GetControl(IV4l2Node& node, uint32_t nId, int64_t* pnValue);
 // Sets one control, live; buttons are pressed by setting any value.

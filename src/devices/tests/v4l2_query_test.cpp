@@ -38,9 +38,12 @@ class ScriptedNode : public IV4l2Node {
   std::vector<uint32_t> menuHoles;  // QUERYMENU indexes the driver refuses
   bool bStuck = false;              // NEXT_CTRL keeps answering the same id
   bool bMultiPlanar = false;        // formats only for the multi-planar buffer type
+  bool bLegacy = false;             // only the control requests of old drivers
 
   const std::string& Path() const override { return path; }
   int Ioctl(unsigned long req, void* arg) override {
+    if (bLegacy && (req == VIDIOC_QUERY_EXT_CTRL || req == VIDIOC_G_EXT_CTRLS || req == VIDIOC_S_EXT_CTRLS))
+      return ENOTTY;
     switch (req) {
       case VIDIOC_ENUMINPUT: {
         auto* in = static_cast<v4l2_input*>(arg);
@@ -66,16 +69,32 @@ class ScriptedNode : public IV4l2Node {
         calls.push_back("audio " + std::to_string(nAudio));
         return 0;
       case VIDIOC_G_AUDIO: static_cast<v4l2_audio*>(arg)->index = static_cast<uint32_t>(nAudio); return 0;
-      case VIDIOC_QUERY_EXT_CTRL: {
-        auto* q = static_cast<v4l2_query_ext_ctrl*>(arg);
-        bool bNext = q->id & V4L2_CTRL_FLAG_NEXT_CTRL;
-        uint32_t id = q->id & ~V4L2_CTRL_FLAG_NEXT_CTRL;
-        for (auto& c : controls)
-          if (bNext ? (c.id > id || (bStuck && c.id == controls.front().id)) : c.id == id) {
-            *q = c;
-            return 0;
-          }
-        return EINVAL;
+      case VIDIOC_QUERY_EXT_CTRL: return Answer(static_cast<v4l2_query_ext_ctrl*>(arg));
+      case VIDIOC_QUERYCTRL: {
+        if (!bLegacy) return ENOTTY;
+        auto* legacy = static_cast<v4l2_queryctrl*>(arg);
+        v4l2_query_ext_ctrl q{};
+        q.id = legacy->id;
+        if (int err = Answer(&q)) return err;
+        legacy->id = q.id;
+        legacy->type = q.type;
+        memcpy(legacy->name, q.name, sizeof legacy->name);
+        legacy->minimum = static_cast<int32_t>(q.minimum);
+        legacy->maximum = static_cast<int32_t>(q.maximum);
+        legacy->step = 1;
+        legacy->flags = q.flags;
+        return 0;
+      }
+      case VIDIOC_G_CTRL: {
+        auto* c = static_cast<v4l2_control*>(arg);
+        c->value = static_cast<int32_t>(values[c->id]);
+        return 0;
+      }
+      case VIDIOC_S_CTRL: {
+        auto* c = static_cast<v4l2_control*>(arg);
+        values[c->id] = c->value;
+        setOrder.push_back(c->id);
+        return 0;
       }
       case VIDIOC_QUERYMENU: {
         auto* m = static_cast<v4l2_querymenu*>(arg);
@@ -129,6 +148,17 @@ class ScriptedNode : public IV4l2Node {
       case VIDIOC_G_FREQUENCY: static_cast<v4l2_frequency*>(arg)->frequency = 1000; return 0;
       default: return ENOTTY;
     }
+  }
+
+  int Answer(v4l2_query_ext_ctrl* q) {
+    bool bNext = q->id & V4L2_CTRL_FLAG_NEXT_CTRL;
+    uint32_t id = q->id & ~V4L2_CTRL_FLAG_NEXT_CTRL;
+    for (auto& c : controls)
+      if (bNext ? (c.id > id || (bStuck && c.id == controls.front().id)) : c.id == id) {
+        *q = c;
+        return 0;
+      }
+    return EINVAL;
   }
 
   void AddControl(uint32_t id, uint32_t type, const char* name, int64_t lo, int64_t hi, uint32_t flags = 0) {
@@ -193,6 +223,23 @@ TEST(V4l2Query, ControlsAreGroupedUnderTheDriversClassNamesWithMenusAndValues) {
   EXPECT_EQ(V4l2GetControl(node, V4L2_CID_PAN_RESET, &v), EACCES);
   EXPECT_EQ(V4l2SetControl(node, V4L2_CID_PAN_RESET, 0), 0);
   EXPECT_EQ(V4l2SetControl(node, V4L2_CID_GAMMA, 0), EINVAL);
+}
+
+TEST(V4l2Query, OldDriversAreAskedWithTheOldRequests) {
+  ScriptedNode node;
+  node.bLegacy = true;
+  node.AddControl(V4L2_CID_BRIGHTNESS, V4L2_CTRL_TYPE_INTEGER, "Brightness", 0, 255);
+  node.AddControl(V4L2_CID_HUE, V4L2_CTRL_TYPE_INTEGER, "Hue", -128, 127);
+  node.values[V4L2_CID_HUE] = -3;
+  std::vector<ControlGroupDescription> groups;
+  ASSERT_EQ(V4l2DescribeControls(node, &groups), 0);
+  ASSERT_EQ(groups.size(), 1u);
+  ASSERT_EQ(groups[0].controls.size(), 2u);
+  EXPECT_EQ(groups[0].controls[1].name, "Hue");
+  EXPECT_EQ(groups[0].controls[1].nMinimum, -128);
+  EXPECT_EQ(groups[0].controls[1].nValue, -3);
+  EXPECT_EQ(V4l2SetControl(node, V4L2_CID_BRIGHTNESS, 200), 0);
+  EXPECT_EQ(node.values[V4L2_CID_BRIGHTNESS], 200);
 }
 
 TEST(V4l2Query, ADriverThatDoesNotMoveOnEndsTheList) {

@@ -62,6 +62,13 @@ void DrawImage(QPainter& p, int image) {
       p.drawEllipse(QPointF(8, 8), 1.3, 1.3);
       break;
     }
+    case kImgUnused:  // a monitor: the strip's spare image, kept so the strip stays complete
+      p.setPen(QPen(ink, 1.2, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+      p.setBrush(QColor(0x30, 0x38, 0x48));
+      p.drawRoundedRect(QRectF(1.5, 2.5, 13, 9), 1, 1);
+      p.drawLine(QPointF(8, 11.5), QPointF(8, 13.5));
+      p.drawLine(QPointF(5, 13.8), QPointF(11, 13.8));
+      break;
     case kImgDefault:  // three sliders with their knobs back in the middle
       p.setPen(QPen(ink, 1.2, Qt::SolidLine, Qt::RoundCap));
       for (double y : {3.5, 8.0, 12.5}) p.drawLine(QPointF(1.5, y), QPointF(14.5, y));

@@ -6,8 +6,8 @@
 
 namespace ulmora {
 
-// Images of the toolbar strip: play, pause, stop, capture, live preview, (unused), default, auto,
-// auto amplification, auto accumulator, auto delay, NR horizontal, NR vertical.
+// Images of the toolbar strip: play, pause, stop, capture, live preview, monitor (not on the toolbar),
+// default, auto, auto amplification, auto accumulator, auto delay, NR horizontal, NR vertical.
 enum ToolImage : int {
   kImgPlay = 0,
   kImgPause,

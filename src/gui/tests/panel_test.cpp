@@ -284,7 +284,6 @@ class PanelTest : public QObject {
     QCOMPARE(two.size(), QSize(32, 30));
     QVERIFY(two != one.scaled(32, 30));
     for (int i = 0; i < kToolImageCount; ++i) {
-      if (i == kImgUnused) continue;
       const QImage img = ToolbarIcon(i).pixmap(QSize(16, 15)).toImage();
       int inked = 0;
       for (int y = 0; y < img.height(); ++y)

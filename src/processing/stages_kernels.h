@@ -15,7 +15,8 @@ namespace ulmora {
 namespace {
 
 constexpr size_t kLanes = sizeof(Vec);
-// 32-bit square sums take at most 4 x 255^2 a register, so they are folded into 64 bits this often.
+// A 32-bit lane of a square sum gains at most 4 x 255^2 a register: 8192 registers stay below 2^31,
+// then the lanes are folded into 64 bits.
 constexpr size_t kFoldBlocks = 8192;
 
 inline uint8_t SatStep(uint8_t v, uint8_t sub, uint8_t add) {
@@ -30,13 +31,13 @@ inline size_t After(size_t n, size_t from) { return n > from ? n - from : 0; }
 // masked step where the set has masks, else rest(i) from where the registers stopped.
 template <class Step, class Rest>
 inline void Chunks(size_t count, Step&& step, Rest&& rest) {
-  size_t i = 0;
-  for (; i + kLanes <= count; i += kLanes) step(i, kLanes);
-  if (i == count) return;
+  const size_t whole = count - count % kLanes;
+  for (size_t i = 0; i < whole; i += kLanes) step(i, kLanes);
+  if (whole == count) return;
   if constexpr (kMaskedTails)
-    step(i, count - i);
+    step(whole, count - whole);
   else
-    rest(i);
+    rest(whole);
 }
 
 inline Vec Zero() { return Vec{}; }

@@ -145,7 +145,13 @@ HRESULT CCapGraph::DetachVideoWindow() {
 }
 
 void CCapGraph::DestroyGraph() {
-  if (graph_) StopGraph();
+  if (graph_) {
+    // Stopped, but without cueing a first frame again: the graph goes down at once, and cueing would
+    // only read, decode and process a frame nobody sees.
+    sg.nRunState.exchange(kRunStopped);
+    if (grabber_) grabber_->SetCallback(nullptr, nullptr);
+    gst_element_set_state(graph_.get(), GST_STATE_READY);
+  }
   // A source opened outside any graph (or left behind by a failed build) must be closed by hand.
   if (source_) gst_element_set_state(source_.get(), GST_STATE_NULL);
   source_.reset();

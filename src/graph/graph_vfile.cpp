@@ -252,7 +252,8 @@ HRESULT CCapGraph::MakeFileGraph(const char* fileName) {
   sg.SetSourceName(fileName, kSourceFile);
   sg.ParseNameTemplate();
 
-  if (SUCCEEDED(SeekToStart())) WaitState("rewind");
+  // The graph has just cued its first frame and nothing has run: it stands at the start already, and a
+  // rewind would only read, decode and deliver that frame once more.
   if (bTouchGraph || bAutoRender) {
     if (gst_element_set_state(graph_.get(), GST_STATE_PLAYING) != GST_STATE_CHANGE_FAILURE) WaitState("run");
     gst_element_set_state(graph_.get(), GST_STATE_PAUSED);

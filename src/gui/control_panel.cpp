@@ -37,6 +37,7 @@ constexpr int kValueWidth = 60, kValueHeight = 17;
 constexpr int kRightMargin = 6, kBottomMargin = 6;
 constexpr int kNominalClientWidth = 420;  // the main window's client width the rows are laid out for
 constexpr qreal kSmallestFontPt = 6.5;
+constexpr int kSmallestFontPx = 9;
 
 constexpr int RowsWidthWithoutLabel() { return kLeftX + kLabelGap + kResetStep + kTrackStep + kValueWidth + kRightMargin; }
 
@@ -68,11 +69,17 @@ void ControlPanel::ChooseRowFont() {
     return w;
   };
   int width = widest(rowFont_);
-  qreal pt = rowFont_.pointSizeF();
-  while (width > available && pt > kSmallestFontPt) {
-    pt -= 0.5;
-    rowFont_.setPointSizeF(pt);
-    width = widest(rowFont_);
+  if (rowFont_.pointSizeF() > 0) {
+    for (qreal pt = rowFont_.pointSizeF(); width > available && pt > kSmallestFontPt;) {
+      pt -= 0.5;
+      rowFont_.setPointSizeF(pt);
+      width = widest(rowFont_);
+    }
+  } else {  // a font given in pixels
+    for (int px = rowFont_.pixelSize(); width > available && px > kSmallestFontPx;) {
+      rowFont_.setPixelSize(--px);
+      width = widest(rowFont_);
+    }
   }
   labelWidth_ = width > 0 ? width : kFallbackLabelWidth;
 }

@@ -11,7 +11,7 @@ namespace {
 v4l2_input Input(uint32_t type, const char* name) {
   v4l2_input in{};
   in.type = type;
-  strncpy(reinterpret_cast<char*>(in.name), name, sizeof in.name);
+  strncpy(reinterpret_cast<char*>(in.name), name, sizeof in.name - 1);
   return in;
 }
 
@@ -19,7 +19,7 @@ v4l2_query_ext_ctrl Query(uint32_t id, uint32_t type, const char* name, int64_t 
   v4l2_query_ext_ctrl q{};
   q.id = id;
   q.type = type;
-  strncpy(q.name, name, sizeof q.name);
+  strncpy(q.name, name, sizeof q.name - 1);
   q.minimum = lo;
   q.maximum = hi;
   q.step = 1;
@@ -92,7 +92,7 @@ TEST(V4l2Describe, ControlsWithoutADialogRowAreLeftOut) {
 TEST(V4l2Describe, MenuItemsAreNamesOrIntegerValues) {
   v4l2_querymenu m{};
   m.index = 1;
-  strncpy(reinterpret_cast<char*>(m.name), "50 Hz", sizeof m.name);
+  strncpy(reinterpret_cast<char*>(m.name), "50 Hz", sizeof m.name - 1);
   ControlMenuEntry e = DescribeMenuEntry(Query(V4L2_CID_POWER_LINE_FREQUENCY, V4L2_CTRL_TYPE_MENU, "", 0, 2), m);
   EXPECT_EQ(e.nIndex, 1);
   EXPECT_EQ(e.text, "50 Hz");
@@ -116,7 +116,7 @@ TEST(V4l2Describe, NamesFormatsStandardsAndRates) {
   EXPECT_DOUBLE_EQ(FrameRateOf({0, 30}), 0.0);
   v4l2_standard s{};
   s.id = V4L2_STD_PAL_BG;
-  strncpy(reinterpret_cast<char*>(s.name), "PAL-BG", sizeof s.name);
+  strncpy(reinterpret_cast<char*>(s.name), "PAL-BG", sizeof s.name - 1);
   s.frameperiod = {1, 25};
   s.framelines = 625;
   VideoStandardDescription d = DescribeStandard(s);

@@ -61,7 +61,7 @@ class ScriptedNode : public IV4l2Node {
         auto* a = static_cast<v4l2_audio*>(arg);
         if (audios.empty()) return ENOTTY;
         if (a->index >= audios.size()) return EINVAL;
-        strncpy(reinterpret_cast<char*>(a->name), audios[a->index].c_str(), sizeof a->name);
+        strncpy(reinterpret_cast<char*>(a->name), audios[a->index].c_str(), sizeof a->name - 1);
         return 0;
       }
       case VIDIOC_S_AUDIO:
@@ -165,7 +165,7 @@ class ScriptedNode : public IV4l2Node {
     v4l2_query_ext_ctrl q{};
     q.id = id;
     q.type = type;
-    strncpy(q.name, name, sizeof q.name);
+    strncpy(q.name, name, sizeof q.name - 1);
     q.minimum = lo;
     q.maximum = hi;
     q.step = 1;
@@ -178,7 +178,7 @@ class ScriptedNode : public IV4l2Node {
     in.index = static_cast<uint32_t>(inputs.size());
     in.type = type;
     in.tuner = tuner;
-    strncpy(reinterpret_cast<char*>(in.name), name, sizeof in.name);
+    strncpy(reinterpret_cast<char*>(in.name), name, sizeof in.name - 1);
     inputs.push_back(in);
   }
 
@@ -324,7 +324,7 @@ TEST(V4l2Query, TheTunerIsTheCurrentInputsOne) {
   node.AddInput(V4L2_INPUT_TYPE_CAMERA, "Composite");
   node.AddInput(V4L2_INPUT_TYPE_TUNER, "Television", 1);
   node.tuners.resize(2);
-  strncpy(reinterpret_cast<char*>(node.tuners[1].name), "Second tuner", sizeof node.tuners[1].name);
+  strncpy(reinterpret_cast<char*>(node.tuners[1].name), "Second tuner", sizeof node.tuners[1].name - 1);
   node.tuners[1].rangehigh = 20000;
   node.nInput = 1;
   TunerDescription t;

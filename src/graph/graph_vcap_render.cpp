@@ -5,6 +5,7 @@
 
 #include "common/log.h"
 #include "devices/cap_state.h"
+#include "devices/controls_dialogs.h"
 #include "devices/controls_store.h"
 #include "graph/cap_graph.h"
 #include "graph/live_source.h"
@@ -72,11 +73,26 @@ void LogError(GstMessage* m) {
   gst_message_unref(m);
 }
 
-GstCaps* NewChosenFormatCaps(const std::string& identity) {
+GstCaps* NewChosenFormatCaps(const std::string& identity, const std::string& path) {
   FrameFormatChoice choice;
-  if (identity.empty() || !ReadRememberedFrameFormat(identity, &choice)) return nullptr;
-  const std::string text = FrameFormatCaps(choice);
-  return text.empty() ? nullptr : gst_caps_from_string(text.c_str());
+  if (!identity.empty() && ReadRememberedFrameFormat(identity, &choice)) {
+    const std::string text = FrameFormatCaps(choice);
+    if (!text.empty()) return gst_caps_from_string(text.c_str());
+  }
+  // A V4L2 source lists its largest size first, often at a crawling rate; the device's current size is
+  // what it was last set to, by us or by the user.
+  if (path.empty()) return nullptr;
+  std::string why;
+  std::unique_ptr<CDeviceDialogs> pages = CDeviceDialogs::Open(path, &why);
+  VideoSourceDescription source;
+  if (!pages || !pages->DescribeSource(&source, &why) || source.nCurrentWidth == 0 || source.nCurrentHeight == 0)
+    return nullptr;
+  GstCaps* caps = gst_caps_new_empty();
+  for (const char* name : {"video/x-raw", "image/jpeg"})
+    gst_caps_append_structure(caps, gst_structure_new(name, "width", G_TYPE_INT, static_cast<int>(source.nCurrentWidth),
+                                                      "height", G_TYPE_INT, static_cast<int>(source.nCurrentHeight),
+                                                      nullptr));
+  return caps;
 }
 
 void LogBusErrors(GstBus* bus) {
@@ -110,8 +126,9 @@ HRESULT CCapGraph::LinkLiveToGrabber(GstPad* output) {
   GstRef<GstCaps> offer = Adopt(gst_pad_query_caps(output, nullptr));
   GstRef<GstCaps> step = Adopt(grabber_->NewInputCaps());
   if (!offer || !step) return E_FAIL;
-  // The frame format the user chose for this device in its source dialog, when the device still has it.
-  if (GstCaps* chosen = NewChosenFormatCaps(g_Cap.szDeviceId)) {
+  // The frame format the user chose for this device in its source dialog, else the size the device is
+  // set to now, when the device still offers it: nothing else is asked of the device.
+  if (GstCaps* chosen = NewChosenFormatCaps(g_Cap.szDeviceId, g_Cap.szDevicePath)) {
     GstRef<GstCaps> both = Adopt(gst_caps_intersect(offer.get(), chosen));
     gst_caps_unref(chosen);
     if (!gst_caps_is_empty(both.get())) offer = std::move(both);

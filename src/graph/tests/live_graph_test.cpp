@@ -120,6 +120,19 @@ TEST_F(LiveGraphTest, AutomaticModeTakesYuy2BeforeBgrAndLogsTheBuild) {
   EXPECT_TRUE(ui.boxes.empty());
 }
 
+TEST_F(LiveGraphTest, ActivateGraphRunsTheGraphAsSoonAsItIsBuilt) {
+  Enable("1");
+  ProfileSetOverride(kSectionNocta, "ActivateGraph", "1");
+  graph = std::make_unique<CCapGraph>();
+  RestoreDevices();
+  ASSERT_TRUE(graph->HasGraph());
+  EXPECT_EQ(graph->RunState(), kRunRunning);
+  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (graph->Grabber()->FramesDelivered() < 3 && std::chrono::steady_clock::now() < end)
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  EXPECT_GE(graph->Grabber()->FramesDelivered(), 3u);
+}
+
 TEST_F(LiveGraphTest, ABgrCameraConnectsOnTheSecondSubtypeInBothModes) {
   Enable("formats=bgr");
   RestoreDevices();

@@ -10,6 +10,20 @@
 
 namespace ulmora {
 
+namespace {
+
+// Stands in for a device that could not be given: every request finds it gone.
+class AbsentNode : public IV4l2Node {
+ public:
+  int Ioctl(unsigned long, void*) override { return ENODEV; }
+  const std::string& Path() const override { return path; }
+
+ private:
+  std::string path;
+};
+
+}  // namespace
+
 std::unique_ptr<CDeviceDialogs> CDeviceDialogs::Open(const std::string& identity, std::string* error) {
   V4l2NodeRef node = OpenV4l2Node(identity.c_str(), error);
   if (!node) return nullptr;
@@ -20,7 +34,9 @@ std::unique_ptr<CDeviceDialogs> CDeviceDialogs::Open(const std::string& identity
 }
 
 CDeviceDialogs::CDeviceDialogs(std::string identityIn, V4l2NodeRef nodeIn, CrossbarRef crossbarIn)
-    : identity(std::move(identityIn)), node(std::move(nodeIn)), crossbar(std::move(crossbarIn)) {}
+    : identity(std::move(identityIn)), node(std::move(nodeIn)), crossbar(std::move(crossbarIn)) {
+  if (!node) node = std::make_shared<AbsentNode>();
+}
 
 bool CDeviceDialogs::Check(int err, const char* what, std::string* error) {
   if (err == 0) return true;
@@ -32,15 +48,15 @@ bool CDeviceDialogs::Check(int err, const char* what, std::string* error) {
 }
 
 DeviceDialogEntries CDeviceDialogs::Entries() {
+  // Asked at every device choice: a USB camera answers each request over the bus, so only the
+  // first answer of each kind is read here.
   DeviceDialogEntries e;
-  VideoSourceDescription source;
-  e.bVideoSource = node && V4l2DescribeSource(*node, &source) == 0;
-  std::vector<ControlGroupDescription> groups;
-  e.bCaptureFilter = node && V4l2DescribeControls(*node, &groups) == 0 && !groups.empty();
+  e.bVideoSource = V4l2HasSourceChoices(*node);
+  e.bCaptureFilter = V4l2HasControls(*node);
   e.bCrossbar = CrossbarAt(0) != nullptr;
   e.bSecondCrossbar = CrossbarAt(1) != nullptr;
   TunerDescription tuner;
-  e.bTvTuner = node && V4l2DescribeTuner(*node, &tuner) == 0;
+  e.bTvTuner = V4l2DescribeTuner(*node, &tuner) == 0;
   return e;
 }
 

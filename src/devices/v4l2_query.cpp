@@ -158,6 +158,30 @@ int V4l2SetControl(IV4l2Node& node, uint32_t nId, int64_t nValue) {
   return err;
 }
 
+bool V4l2HasControls(IV4l2Node& node) {
+  uint32_t nId = 0;
+  for (uint32_t n = 0; n < kMaxEnumerated; ++n) {
+    v4l2_query_ext_ctrl q{};
+    q.id = nId | V4L2_CTRL_FLAG_NEXT_CTRL;
+    if (V4l2QueryControl(node, &q) != 0 || q.id <= nId) return false;
+    nId = q.id;
+    ControlDescription d;
+    if (DescribeControl(q, &d)) return true;
+  }
+  return false;
+}
+
+bool V4l2HasSourceChoices(IV4l2Node& node) {
+  v4l2_standard s{};
+  if (node.Ioctl(VIDIOC_ENUMSTD, &s) == 0) return true;
+  v4l2_fmtdesc f{};
+  f.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
+  if (node.Ioctl(VIDIOC_ENUM_FMT, &f) == 0) return true;
+  f = {};
+  f.type = V4L2_BUF_TYPE_VIDEO_CAPTURE_MPLANE;
+  return node.Ioctl(VIDIOC_ENUM_FMT, &f) == 0;
+}
+
 int V4l2DescribeControls(IV4l2Node& node, std::vector<ControlGroupDescription>* groups) {
   groups->clear();
   uint32_t nId = 0;

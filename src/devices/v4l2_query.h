@@ -23,6 +23,11 @@ int V4l2GetControl(IV4l2Node& node, uint32_t nId, int64_t* pnValue);
 // Sets one control, live; buttons are pressed by setting any value.
 int V4l2SetControl(IV4l2Node& node, uint32_t nId, int64_t nValue);
 
+// Whether the node has a control a dialog can show, or something "Video Source..." can choose;
+// cheap: nothing is read beyond the first answer.
+bool V4l2HasControls(IV4l2Node& node);
+bool V4l2HasSourceChoices(IV4l2Node& node);
+
 // Every control a dialog can show, grouped by class, with menus and current values.
 int V4l2DescribeControls(IV4l2Node& node, std::vector<ControlGroupDescription>* groups);
 

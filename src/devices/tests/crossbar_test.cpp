@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include "common/tests/log_capture.h"
+#include "devices/controls_dialogs.h"
 #include "devices/crossbar.h"
 #include "devices/tests/temp_profile.h"
 #include "devices/tests/test_crossbar.h"
@@ -232,4 +233,27 @@ TEST(CrossbarNames, EveryKnownTypeHasItsNameAndTheRestAreUnknown) {
   EXPECT_STREQ(PhysicalTypeName(0), "Unknown");
   EXPECT_STREQ(PhysicalTypeName(14), "Unknown");
   EXPECT_STREQ(PhysicalTypeName(4106), "Unknown");
+}
+
+TEST_F(Crossbar, TheDialogsOfferTheSecondCrossbarOfAChain) {
+  auto up = std::make_shared<TestCrossbar>("up");
+  up->AddInput(PhysConn_Video_Tuner);
+  up->AddInput(PhysConn_Video_SVideo);
+  up->AddOutput(PhysConn_Video_Composite);
+  auto down = CardCrossbar();
+  down->inputs[1].pUpstream = up;
+  CDeviceDialogs dialogs("chain", nullptr, down);
+  DeviceDialogEntries e = dialogs.Entries();
+  EXPECT_TRUE(e.bCrossbar);
+  EXPECT_TRUE(e.bSecondCrossbar);
+  CrossbarDescription second;
+  std::string error;
+  ASSERT_TRUE(dialogs.DescribeCrossbar(1, &second, &error));
+  ASSERT_EQ(second.inputs.size(), 2u);
+  EXPECT_EQ(second.inputs[1].typeName, "Video SVideo");
+  EXPECT_EQ(second.inputs[1].name, "up in 1");
+  EXPECT_EQ(dialogs.RouteCrossbar(1, 0, 1), S_OK);
+  EXPECT_EQ(up->routedTo[0], 1);
+  EXPECT_EQ(dialogs.RouteCrossbar(0, 0, 9), E_FAIL);
+  EXPECT_EQ(dialogs.RouteCrossbar(2, 0, 0), E_POINTER);
 }

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <linux/videodev2.h>
 #include <string>
 
 #include "common/tests/log_capture.h"
@@ -52,6 +53,11 @@ TEST(V4l2Node, AMissingDeviceHasNoCrossbarNoDialogsAndAppliesNothing) {
   EXPECT_EQ(CDeviceDialogs::Open("/dev/video-ulmora-none", &error), nullptr);
   EXPECT_FALSE(error.empty());
   EXPECT_EQ(ApplyRememberedControls(std::string("/dev/video-ulmora-none")), 0);
+  CDeviceDialogs without("sim:3", nullptr, nullptr);
+  DeviceDialogEntries e = without.Entries();
+  EXPECT_FALSE(e.bVideoSource || e.bCaptureFilter || e.bCrossbar || e.bSecondCrossbar || e.bTvTuner);
+  EXPECT_FALSE(without.SetControl(V4L2_CID_GAIN, 1, &error));
+  EXPECT_EQ(error, "The device is no longer connected.");
   // An input crossbar over no node lists nothing and routes nothing.
   CInputCrossbar none(nullptr);
   EXPECT_EQ(none.InputCount(), 0);

@@ -3,6 +3,7 @@
 #include <QDesktopServices>
 #include <QDialog>
 #include <QDialogButtonBox>
+#include <QDir>
 #include <QFileInfo>
 #include <QLabel>
 #include <QUrl>
@@ -181,7 +182,13 @@ void MainWindow::CmdDefault() {
 }
 
 void MainWindow::CmdContent() {
-  const QString path = programDir_ + QLatin1String(kHelpFileName);
+  // Beside the program (build tree), else in the installed data directory next to bin/.
+  QString path = programDir_ + QLatin1String(kHelpFileName);
+  if (!QFileInfo::exists(path)) {
+    const QString installed = QDir::cleanPath(programDir_ + QStringLiteral("../share/ulmora/")) +
+                              QLatin1Char('/') + QLatin1String(kHelpFileName);
+    if (QFileInfo::exists(installed)) path = installed;
+  }
   if (!QFileInfo::exists(path)) {
     const QByteArray text = QStringLiteral("Help file %1 not found").arg(path).toLocal8Bit();
     ReportWarning(text.constData());

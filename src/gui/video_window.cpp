@@ -59,7 +59,7 @@ bool VideoWindow::event(QEvent* e) {
   return QWidget::event(e);
 }
 
-void VideoWindow::PaintFrame(QPainter& p, const CDibFrame& f, bool grey, int W, int H, bool smooth) {
+void CFramePainter::Paint(QPainter& p, const CDibFrame& f, bool grey, int W, int H, bool smooth) {
   const CImageBuf& img = f.img;
   const FitRect r = f.rcDest;
   if (!img.bits || img.width <= 0 || img.height <= 0 || r.width <= 0 || r.height <= 0) {
@@ -75,21 +75,14 @@ void VideoWindow::PaintFrame(QPainter& p, const CDibFrame& f, bool grey, int W, 
     p.fillRect(0, r.y, r.x, r.height, Qt::black);
     p.fillRect(r.x + r.width, r.y, W - r.x - r.width, r.height, Qt::black);
   }
-  // Grey pixels read the same in either byte order; RGB888 is drawn several times faster than BGR888.
-  const QImage picture(img.bits, img.width, img.height, img.stride,
-                       grey ? QImage::Format_RGB888 : QImage::Format_BGR888);
-  p.setRenderHint(QPainter::SmoothPixmapTransform, smooth);
-  const QRect dest(r.x, r.y, r.width, r.height);
+  // The window's own picture buffer changes only with its size.
+  if (picture_.width() != r.width || picture_.height() != r.height)
+    picture_ = QImage(r.width, r.height, QImage::Format_RGB32);
+  if (picture_.isNull()) return;
   // A negative display height is a top-down picture shown upside down (the flip).
-  if (f.DisplayHeight() < 0) {
-    p.save();
-    p.translate(0, r.y + r.height + r.y);
-    p.scale(1, -1);
-    p.drawImage(dest, picture);
-    p.restore();
-  } else {
-    p.drawImage(dest, picture);
-  }
+  scaler_.Scale(img, grey, f.DisplayHeight() < 0, smooth, reinterpret_cast<uint32_t*>(picture_.bits()),
+                r.width, r.height, static_cast<int>(picture_.bytesPerLine()));
+  p.drawImage(QPoint(r.x, r.y), picture_);
 }
 
 void VideoWindow::paintEvent(QPaintEvent*) {
@@ -99,7 +92,7 @@ void VideoWindow::paintEvent(QPaintEvent*) {
     p.fillRect(rect(), Qt::black);
     return;
   }
-  PaintFrame(p, *v.frame, v.grey, width(), height(), v.frame->nStretchMode == kStretchHalftone);
+  painter_.Paint(p, *v.frame, v.grey, width(), height(), v.frame->nStretchMode == kStretchHalftone);
   if (onFirstPicture_ && v.frame->img.bits) {
     auto hook = std::move(onFirstPicture_);
     onFirstPicture_ = nullptr;

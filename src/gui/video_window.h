@@ -2,6 +2,7 @@
 // bands; "Live" and "Processing" are two of them.
 #pragma once
 
+#include <QImage>
 #include <QPoint>
 #include <QWidget>
 
@@ -10,6 +11,7 @@
 
 #include "common/window.h"
 #include "frames/dib_frame.h"
+#include "gui/frame_scaler.h"
 
 namespace ulmora {
 
@@ -19,6 +21,17 @@ struct FrameView {
   CDibFrame* frame = nullptr;
   bool grey = true;
   bool hasGraph = false;
+};
+
+// Draws a frame fitted into a client area: black bands, the picture scaled by our own scaler into a
+// window-sized RGB32 image (kept between paints), then one unscaled blit.
+class CFramePainter {
+ public:
+  void Paint(class QPainter& painter, const CDibFrame& frame, bool grey, int width, int height, bool smooth);
+
+ private:
+  CFrameScaler scaler_;
+  QImage picture_;
 };
 
 class VideoWindow : public QWidget, public IWindow {
@@ -52,10 +65,6 @@ class VideoWindow : public QWidget, public IWindow {
   // Number of repaint events queued so far (for tests and the performance figures).
   uint64_t RepaintsQueued() const { return nQueued_.load(); }
 
-  // Draws frame into painter over a client of size (w, h): bands black, picture fitted by the frame's
-  // destination rectangle. Shared with the benchmark.
-  static void PaintFrame(class QPainter& painter, const CDibFrame& frame, bool grey, int w, int h, bool smooth);
-
  protected:
   bool event(QEvent* e) override;
   void paintEvent(QPaintEvent* e) override;
@@ -70,6 +79,7 @@ class VideoWindow : public QWidget, public IWindow {
   Qt::Edges EdgesAt(const QPoint& pos) const;
 
   FrameSource source_;
+  CFramePainter painter_;
   std::function<void()> onClose_;
   std::function<void()> onFirstPicture_;
   std::atomic<bool> bRepaintPending_{false};

@@ -25,6 +25,7 @@
 #include "common/report.h"
 #include "graph/graph_object.h"
 #include "gui/command_line.h"
+#include "gui/frame_scaler.h"
 #include "gui/main_window.h"
 #include "gui/placement.h"
 #include "gui/single_instance.h"
@@ -562,6 +563,29 @@ class VideoWindowTest : public QObject {
     QCOMPARE(Grey(img, 10, 10), 200);
     QCOMPARE(Grey(img, 10, 230), 60);
     frame.DetachWindow();
+  }
+
+  // Colour frames keep their byte order; smooth scaling interpolates between neighbours.
+  void colourAndSmoothScaling() {
+    CDibFrame frame;
+    QVERIFY(frame.AllocFrame(2, 2));
+    frame.SetFlipV(false);
+    for (int y = 0; y < 2; ++y) {
+      uint8_t* row = frame.img.bits + y * frame.img.stride;
+      const uint8_t px[6] = {10, 20, 30, 250, 240, 230};  // B, G, R of two pixels
+      std::memcpy(row, px, 6);
+    }
+    CFrameScaler scaler;
+    uint32_t out[8] = {};
+    scaler.Scale(frame.img, false, false, false, out, 4, 2, 16);
+    QCOMPARE(out[0], 0xFF1E140Au);
+    QCOMPARE(out[3], 0xFFE6F0FAu);
+    scaler.Scale(frame.img, true, false, true, out, 4, 2, 16);
+    // Centres at 0.25 and 0.75 of the first pixel's width: 1/4 and 3/4 of the way between 10 and 250.
+    QCOMPARE(out[0], 0xFF0A0A0Au);
+    QCOMPARE(qBlue(out[1]), 70);
+    QCOMPARE(qBlue(out[2]), 190);
+    QCOMPARE(out[3], 0xFFFAFAFAu);
   }
 
   void blackWithoutGraph() {

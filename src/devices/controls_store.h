@@ -1,4 +1,5 @@
-// Control values a user set on a device, remembered by the device's stable identity in [brisk].
+// What a user chose for a device (control values, video standard, tuner frequency, frame format),
+// remembered by the device's stable identity in [brisk].
 #pragma once
 
 #include <cstdint>

@@ -64,7 +64,7 @@ int ChooseInitialRoute(const CCrossbar& xbar);
 int SyncInputFromHardware(CCrossbar& xbar, ICrossbar& hardware);
 
 // SetInputIndex, and when the device refuses while streaming: stop, route, start again.
-// stop and start return false when they fail; the route is still tried after a failed stop.
+// stop and start return false when they fail; a graph that does not stop keeps its input and is not started.
 HRESULT SetInputIndexRestarting(CCrossbar& xbar, int nIndex, const std::function<bool()>& stop,
                                 const std::function<bool()>& start);
 

@@ -1,6 +1,8 @@
 #include "graph/graph_object.h"
 
+#include "devices/device_list.h"
 #include "graph/cap_graph.h"
+#include "graph/graph_report.h"
 
 namespace ulmora {
 
@@ -19,6 +21,17 @@ int CGraphObject::HandleGraphNotify() {
       return 0;
   }
 }
+void CGraphObject::AttachDeviceList(std::function<bool()> liveMode) {
+  DeviceListHooks hooks;
+  CCapGraph* g = impl_.get();
+  hooks.buildCaptureGraph = [g] { return g->BuildCaptureGraph(); };
+  hooks.stopGraph = [g] { return SUCCEEDED(g->StopGraph()); };
+  hooks.runGraph = [g] { return SUCCEEDED(g->RunGraph()); };
+  hooks.liveMode = std::move(liveMode);
+  hooks.warning = [](const char* text) { GraphWarning(text); };
+  SetDeviceListHooks(std::move(hooks));
+}
+
 HRESULT CGraphObject::RunGraph() { return impl_->RunGraph(); }
 HRESULT CGraphObject::PauseGraph() { return impl_->PauseGraph(); }
 HRESULT CGraphObject::StopGraph() { return impl_->StopGraph(); }

@@ -360,6 +360,19 @@ TEST(SimCamera, ToolOptionIsTakenOutOfTheArguments) {
   argc = 2;
   EXPECT_FALSE(EnableSimCameraFromArgs(&argc, bad, &error));
   EXPECT_NE(error.find("count=zero"), std::string::npos);
+  // Without the option the environment decides; a bad SPEC there is named too.
+  char* none[] = {a0, nullptr};
+  argc = 1;
+  g_setenv("ULMORA_SIM_CAMERA", "count=3", TRUE);
+  ASSERT_TRUE(EnableSimCameraFromArgs(&argc, none, &error)) << error;
+  EXPECT_EQ(SimDeviceCount(), 3);
+  g_setenv("ULMORA_SIM_CAMERA", "formats=rgb", TRUE);
+  EXPECT_FALSE(EnableSimCameraFromEnv(&error));
+  EXPECT_NE(error.find("ULMORA_SIM_CAMERA"), std::string::npos);
+  EXPECT_NE(error.find("formats=rgb"), std::string::npos);
+  g_unsetenv("ULMORA_SIM_CAMERA");
+  EXPECT_TRUE(EnableSimCameraFromEnv(&error));
+  EXPECT_EQ(SimDeviceCount(), 3);
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include "common/log.h"
 #include "graph/graph_dump.h"
 #include "graph/graph_report.h"
+#include "graph/gst_sync.h"
 #include "settings/profile_keys.h"
 
 namespace ulmora {
@@ -36,6 +37,7 @@ int CCapGraph::SampleThunk(void* session, double sampleTime, const Sample* sampl
 }
 
 GstBusSyncReply CCapGraph::OnBusMessage(GstBus*, GstMessage* msg, gpointer self) {
+  CallbackScope scope;
   auto* g = static_cast<CCapGraph*>(self);
   // Graph events are the pipeline's own and the ones that end or spoil a run; the state changes of
   // every element inside would only flood the window's queue.
@@ -65,6 +67,7 @@ GraphEvent CCapGraph::WaitGraphEvent(uint32_t timeoutMs) {
       Adopt(gst_bus_timed_pop_filtered(bus.get(), static_cast<GstClockTime>(timeoutMs) * GST_MSECOND,
                                        static_cast<GstMessageType>(GST_MESSAGE_EOS | GST_MESSAGE_ERROR)));
   if (!msg) return GraphEvent::kNone;
+  NoteStreamingSettled();
   if (GST_MESSAGE_TYPE(msg.get()) == GST_MESSAGE_EOS) return GraphEvent::kEndOfStream;
   GError* err = nullptr;
   gchar* dbg = nullptr;

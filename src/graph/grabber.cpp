@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "common/log.h"
+#include "graph/gst_sync.h"
 
 namespace ulmora {
 namespace {
@@ -99,6 +100,7 @@ bool CGrabber::SetCallback(SampleFn fn, void* context, uint32_t timeoutMs) {
 }
 
 void CGrabber::OnHandoff(GstElement*, GstBuffer* buffer, gpointer self) {
+  CallbackScope scope;
   auto* g = static_cast<CGrabber*>(self);
   g->nInFlight_.fetch_add(1);
   const SampleFn fn = g->fn_.load();

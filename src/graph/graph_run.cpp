@@ -3,6 +3,7 @@
 
 #include "common/log.h"
 #include "graph/cap_graph.h"
+#include "graph/gst_sync.h"
 
 namespace ulmora {
 
@@ -35,6 +36,7 @@ HRESULT CCapGraph::WaitState(const char* what) {
     LogPrintf("!!! %s: no answer from the graph in %u ms", what, kStateTimeoutMs);
     return VFW_E_TIMEOUT;
   }
+  NoteStreamingSettled();
   return S_OK;
 }
 
@@ -51,7 +53,7 @@ HRESULT CCapGraph::CtlRun() {
   // An end of stream from an earlier run would end this one at once.
   if (GstRef<GstBus> bus = Adopt(gst_element_get_bus(graph_.get())))
     while (GstMessage* m = gst_bus_pop_filtered(bus.get(), GST_MESSAGE_EOS)) gst_message_unref(m);
-  if (gst_element_set_state(graph_.get(), GST_STATE_PLAYING) == GST_STATE_CHANGE_FAILURE) {
+  if (SetGraphState(graph_.get(), GST_STATE_PLAYING) == GST_STATE_CHANGE_FAILURE) {
     LogPendingErrors(graph_.get());
     return E_FAIL;
   }
@@ -61,7 +63,7 @@ HRESULT CCapGraph::CtlRun() {
 HRESULT CCapGraph::CtlPause() {
   if (!graph_) return E_UNEXPECTED;
   bStoppedCtl_.store(0);
-  if (gst_element_set_state(graph_.get(), GST_STATE_PAUSED) == GST_STATE_CHANGE_FAILURE) {
+  if (SetGraphState(graph_.get(), GST_STATE_PAUSED) == GST_STATE_CHANGE_FAILURE) {
     LogPendingErrors(graph_.get());
     return E_FAIL;
   }
@@ -73,7 +75,7 @@ HRESULT CCapGraph::CtlStop() {
   // A file sits paused where it stands; a live source closes down to READY.
   const GstState target = seeking_ ? GST_STATE_PAUSED : GST_STATE_READY;
   bStoppedCtl_.store(1);
-  if (gst_element_set_state(graph_.get(), target) == GST_STATE_CHANGE_FAILURE) {
+  if (SetGraphState(graph_.get(), target) == GST_STATE_CHANGE_FAILURE) {
     LogPendingErrors(graph_.get());
     return E_FAIL;
   }
@@ -167,7 +169,7 @@ void CCapGraph::DestroyGraph() {
   builder_.reset();
   if (graph_) {
     // Joins the streaming threads; the bus handler must not outlive this object.
-    gst_element_set_state(graph_.get(), GST_STATE_NULL);
+    SetGraphState(graph_.get(), GST_STATE_NULL);
     GstRef<GstBus> bus = Adopt(gst_element_get_bus(graph_.get()));
     if (bus) {
       gst_bus_set_sync_handler(bus.get(), nullptr, nullptr, nullptr);

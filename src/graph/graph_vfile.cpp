@@ -11,6 +11,7 @@
 #include "graph/cap_graph.h"
 #include "graph/graph_dump.h"
 #include "graph/graph_report.h"
+#include "graph/gst_sync.h"
 
 namespace ulmora {
 namespace {
@@ -23,11 +24,15 @@ GstPadProbeReturn HoldBack(GstPad*, GstPadProbeInfo*, gpointer) { return GST_PAD
 GstPadProbeReturn DropData(GstPad*, GstPadProbeInfo*, gpointer) { return GST_PAD_PROBE_DROP; }
 
 void OnPadAdded(GstElement*, GstPad* pad, gpointer) {
+  CallbackScope scope;
   const gulong id = gst_pad_add_probe(pad, GST_PAD_PROBE_TYPE_BLOCK_DOWNSTREAM, &HoldBack, nullptr, nullptr);
   g_object_set_data(G_OBJECT(pad), kHeldKey, reinterpret_cast<gpointer>(static_cast<uintptr_t>(id)));
 }
 
-void OnNoMorePads(GstElement*, gpointer done) { static_cast<std::atomic<int32_t>*>(done)->store(1); }
+void OnNoMorePads(GstElement*, gpointer done) {
+  CallbackScope scope;
+  static_cast<std::atomic<int32_t>*>(done)->store(1);
+}
 
 // Lets every decoded stream go: linked ones into the graph, the others into the drop.
 void ReleaseDecodedStreams(GstElement* decoder) {
@@ -92,7 +97,7 @@ HRESULT CCapGraph::LoadFile(const char* fileName) {
   g_signal_connect(decoder_.get(), "drained", G_CALLBACK(&OnNoMorePads), &bPadsDone_);
 
   // Opening, typefinding and demuxing run on streaming threads; wait until every stream is known.
-  if (gst_element_set_state(graph_.get(), GST_STATE_PAUSED) == GST_STATE_CHANGE_FAILURE) {
+  if (SetGraphState(graph_.get(), GST_STATE_PAUSED) == GST_STATE_CHANGE_FAILURE) {
     char why[512] = "";
     if (PopError(graph_.get(), why, sizeof why)) LogPrintf("!!! %s", why);
     return E_FAIL;
@@ -255,8 +260,8 @@ HRESULT CCapGraph::MakeFileGraph(const char* fileName) {
   // The graph has just cued its first frame and nothing has run: it stands at the start already, and a
   // rewind would only read, decode and deliver that frame once more.
   if (bTouchGraph || bAutoRender) {
-    if (gst_element_set_state(graph_.get(), GST_STATE_PLAYING) != GST_STATE_CHANGE_FAILURE) WaitState("run");
-    gst_element_set_state(graph_.get(), GST_STATE_PAUSED);
+    if (SetGraphState(graph_.get(), GST_STATE_PLAYING) != GST_STATE_CHANGE_FAILURE) WaitState("run");
+    SetGraphState(graph_.get(), GST_STATE_PAUSED);
     if (SUCCEEDED(SeekToStart())) WaitState("rewind");
   }
   bStoppedCtl_.store(1);

@@ -87,7 +87,7 @@ TEST_F(BadInputTest, AudioOnlyFileHasNoVideoToDeliver) {
   GstElement* p = gst_parse_launch(desc.c_str(), &err);
   ASSERT_NE(p, nullptr);
   if (err) g_error_free(err);
-  gst_element_set_state(p, GST_STATE_PLAYING);
+  SetGraphState(p, GST_STATE_PLAYING);
   GstBus* bus = gst_element_get_bus(p);
   GstMessage* m = gst_bus_timed_pop_filtered(bus, 10 * GST_SECOND,
                                              static_cast<GstMessageType>(GST_MESSAGE_EOS | GST_MESSAGE_ERROR));
@@ -95,7 +95,7 @@ TEST_F(BadInputTest, AudioOnlyFileHasNoVideoToDeliver) {
   EXPECT_EQ(GST_MESSAGE_TYPE(m), GST_MESSAGE_EOS);
   gst_message_unref(m);
   gst_object_unref(bus);
-  gst_element_set_state(p, GST_STATE_NULL);
+  SetGraphState(p, GST_STATE_NULL);
   gst_object_unref(p);
 
   ExpectRefused(wav);

@@ -160,11 +160,11 @@ bool WriteWithPipeline(const std::string& desc) {
   GstRef<GstElement> p = Adopt(gst_parse_launch(desc.c_str(), &err));
   if (err) g_error_free(err);
   if (!p) return false;
-  gst_element_set_state(p.get(), GST_STATE_PLAYING);
+  SetGraphState(p.get(), GST_STATE_PLAYING);
   GstRef<GstBus> bus = Adopt(gst_element_get_bus(p.get()));
   GstRef<GstMessage> m = Adopt(gst_bus_timed_pop_filtered(
       bus.get(), 20 * GST_SECOND, static_cast<GstMessageType>(GST_MESSAGE_EOS | GST_MESSAGE_ERROR)));
-  gst_element_set_state(p.get(), GST_STATE_NULL);
+  SetGraphState(p.get(), GST_STATE_NULL);
   return m && GST_MESSAGE_TYPE(m.get()) == GST_MESSAGE_EOS;
 }
 

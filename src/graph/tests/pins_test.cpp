@@ -1,4 +1,5 @@
 // Pin functions, the negotiation loops and the grabber, on small real pipelines.
+#include "graph/gst_sync.h"
 #include "graph/pins.h"
 
 #include <gst/gst.h>
@@ -19,7 +20,7 @@ class PinsTest : public ::testing::Test {
     ASSERT_TRUE(pipe);
   }
   void TearDown() override {
-    if (pipe) gst_element_set_state(pipe.get(), GST_STATE_NULL);
+    if (pipe) SetGraphState(pipe.get(), GST_STATE_NULL);
   }
   // A source whose output offers only one raw format.
   GstElement* AddSource(const char* format, int buffers = 5) {
@@ -105,14 +106,14 @@ TEST_F(PinsTest, BgrSourceConnectsAtStepTwoAndRendererFollows) {
         return 0;
       },
       &frames);
-  ASSERT_NE(gst_element_set_state(pipe.get(), GST_STATE_PLAYING), GST_STATE_CHANGE_FAILURE);
+  ASSERT_NE(SetGraphState(pipe.get(), GST_STATE_PLAYING), GST_STATE_CHANGE_FAILURE);
   GstRef<GstBus> bus = Adopt(gst_element_get_bus(pipe.get()));
   GstRef<GstMessage> msg = Adopt(gst_bus_timed_pop_filtered(
       bus.get(), 10 * GST_SECOND, static_cast<GstMessageType>(GST_MESSAGE_EOS | GST_MESSAGE_ERROR)));
   ASSERT_TRUE(msg);
   EXPECT_EQ(GST_MESSAGE_TYPE(msg.get()), GST_MESSAGE_EOS);
   EXPECT_EQ(frames.load(), 5);
-  gst_element_set_state(pipe.get(), GST_STATE_NULL);
+  SetGraphState(pipe.get(), GST_STATE_NULL);
   grabber.SetCallback(nullptr, nullptr);
 }
 
@@ -127,7 +128,7 @@ TEST_F(PinsTest, FormatNeitherStepTakesFailsPinByPinAndConvertsOtherwise) {
     EXPECT_EQ(Count("Could not connect to filter pins (1)"), 1u);
     CapsMediaType m;
     EXPECT_FALSE(grabber.GetConnectedMediaType(m));
-    gst_element_set_state(pipe.get(), GST_STATE_NULL);
+    SetGraphState(pipe.get(), GST_STATE_NULL);
   }
   pipe = MakeElement("pipeline", "second");
   GstElement* src = AddSource("I420");
@@ -175,7 +176,7 @@ TEST(Grabber, RemovingTheCallbackWaitsForTheOneInProgress) {
         return 0;
       },
       &st);
-  ASSERT_NE(gst_element_set_state(pipe.get(), GST_STATE_PLAYING), GST_STATE_CHANGE_FAILURE);
+  ASSERT_NE(SetGraphState(pipe.get(), GST_STATE_PLAYING), GST_STATE_CHANGE_FAILURE);
   for (int i = 0; i < 5000 && st.calls.load() < 2; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
   ASSERT_GE(st.calls.load(), 2);
   ASSERT_TRUE(grabber.SetCallback(nullptr, nullptr));
@@ -185,7 +186,7 @@ TEST(Grabber, RemovingTheCallbackWaitsForTheOneInProgress) {
   std::this_thread::sleep_for(std::chrono::milliseconds(100));
   EXPECT_EQ(st.afterRemoval.load(), 0);
   EXPECT_EQ(grabber.FramesDelivered(), delivered);
-  gst_element_set_state(pipe.get(), GST_STATE_NULL);
+  SetGraphState(pipe.get(), GST_STATE_NULL);
 }
 
 TEST(Grabber, RemovalGivesUpAfterItsBound) {
@@ -208,13 +209,13 @@ TEST(Grabber, RemovalGivesUpAfterItsBound) {
         return 0;
       },
       &calls);
-  ASSERT_NE(gst_element_set_state(pipe.get(), GST_STATE_PLAYING), GST_STATE_CHANGE_FAILURE);
+  ASSERT_NE(SetGraphState(pipe.get(), GST_STATE_PLAYING), GST_STATE_CHANGE_FAILURE);
   for (int i = 0; i < 5000 && calls.load() < 1; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
   ASSERT_EQ(calls.load(), 1);
   const auto t0 = std::chrono::steady_clock::now();
   EXPECT_FALSE(grabber.SetCallback(nullptr, nullptr, 20));
   EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(250));
-  gst_element_set_state(pipe.get(), GST_STATE_NULL);
+  SetGraphState(pipe.get(), GST_STATE_NULL);
   EXPECT_EQ(calls.load(), 1);
 }
 

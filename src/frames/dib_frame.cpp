@@ -14,8 +14,6 @@ namespace ulmora {
 CDibFrame::~CDibFrame() {
   if (bPersist) ProfileWriteInt(ProfileKey::ViewMode, nViewMode);
   window.store(nullptr);
-  __AlignedFree(img.bits);
-  img.bits = nullptr;
 }
 
 int CDibFrame::AllocFrame(int32_t w, int32_t h) {
@@ -27,10 +25,9 @@ int CDibFrame::AllocFrame(int32_t w, int32_t h) {
   int64_t stride = (3 * width + 3) & ~int64_t(3);
   int64_t size = stride * height;
   if (size > img.capacity) {
-    __AlignedFree(img.bits);
-    img.bits = size <= INT32_MAX ? static_cast<uint8_t*>(__AlignedMalloc(static_cast<size_t>(size), kFrameAlignment,
-                                                                          __FILE__, __LINE__))
-                                 : nullptr;
+    store_.reset();
+    if (size <= INT32_MAX) store_ = MakeAlignedBytes(static_cast<size_t>(size));
+    img.bits = store_.get();
     if (!img.bits) {
       img = CImageBuf{};
       ReportAssert("Can`t alloc memory", __LINE__, "dib_frame");

@@ -4,6 +4,7 @@
 #include <atomic>
 #include <cstdint>
 
+#include "common/aligned_alloc.h"
 #include "common/window.h"
 
 namespace ulmora {
@@ -93,6 +94,7 @@ class CDibFrame {
   int32_t nClientH = 0;
 
  private:
+  AlignedBytes store_;  // img.bits points into it
   int32_t displayWidth_ = 0;
   std::atomic<int32_t> displayHeight_{0};
   int32_t fileWidth_ = 0;

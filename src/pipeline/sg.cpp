@@ -5,7 +5,6 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
-#include <new>
 
 #include "common/log.h"
 #include "common/paths.h"
@@ -23,10 +22,6 @@ char* SharedFormat() {
   static char text[kTextSize];
   return text;
 }
-char* SharedPathFallback() {
-  static char text[kTextSize];
-  return text;
-}
 std::atomic<uint32_t>& SharedTextChanges() {
   static std::atomic<uint32_t> changes{0};
   return changes;
@@ -38,15 +33,6 @@ CSG::CSG() : szWorkDir(SharedWorkDir()), szFormat(SharedFormat()), pProc(std::ma
   bfhCapture = BitmapFileHeader{};
   bfhCapture.bfType = kBitmapType;
   bfhCapture.bfOffBits = kBitmapHeadersSize;
-
-  pTokens = new (std::nothrow) NameToken[kNameTokenSlots]();
-  szSource = new (std::nothrow) char[kTextSize];
-  szPath = new (std::nothrow) char[kTextSize];
-  if (!pTokens || !szSource || !szPath) LogPrintf("Can`t alloc memory");
-  if (szSource) szSource[0] = '\0';
-  if (!szPath) szPath = SharedPathFallback();
-  szPath[0] = '\0';
-  pName = szPath;
 
   ProfileReadText(ProfileKey::CapFormat, szFormat, kTextSize);
   ProfileReadText(ProfileKey::CapWorkDir, szWorkDir, kTextSize);
@@ -76,12 +62,6 @@ CSG::~CSG() {
     ProfileWriteInt(ProfileKey::CSGViewLive, bViewLive);
   }
   FreeMediaType();
-  delete[] szSource;
-  szSource = nullptr;
-  if (szPath != SharedPathFallback()) delete[] szPath;
-  szPath = pName = nullptr;
-  delete[] pTokens;
-  pTokens = nullptr;
   // The processor saves its keys and destroys frProc (which writes "ViewMode") before frLive goes.
   pProc.reset();
 }
@@ -107,7 +87,7 @@ int CSG::SetVideoSize(int32_t w, int32_t h) {
 void CSG::SetFrameRate(double fps) {
   if (!(fps >= 1.0) || !std::isfinite(fps)) fps = kDefaultFrameRate;
   pProc->SetFrameRate(fps);
-  dFrameRate = fps;
+  dFrameRate.store(fps);
   UpdateDelayMs();
 }
 

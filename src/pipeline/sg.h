@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "common/paths.h"
+#include "common/published.h"
 #include "frames/dib_frame.h"
 #include "pipeline/media_type.h"
 #include "processing/frame_processor.h"
@@ -41,6 +42,16 @@ constexpr int kNameTokenSlots = 9;
 constexpr size_t kTextSize = kMaxPath;        // every text buffer of the session
 constexpr int kMaxWorkDirLen = 245;           // longer directories are refused
 
+// Everything a capture-file name is built from, parsed on the GUI thread and never changed after it is
+// published: the streaming thread names each file from one record, old or new, never a mix.
+struct NameTemplate {
+  char dir[kTextSize] = {};     // the capture directory with its '/', or empty
+  int32_t dirLen = 0;
+  char format[kTextSize] = {};  // the template as kept
+  char source[kTextSize] = {};  // the source name for "%n"
+  NameToken tokens[kNameTokenSlots];  // texts point into format and source above
+};
+
 enum RunState : int32_t { kRunStopped = 0, kRunPaused = 1, kRunRunning = 2 };
 enum SourceKind : int { kSourceDevice = 0, kSourceFile = 1 };
 
@@ -70,18 +81,22 @@ class CSG : public IProcOwner {
   int SetWorkDir(const char* dir);
   // Capture-name template (at most 259 characters kept), parsed at once.
   void SetCapFormat(const char* text);
-  // Source name for "%n": a device name (kSourceDevice) or a file path (kSourceFile). The caller parses
-  // the template afterwards.
+  // Source name for "%n": a device name (kSourceDevice) or a file path (kSourceFile); parsed at once.
   void SetSourceName(const char* text, int kind);
+  // Parses directory, template and source name into a new record and publishes it: the next file
+  // written is named by it.
   void ParseNameTemplate();
-  // Writes the next capture file's name behind the directory in szPath.
+
+  // --- streaming thread (or a test's only thread) ---
+  // Writes the next capture file's path into szPath from the record in force; pName points behind the
+  // directory.
   void BuildCaptureName(double sampleTime);
 
   // Sizes the frames for the agreed format (signed as in the video header); 1 ok, 0 failed.
   int SetVideoSize(int32_t w, int32_t h);
   // Below 1.0 (or not a number) becomes 29.97; the processor gets the same rate.
   void SetFrameRate(double fps);
-  double GetFrameRate() const { return dFrameRate; }
+  double GetFrameRate() const { return dFrameRate.load(); }
   void SetLiveSource(bool live) { bLiveSource = live ? 1 : 0; }
   // Empties mtConnected.
   void FreeMediaType();
@@ -107,30 +122,35 @@ class CSG : public IProcOwner {
   // The processed frame (owned by the processor).
   CDibFrame& FrProc();
 
-  // Read-outs for the GUI.
+  // Read-outs for the GUI thread.
   const char* WorkDir() const { return szWorkDir; }
   const char* CapFormat() const { return szFormat; }
+  const char* SourceName() const { return szSource; }
+  // The tokens of the record in force.
+  const NameToken* Tokens() const;
+  // Replaced name records the frame path may still hold.
+  size_t RetiredNameRecords() const { return naming_.RetiredCount(); }
+  // The name built last; streaming thread (or a test's only thread).
   const char* Path() const { return szPath; }
-  const char* SourceName() const { return szSource ? szSource : ""; }
-  const NameToken* Tokens() const { return pTokens; }
 
-  // Capture state. Numbers the streaming thread reads are atomics; the texts are plain (a name built
-  // while the GUI changes them may mix old and new settings, never leave its buffer).
+  // Capture state. Numbers the streaming thread reads are atomics; the name settings reach it only as
+  // a published NameTemplate.
   std::atomic<int32_t> bCapture{0};
   std::atomic<uint32_t> nCapCount{1};
   std::atomic<uint32_t> nCaptured{0};
   std::atomic<int32_t> nSkipLeft{0};
   std::atomic<uint32_t> nFramesDelay{0};
-  NameToken* pTokens = nullptr;  // kNameTokenSlots entries
+  // GUI thread: the texts the records are parsed from.
   char* szWorkDir;               // program-wide, shared by both sessions
   int32_t nWorkDirLen = 0;
   char* szFormat;                // program-wide, shared by both sessions
-  char* szSource = nullptr;
-  char* szPath = nullptr;
-  char* pName = nullptr;  // first character after the directory in szPath
+  char szSource[kTextSize] = {};
+  // Streaming thread: the path of the file being written.
+  char szPath[kTextSize] = {};
+  char* pName = szPath;  // first character after the directory in szPath
   std::atomic<int32_t> nDelayMs{0};  // may be recomputed on the streaming thread (automatic mode)
   uint32_t nCapTotal = 0;
-  double dFrameRate = kDefaultFrameRate;
+  std::atomic<double> dFrameRate{kDefaultFrameRate};
   int32_t bActive = 0;
   int32_t bLiveSource = 0;
   std::atomic<int32_t> nRunState{kRunStopped};  // written by the graph's run control
@@ -157,8 +177,11 @@ class CSG : public IProcOwner {
   void CaptureFrame(double sampleTime);
   void Pace(double sampleTime);
   void SyncSharedTexts();
+  // Splits rec.format into tokens pointing into rec; edits the text as the template is kept.
+  static void ParseTokens(NameTemplate& rec);
 
   std::unique_ptr<CFrameProcessor> pProc;
+  CPublished<NameTemplate> naming_;
   uint32_t nSharedSeen = 0;             // change count of the shared texts when this session last applied them
   std::atomic<int32_t> bShortWarned{0};  // a short sample was reported for this format
 };

@@ -1,8 +1,11 @@
 // The capture-name machinery of the session: directory, template, source name and the file name.
 #include <cctype>
 #include <cstring>
+#include <memory>
+#include <new>
 
 #include "capture_name.h"
+#include "common/log.h"
 #include "common/safe_snprintf.h"
 #include "sg.h"
 #include "sg_shared.h"
@@ -29,12 +32,10 @@ int CSG::SetWorkDir(const char* dir) {
   } else if (strlen(szWorkDir) > static_cast<size_t>(kMaxWorkDirLen)) {
     szWorkDir[0] = '\0';
   }
-  // Without a directory there is nothing to build names behind; an empty text keeps it that way.
+  // Without a directory names are built without one; an empty text keeps it that way.
   if (szWorkDir[0] == '\0') {
     nWorkDirLen = 0;
-    pName = szPath;
-    *pName = '\0';
-    SharedTextsChanged(nSharedSeen);
+    ParseNameTemplate();
     return 0;
   }
   size_t len = strlen(szWorkDir);
@@ -43,9 +44,6 @@ int CSG::SetWorkDir(const char* dir) {
     szWorkDir[len] = '\0';
   }
   nWorkDirLen = static_cast<int32_t>(len);
-  memcpy(szPath, szWorkDir, len);
-  pName = szPath + len;
-  *pName = '\0';
   ParseNameTemplate();
   return 1;
 }
@@ -59,7 +57,6 @@ void CSG::SetCapFormat(const char* text) {
 }
 
 void CSG::SetSourceName(const char* text, int kind) {
-  if (!szSource) return;
   if (!text) text = "";
   int32_t limit = kMaxWorkDirLen - nWorkDirLen;
   if (limit < 0) limit = 0;
@@ -75,23 +72,47 @@ void CSG::SetSourceName(const char* text, int kind) {
   if (n > static_cast<size_t>(limit)) n = static_cast<size_t>(limit);
   memmove(szSource, start, n);
   szSource[n] = '\0';
-  if (kind != kSourceDevice && n == 0) ParseNameTemplate();
+  // The old record's tokens hold the old name: a new one must be published for "%n" to follow.
+  ParseNameTemplate();
+}
+
+const NameToken* CSG::Tokens() const {
+  const NameTemplate* r = naming_.Current();
+  return r ? r->tokens : nullptr;
 }
 
 void CSG::ParseNameTemplate() {
-  if (!pTokens) return;
-  for (int i = 0; i < kNameTokenSlots; ++i) pTokens[i] = NameToken{};
   SharedTextsChanged(nSharedSeen);
-  char* f = szFormat;
+  std::unique_ptr<NameTemplate> rec(new (std::nothrow) NameTemplate);
+  if (!rec) {
+    LogPrintf("Can`t alloc memory");
+    return;  // the record in force stays
+  }
+  rec->dirLen = nWorkDirLen > 0 && nWorkDirLen <= kMaxWorkDirLen + 1 ? nWorkDirLen : 0;
+  memcpy(rec->dir, szWorkDir, static_cast<size_t>(rec->dirLen));
+  memcpy(rec->format, szFormat, kTextSize);
+  rec->format[kTextSize - 1] = '\0';
+  memcpy(rec->source, szSource, kTextSize);
+  rec->source[kTextSize - 1] = '\0';
+  ParseTokens(*rec);
+  // The template is kept as parsed (placeholder added, forbidden characters replaced).
+  memcpy(szFormat, rec->format, kTextSize);
+  naming_.Publish(std::move(rec));
+}
+
+void CSG::ParseTokens(NameTemplate& rec) {
+  NameToken* tokens = rec.tokens;
+  const char* source = rec.source;
+  char* f = rec.format;
   if (f[0] == '\0') {
-    pTokens[0].kind = kTokenFrame;
+    tokens[0].kind = kTokenFrame;
     return;
   }
   int used = 0;
   bool numbered = false;
   size_t i = 0;
   auto add = [&](uint32_t kind, int32_t length, const char* text) {
-    pTokens[used++] = NameToken{kind, length, text};
+    tokens[used++] = NameToken{kind, length, text};
     if (kind == kTokenTime || kind == kTokenFrame) numbered = true;
   };
   for (;;) {
@@ -129,7 +150,7 @@ void CSG::ParseNameTemplate() {
           add(kTokenTime, 0, nullptr);
           break;
         case 'n':
-          if (szSource && szSource[0]) add(kTokenSource, static_cast<int32_t>(strlen(szSource)), szSource);
+          if (source[0]) add(kTokenSource, static_cast<int32_t>(strlen(source)), source);
           break;
         default:
           break;
@@ -147,12 +168,17 @@ void CSG::ParseNameTemplate() {
 }
 
 void CSG::BuildCaptureName(double sampleTime) {
+  CPublished<NameTemplate>::Hold rec(naming_);
+  const int32_t dirLen = rec.get() ? rec->dirLen : 0;
+  memcpy(szPath, rec.get() ? rec->dir : "", static_cast<size_t>(dirLen));
+  pName = szPath + dirLen;
   char* p = pName;
-  int32_t room = 255 - nWorkDirLen;
-  if (room < 1) {
+  int32_t room = 255 - dirLen;
+  if (room < 1 || !rec.get()) {
     *p = '\0';
     return;
   }
+  const double fps = dFrameRate.load(std::memory_order_relaxed);
   bool numbered = false;
   auto putNumber = [&](const char* format, uint32_t value) {
     int n = __SafeSnprintf(p, static_cast<size_t>(room), format, value);
@@ -164,19 +190,17 @@ void CSG::BuildCaptureName(double sampleTime) {
     p += n;
     room -= n;
   };
-  for (int i = 0; pTokens && i < kNameTokenSlots && room > 0 && pTokens[i].kind != kTokenEnd; ++i) {
-    const NameToken& t = pTokens[i];
+  for (int i = 0; i < kNameTokenSlots && room > 0 && rec->tokens[i].kind != kTokenEnd; ++i) {
+    const NameToken& t = rec->tokens[i];
     switch (t.kind) {
       case kTokenText:
       case kTokenSource: {
         int32_t limit = numbered ? room : room - 10;
         if (limit > 0 && t.text) {
           int32_t n = t.length < limit ? t.length : limit;
-          // The GUI may re-parse while a frame names its file: never copy past the text's end.
-          size_t have = strnlen(t.text, static_cast<size_t>(n > 0 ? n : 0));
-          memcpy(p, t.text, have);
-          p += have;
-          room -= static_cast<int32_t>(have);
+          memcpy(p, t.text, static_cast<size_t>(n > 0 ? n : 0));
+          p += n > 0 ? n : 0;
+          room -= n > 0 ? n : 0;
         }
         break;
       }
@@ -185,13 +209,13 @@ void CSG::BuildCaptureName(double sampleTime) {
         break;
       case kTokenFrame:
         numbered = true;
-        putNumber("%5.5u", CaptureFrameNumber(sampleTime, dFrameRate));
+        putNumber("%5.5u", CaptureFrameNumber(sampleTime, fps));
         break;
       default:
         break;
     }
   }
-  if (!numbered && room > 0) putNumber("%u", CaptureFrameNumber(sampleTime, dFrameRate));
+  if (!numbered && room > 0) putNumber("%u", CaptureFrameNumber(sampleTime, fps));
   if (room > 3) {
     memcpy(p, ".bmp", 4);
     p += 4;

@@ -8,11 +8,10 @@
 
 namespace ulmora {
 
-// The capture directory and the name template are one text for both sessions; each session keeps its
-// own path and tokens built from them, so it notes which change it last applied.
+// The capture directory and the name template are one text for both sessions (GUI thread only); each
+// session publishes its own name record built from them, so it notes which change it last applied.
 char* SharedWorkDir();
 char* SharedFormat();
-char* SharedPathFallback();
 std::atomic<uint32_t>& SharedTextChanges();
 
 inline void SharedTextsChanged(uint32_t& seen) { seen = SharedTextChanges().fetch_add(1) + 1; }

@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <memory>
 
 #include "common/aligned_alloc.h"
 #include "common/log.h"
@@ -33,6 +34,8 @@ int32_t InRange(ProfileKey key, int32_t v, int32_t lo, int32_t hi) {
   return used;
 }
 
+using ToneByte = std::atomic_ref<uint8_t>;
+
 size_t Area(size_t bytes) { return (bytes + 64 + 63) & ~size_t(63); }
 
 }  // namespace
@@ -46,13 +49,13 @@ const ProcMethod& MethodRemoveRidgeVFast() { return kRidgeVFast; }
 
 bool StageAccess::CopyTone(const CFrameProcessor& p, uint8_t out[255]) {
   // A rebuild writes only the half not in force, but a slow reader can still hold the older half when
-  // the next rebuild starts: read again when a rebuild began while this copy was made.
+  // the next rebuild starts: read again when a rebuild began while this copy was made. The entry loads
+  // are acquires, so a byte of a later rebuild brings that rebuild's generation with it.
   for (int attempt = 0; attempt < 8; ++attempt) {
     const uint32_t before = p.nToneGeneration.load(std::memory_order_acquire);
     const ToneTable* t = p.pTone.load(std::memory_order_acquire);
     if (!t) return false;
-    for (int i = 0; i < 255; ++i) out[i] = reinterpret_cast<const volatile uint8_t&>(t->entry[i].out);
-    std::atomic_thread_fence(std::memory_order_acquire);
+    for (int i = 0; i < 255; ++i) out[i] = ToneByte(const_cast<uint8_t&>(t->entry[i].out)).load(std::memory_order_acquire);
     const uint32_t after = p.nToneGeneration.load(std::memory_order_relaxed);
     if (after == before || ((before & 1) && after == before + 1)) return true;
   }
@@ -83,13 +86,13 @@ CFrameProcessor::CFrameProcessor() {
   bFlipV.store(ProfileReadInt(ProfileKey::ProcFlipV));
   nAutoSign.store(0);
 
-  pToneBlock_ = static_cast<uint8_t*>(__AlignedMalloc(kToneBlockSize, kFrameAlignment, __FILE__, __LINE__));
-  if (!pToneBlock_) {
+  toneBlock_ = MakeAlignedBytes(kToneBlockSize);
+  if (!toneBlock_) {
     ReportAssert("Can`t alloc memory for tabs", __LINE__, "frame_processor");
     LogPrintf("Can`t alloc memory for tabs");
   } else {
-    memset(pToneBlock_, 0, kToneBlockSize);
-    auto* first = reinterpret_cast<ToneTable*>(pToneBlock_);
+    memset(toneBlock_.get(), 0, kToneBlockSize);
+    auto* first = reinterpret_cast<ToneTable*>(toneBlock_.get());
     BuildToneTable(*first, static_cast<float>(GammaFactor(static_cast<uint32_t>(gamma))));
     pTone.store(first);
   }
@@ -116,14 +119,7 @@ CFrameProcessor::~CFrameProcessor() {
     ProfileWriteHundredths(ProfileKey::ProcRMSH, fRmsH.load());
     ProfileWriteHundredths(ProfileKey::ProcRMSV, fRmsV.load());
   }
-  if (work_) {
-    __AlignedFree(work_->block);
-    delete work_;
-    work_ = nullptr;
-  }
   pTone.store(nullptr);
-  __AlignedFree(pToneBlock_);
-  pToneBlock_ = nullptr;
 }
 
 void CFrameProcessor::SetWindows(IWindow* msgWindow, IWindow* viewWindow) {
@@ -155,6 +151,7 @@ bool CFrameProcessor::ConfigureFormat(const CImageBuf& frame, bool allocate, boo
       work_->width = work_->height = 0;
       work_->pixels = 0;
       work_->storedFrames = 0;
+      work_->sumFrames = 0;
     }
     frProc.img.width = frProc.img.height = frProc.img.size = frProc.img.stride = frProc.img.pad = 0;
   };
@@ -175,10 +172,10 @@ bool CFrameProcessor::ConfigureFormat(const CImageBuf& frame, bool allocate, boo
   const size_t longest = static_cast<size_t>(width > height ? width : height);
   const size_t need =
       Area(2 * n) + 2 * Area(n) + 2 * Area(4 * longest) + 2 * Area(static_cast<size_t>(width)) + Area(kLut16Entries);
-  if (!work_) work_ = new Work;
+  if (!work_) work_ = std::make_unique<Work>();
   if (need > work_->capacity) {
-    __AlignedFree(work_->block);
-    work_->block = static_cast<uint8_t*>(__AlignedMalloc(need, kFrameAlignment, __FILE__, __LINE__));
+    work_->block.reset();
+    work_->block = MakeAlignedBytes(need);
     work_->capacity = work_->block ? need : 0;
   }
   if (!work_->block) {
@@ -189,7 +186,7 @@ bool CFrameProcessor::ConfigureFormat(const CImageBuf& frame, bool allocate, boo
     work_->pixels = 0;
     return true;
   }
-  uint8_t* at = work_->block;
+  uint8_t* at = work_->block.get();
   auto take = [&at](size_t bytes) {
     uint8_t* p = at;
     at += Area(bytes);
@@ -207,6 +204,7 @@ bool CFrameProcessor::ConfigureFormat(const CImageBuf& frame, bool allocate, boo
   work_->height = height;
   work_->pixels = n;
   work_->storedFrames = 0;
+  work_->sumFrames = 0;
   work_->planeSumsValid = false;
   work_->planeLagsView = false;
   // A picture rendered before the first frame shows black, not stale memory.
@@ -255,11 +253,13 @@ void CFrameProcessor::SetGamma(int32_t v) {
   v = v < kGammaMin ? kGammaMin : (v > kGammaMax ? kGammaMax : v);
   int32_t idle = 0;
   if (!bGammaBusy.compare_exchange_strong(idle, 1)) return;  // a rebuild is running: drop this one
-  if (pToneBlock_) {
-    auto* halves = reinterpret_cast<ToneTable*>(pToneBlock_);
+  if (toneBlock_) {
+    auto* halves = reinterpret_cast<ToneTable*>(toneBlock_.get());
     ToneTable* spare = pTone.load() == &halves[0] ? &halves[1] : &halves[0];
+    ToneTable fresh;
+    BuildToneTable(fresh, static_cast<float>(GammaFactor(static_cast<uint32_t>(v))));
     nToneGeneration.fetch_add(1, std::memory_order_acq_rel);
-    BuildToneTable(*spare, static_cast<float>(GammaFactor(static_cast<uint32_t>(v))));
+    for (int i = 0; i < 255; ++i) ToneByte(spare->entry[i].out).store(fresh.entry[i].out, std::memory_order_release);
     pTone.exchange(spare);
     nToneGeneration.fetch_add(1, std::memory_order_acq_rel);
   }

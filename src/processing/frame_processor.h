@@ -4,7 +4,9 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 
+#include "common/aligned_alloc.h"
 #include "common/window.h"
 #include "frames/dib_frame.h"
 #include "processing/tone.h"
@@ -189,11 +191,13 @@ class CFrameProcessor {
   void RecomputeRates();
   void Post(unsigned msg);
 
-  uint8_t* pToneBlock_ = nullptr;  // two ToneTable halves
+  // Two ToneTable halves. A rebuild writes the half not in force and swaps pTone; the entries are read
+  // and written as atomic bytes, since a slow render may still copy a half the next rebuild rewrites.
+  AlignedBytes toneBlock_;
   std::atomic<const ToneTable*> pTone{nullptr};
   // Odd while a rebuild writes a half: a render that read a table across a rebuild reads it again.
   std::atomic<uint32_t> nToneGeneration{0};
-  Work* work_ = nullptr;
+  std::unique_ptr<Work> work_;
 
  public:
   // The processor's display view: what the video surface paints and the capture writes.

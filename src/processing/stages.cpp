@@ -41,7 +41,9 @@ void RenderPlane(CFrameProcessor& p, ProcStats* stats) {
   if (!w || !w->pixels) return;
   int32_t a = p.nAmp.load(std::memory_order_relaxed);
   int32_t b = p.nBlackLevel.load(std::memory_order_relaxed);
-  int32_t n = p.nSumDivisor.load(std::memory_order_relaxed);
+  // A finished sum is divided by the frames it holds: the GUI may store a new count into nSumDivisor
+  // between the sum's last frame and this render.
+  int32_t n = w->sumFrames > 0 ? w->sumFrames : p.nSumDivisor.load(std::memory_order_relaxed);
   uint8_t tone[255];
   if (n < 1) {
     ReportAssert("bad algoritm", __LINE__, "stages");
@@ -188,7 +190,11 @@ bool StageAccumulate(CFrameProcessor& p, const uint8_t* bits, int32_t pad) {
     w->storedFrames = 1;
   }
   const int32_t now = p.nSummed.fetch_add(1) + 1;
-  if (now < count) return false;
+  if (now < count) {
+    w->sumFrames = 0;  // a partial sum (shown while the first sum builds) takes the count's divisor
+    return false;
+  }
+  w->sumFrames = w->storedFrames;
   p.nSumDivisor.exchange(now);
   p.nSummed.exchange(0);
   return true;

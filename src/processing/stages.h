@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "common/aligned_alloc.h"
 #include "processing/frame_processor.h"
 
 namespace ulmora {
@@ -13,7 +14,7 @@ namespace ulmora {
 // the stages work on, line sums, per-column corrections and the per-picture render table.
 // Every area starts on a 64-byte boundary and is followed by 64 spare bytes for wide loads.
 struct CFrameProcessor::Work {
-  uint8_t* block = nullptr;
+  AlignedBytes block;
   size_t capacity = 0;
   int32_t width = 0;
   int32_t height = 0;
@@ -29,6 +30,7 @@ struct CFrameProcessor::Work {
   uint8_t* lut16 = nullptr;  // render table for deep sums: 65536 entries
 
   int32_t storedFrames = 0;  // frames held in the sum (1: in first8)
+  int32_t sumFrames = 0;     // frames of the last finished sum, its divisor; 0 while a sum builds
 
   // The fused chain writes its last corrections only into frProc; a single stage that follows reads
   // the picture back first.
@@ -44,7 +46,7 @@ struct CFrameProcessor::Work {
 
 // The stages' way into the processor's private parts.
 struct StageAccess {
-  static CFrameProcessor::Work* W(CFrameProcessor& p) { return p.work_; }
+  static CFrameProcessor::Work* W(CFrameProcessor& p) { return p.work_.get(); }
   static void Post(CFrameProcessor& p, unsigned msg) { p.Post(msg); }
   // Copies the output bytes of the table in force; false when it has none.
   static bool CopyTone(const CFrameProcessor& p, uint8_t out[255]);

@@ -39,10 +39,11 @@ TEST_F(SessionKeys, ConstructionReadsTheKeysAndSetsTheInitialState) {
   EXPECT_STREQ(sg.CapFormat(), "run%f");
   EXPECT_EQ(std::string(sg.WorkDir()), capDir);
   EXPECT_EQ(sg.nWorkDirLen, static_cast<int32_t>(capDir.size()));
-  EXPECT_EQ(std::string(sg.Path()), capDir);
+  sg.BuildCaptureName(0.0);
+  EXPECT_EQ(std::string(sg.Path()), capDir + "run00001.bmp");
   EXPECT_EQ(sg.pName, sg.Path() + capDir.size());
   EXPECT_EQ(sg.nDelayMs, 100) << "3 frames at 29.97 pictures per second";
-  EXPECT_EQ(sg.dFrameRate, 29.97);
+  EXPECT_EQ(sg.dFrameRate.load(), 29.97);
   EXPECT_EQ(sg.nRunState.load(), 0);
   EXPECT_EQ(sg.bFirstSum.load(), 0);
   EXPECT_EQ(sg.bCapture.load(), 0);
@@ -143,7 +144,8 @@ TEST_F(SessionTest, AnEmptiedDirectoryAcceptsANewOne) {
   EXPECT_EQ(sg.nWorkDirLen, 0);
   EXPECT_EQ(sg.SetWorkDir(nullptr), 0);
   EXPECT_EQ(sg.SetWorkDir(capDir.c_str()), 1) << "the user can still choose a directory";
-  EXPECT_EQ(std::string(sg.Path()), capDir);
+  sg.BuildCaptureName(0.0);
+  EXPECT_EQ(std::string(sg.Path(), capDir.size()), capDir);
   // The GUI may hand the current text back.
   EXPECT_EQ(sg.SetWorkDir(sg.WorkDir()), 1);
   EXPECT_EQ(std::string(sg.WorkDir()), capDir);
@@ -158,7 +160,6 @@ TEST_F(SessionTest, BothSessionsShareTheDirectoryAndTheTemplate) {
   EXPECT_STREQ(file.CapFormat(), "shared%f");
   // The other session's own path and tokens follow when its capture starts.
   EXPECT_EQ(file.StartCapture(1), 0);
-  EXPECT_EQ(std::string(file.Path()), other);
   EXPECT_EQ(file.nWorkDirLen, static_cast<int32_t>(other.size()));
   file.BuildCaptureName(0.0);
   EXPECT_EQ(std::string(file.Path()), other + "shared00001.bmp");

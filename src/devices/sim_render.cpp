@@ -66,9 +66,16 @@ const SimFrameRenderer::InputScene& SimFrameRenderer::Scene(int32_t nInput) {
   return in;
 }
 
+// ThreadSanitizer instruments the loader's pick (an ifunc resolver), which runs before the tool is up.
+#if defined(__SANITIZE_THREAD__)
+#define ULMORA_AVX2_CLONES
+#else
+#define ULMORA_AVX2_CLONES __attribute__((target_clones("avx2", "default")))
+#endif
+
 // One row: scene + column banding + noise, through the controls' multiply and add. Built twice, for
 // AVX2 and plain x86-64; the loader picks one (the row is most of the frame's cost).
-static __attribute__((target_clones("avx2", "default"))) void ComposeRow(const uint8_t* b, const int16_t* c,
+static ULMORA_AVX2_CLONES void ComposeRow(const uint8_t* b, const int16_t* c,
                                                                   const int8_t* n, int32_t w, int32_t nMul,
                                                                   int32_t nAdd, uint8_t* out) {
   for (int32_t x = 0; x < w; ++x) {
@@ -79,12 +86,12 @@ static __attribute__((target_clones("avx2", "default"))) void ComposeRow(const u
   }
 }
 
-static __attribute__((target_clones("avx2", "default"))) void GreyToBgrRow(const uint8_t* l, int32_t w,
+static ULMORA_AVX2_CLONES void GreyToBgrRow(const uint8_t* l, int32_t w,
                                                                            uint8_t* d) {
   for (int32_t x = 0; x < w; ++x) d[3 * x] = d[3 * x + 1] = d[3 * x + 2] = l[x];
 }
 
-static __attribute__((target_clones("avx2", "default"))) void GreyToYuy2Row(const uint8_t* l, int32_t w,
+static ULMORA_AVX2_CLONES void GreyToYuy2Row(const uint8_t* l, int32_t w,
                                                                             uint8_t* d) {
   for (int32_t x = 0; x < w; ++x) {
     d[2 * x] = l[x];

@@ -10,6 +10,7 @@
 #include <mutex>
 #include <string>
 
+#include "common/handover_notes.h"
 #include "devices/sim_gst.h"
 #include "devices/sim_render.h"
 #include "devices/sim_state.h"
@@ -397,6 +398,7 @@ GstFlowReturn Render(UlmoraSimSrc* src, const SimDeviceState& state, GstBuffer**
 }
 
 GstFlowReturn Create(GstPushSrc* psrc, GstBuffer** out) {
+  CallbackScope scope;
   UlmoraSimSrc* src = Self(psrc);
   SimSrcPriv* p = src->priv;
   SimCameraConfig* config = p->config.load();

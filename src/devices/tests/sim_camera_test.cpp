@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "common/handover_notes.h"
 #include "devices/sim_camera.h"
 
 namespace ulmora {
@@ -108,6 +109,7 @@ std::vector<GstSample*> Pull(const Pipeline& pipe, int n) {
   for (int i = 0; i < n; ++i) {
     GstSample* s = gst_app_sink_try_pull_sample(GST_APP_SINK(sink), 5 * GST_SECOND);
     if (!s) break;
+    NoteStreamingSettled();  // the sample's bits were written on the camera's thread
     samples.push_back(s);
   }
   gst_object_unref(sink);

@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "common/log.h"
+#include "graph/bus_errors.h"
 #include "graph/graph_dump.h"
 #include "graph/graph_report.h"
 #include "graph/gst_sync.h"
@@ -69,12 +70,7 @@ GraphEvent CCapGraph::WaitGraphEvent(uint32_t timeoutMs) {
   if (!msg) return GraphEvent::kNone;
   NoteStreamingSettled();
   if (GST_MESSAGE_TYPE(msg.get()) == GST_MESSAGE_EOS) return GraphEvent::kEndOfStream;
-  GError* err = nullptr;
-  gchar* dbg = nullptr;
-  gst_message_parse_error(msg.get(), &err, &dbg);
-  LogPrintf("!!! graph error: %s (%s)", err ? err->message : "unknown", dbg ? dbg : "");
-  if (err) g_error_free(err);
-  g_free(dbg);
+  LogBusError(msg.get());
   return GraphEvent::kError;
 }
 

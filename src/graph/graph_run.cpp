@@ -2,6 +2,7 @@
 #include <gst/video/videooverlay.h>
 
 #include "common/log.h"
+#include "graph/bus_errors.h"
 #include "graph/cap_graph.h"
 #include "graph/gst_sync.h"
 
@@ -9,16 +10,7 @@ namespace ulmora {
 
 namespace {
 void LogPendingErrors(GstElement* graph) {
-  GstRef<GstBus> bus = Adopt(gst_element_get_bus(graph));
-  if (!bus) return;
-  while (GstMessage* m = gst_bus_pop_filtered(bus.get(), GST_MESSAGE_ERROR)) {
-    GError* err = nullptr;
-    gchar* dbg = nullptr;
-    gst_message_parse_error(m, &err, &dbg);
-    LogPrintf("!!! graph error: %s (%s)", err ? err->message : "unknown", dbg ? dbg : "");
-    if (err) g_error_free(err);
-    g_free(dbg);
-    gst_message_unref(m);
+  while (LogNextBusError(graph)) {
   }
 }
 }  // namespace

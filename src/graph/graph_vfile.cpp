@@ -8,6 +8,7 @@
 #include "common/log.h"
 #include "common/paths.h"
 #include "common/report.h"
+#include "graph/bus_errors.h"
 #include "graph/cap_graph.h"
 #include "graph/graph_dump.h"
 #include "graph/graph_report.h"
@@ -65,19 +66,6 @@ void ReleaseDecodedStreams(GstElement* decoder) {
   gst_iterator_free(it);
 }
 
-bool PopError(GstElement* graph, char* text, size_t size) {
-  GstRef<GstBus> bus = Adopt(gst_element_get_bus(graph));
-  GstRef<GstMessage> m = bus ? Adopt(gst_bus_pop_filtered(bus.get(), GST_MESSAGE_ERROR)) : nullptr;
-  if (!m) return false;
-  GError* err = nullptr;
-  gchar* dbg = nullptr;
-  gst_message_parse_error(m.get(), &err, &dbg);
-  g_snprintf(text, size, "%s (%s)", err ? err->message : "unknown", dbg ? dbg : "");
-  if (err) g_error_free(err);
-  g_free(dbg);
-  return true;
-}
-
 }  // namespace
 
 HRESULT CCapGraph::LoadFile(const char* fileName) {
@@ -98,17 +86,12 @@ HRESULT CCapGraph::LoadFile(const char* fileName) {
 
   // Opening, typefinding and demuxing run on streaming threads; wait until every stream is known.
   if (SetGraphState(graph_.get(), GST_STATE_PAUSED) == GST_STATE_CHANGE_FAILURE) {
-    char why[512] = "";
-    if (PopError(graph_.get(), why, sizeof why)) LogPrintf("!!! %s", why);
+    LogNextBusError(graph_.get());
     return E_FAIL;
   }
   const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(kStateTimeoutMs);
   while (!bPadsDone_.load()) {
-    char why[512] = "";
-    if (PopError(graph_.get(), why, sizeof why)) {
-      LogPrintf("!!! %s", why);
-      return E_FAIL;
-    }
+    if (LogNextBusError(graph_.get())) return E_FAIL;
     if (std::chrono::steady_clock::now() > end) {
       LogPrintf("!!! no streams found in %u ms", kStateTimeoutMs);
       return VFW_E_TIMEOUT;

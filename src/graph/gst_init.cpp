@@ -9,10 +9,10 @@ bool EnsureGstInit() {
   static std::once_flag once;
   static bool ok = false;
   std::call_once(once, [] {
-    GError* err = nullptr;
-    ok = gst_init_check(nullptr, nullptr, &err) != FALSE;
+    GError* raw = nullptr;
+    ok = gst_init_check(nullptr, nullptr, &raw) != FALSE;
+    GstRef<GError> err = Adopt(raw);
     if (!ok) LogPrintf("GStreamer init failed: %s", err ? err->message : "unknown reason");
-    if (err) g_error_free(err);
   });
   return ok;
 }

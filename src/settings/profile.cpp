@@ -51,13 +51,11 @@ using KeyFilePtr = std::unique_ptr<GKeyFile, KeyFileDeleter>;
 // that the user's text is kept and the run starts from defaults; in read-only mode it is left alone.
 KeyFilePtr Load(const std::string& path, bool moveAside) {
   KeyFilePtr file(g_key_file_new());
-  GError* error = nullptr;
+  g_autoptr(GError) error = nullptr;
   if (g_key_file_load_from_file(file.get(), path.c_str(), G_KEY_FILE_KEEP_COMMENTS, &error)) return file;
   // A path under a regular file names no profile either.
-  if (g_error_matches(error, G_FILE_ERROR, G_FILE_ERROR_NOENT) || g_error_matches(error, G_FILE_ERROR, G_FILE_ERROR_NOTDIR)) {
-    g_error_free(error);
+  if (g_error_matches(error, G_FILE_ERROR, G_FILE_ERROR_NOENT) || g_error_matches(error, G_FILE_ERROR, G_FILE_ERROR_NOTDIR))
     return file;
-  }
   if (error->domain == G_KEY_FILE_ERROR && !moveAside) {
     LogPrintf("Profile %s cannot be read (%s): starting from defaults", path.c_str(), error->message);
   } else if (error->domain == G_KEY_FILE_ERROR) {
@@ -71,7 +69,6 @@ KeyFilePtr Load(const std::string& path, bool moveAside) {
   } else {
     LogPrintf("Profile %s cannot be read (%s): starting from defaults", path.c_str(), error->message);
   }
-  g_error_free(error);
   return KeyFilePtr(g_key_file_new());
 }
 
@@ -85,10 +82,9 @@ bool Lookup(const char* section, const char* key, std::string& text) {
     return true;
   }
   KeyFilePtr file = Load(PathLocked(s), !s.readOnly);
-  gchar* value = g_key_file_get_string(file.get(), section, key, nullptr);
+  g_autofree gchar* value = g_key_file_get_string(file.get(), section, key, nullptr);
   if (!value) return false;
   text = value;
-  g_free(value);
   return true;
 }
 
@@ -130,11 +126,10 @@ bool ProfileWriteString(const char* section, const char* key, const char* value)
   KeyFilePtr file = Load(path, true);
   g_key_file_set_string(file.get(), section, key, value);
 
-  GError* error = nullptr;
-  gchar* dir = g_path_get_dirname(path.c_str());
+  g_autoptr(GError) error = nullptr;
+  g_autofree gchar* dir = g_path_get_dirname(path.c_str());
   bool ok = g_mkdir_with_parents(dir, 0700) == 0;
   if (!ok) g_set_error(&error, G_FILE_ERROR, g_file_error_from_errno(errno), "%s", g_strerror(errno));
-  g_free(dir);
   // g_key_file_save_to_file writes a temporary file and renames it over the profile.
   if (ok) ok = g_key_file_save_to_file(file.get(), path.c_str(), &error);
   if (!ok) {
@@ -142,7 +137,6 @@ bool ProfileWriteString(const char* section, const char* key, const char* value)
       LogPrintf("Can`t write profile %s: %s", path.c_str(), error ? error->message : "unknown error");
     s.writeFailLogged = true;
   }
-  if (error) g_error_free(error);
   return ok;
 }
 
@@ -182,12 +176,11 @@ bool ProfileCheckReadable(std::string* why) {
   std::lock_guard lock(s.mutex);
   const std::string path = PathLocked(s);
   KeyFilePtr file(g_key_file_new());
-  GError* error = nullptr;
+  g_autoptr(GError) error = nullptr;
   if (g_key_file_load_from_file(file.get(), path.c_str(), G_KEY_FILE_NONE, &error)) return true;
   const bool missing =
       g_error_matches(error, G_FILE_ERROR, G_FILE_ERROR_NOENT) || g_error_matches(error, G_FILE_ERROR, G_FILE_ERROR_NOTDIR);
   if (!missing && why) *why = error->message;
-  g_error_free(error);
   return missing;
 }
 

@@ -164,6 +164,7 @@ TEST_F(DeviceListTest, ACameraPluggedInLaterClearsTheMenuFlag) {
   EXPECT_GE(window.changes.load(), 1);
   EnumerateDevices();
   EXPECT_EQ(DeviceCount(), 1);
+  SetDeviceNotifyWindow(nullptr);  // the monitor's thread must not post to a window that is gone
 }
 
 TEST_F(DeviceListTest, StableIdentityPrefersTheByIdLinkThenByPath) {

@@ -23,6 +23,7 @@
 #include "common/run_log.h"
 #include "devices/sim_camera.h"
 #include "graph/graph_object.h"
+#include "gui/sources_menu.h"
 #include "gui/command_line.h"
 #include "gui/main_window.h"
 #include "gui/placement.h"
@@ -148,6 +149,7 @@ int main(int argc, char** argv) {
       const QRect wa = WorkArea();
       MainWindow window(fileGraph.get(), liveGraph.get(), programDir);
       window.move(PlaceMainWindow(wa));
+      new SourcesPopup(&window, liveGraph.get());  // owned by the window
       if (window.Create(cl.file, wa)) {
         window.ProcWindow()->SetOnFirstPicture([&sinceStart] {
           LogPrintf("first processed picture on screen %lld ms after start",

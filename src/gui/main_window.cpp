@@ -228,6 +228,7 @@ bool MainWindow::Create(const QString& fileName, const QRect& workArea) {
     }
   }
   // The live device: restored by the device list when it is there.
+  if (restoreDevices_) restoreDevices_();
   if (!active_) MakeActive(liveGraph_, true);
 
   if (ActiveSession() && ActiveSession()->bViewLive.load() == 1) {
@@ -410,7 +411,10 @@ bool MainWindow::event(QEvent* e) {
     case kMsgCaptureProgress:
       SetStatusText(CaptureProgressText().toLatin1().constData());
       break;
-    default:  // graph events: not acted on
+    case kMsgGraphNotify:
+      if (graphNotify_) graphNotify_();
+      break;
+    default:
       break;
   }
   return true;
@@ -420,6 +424,7 @@ void MainWindow::closeEvent(QCloseEvent* e) {
   e->accept();
   if (bClosed_) return;
   hide();
+  if (saveDevices_) saveDevices_();
   // The graphs go first (file, then live), so no frame arrives for windows that are going.
   if (file_) file_->DestroyGraph();
   if (liveGraph_) liveGraph_->DestroyGraph();

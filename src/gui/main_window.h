@@ -59,6 +59,15 @@ class MainWindow : public QMainWindow, public IWindow, public IGraphUi {
   void SetCaptureDialogOpener(std::function<void()> open) { captureDialog_ = std::move(open); }
   // Sources menu commands (devices, pages, inputs); false: no device stored under that id.
   void SetDeviceCommandHandler(std::function<bool(int id)> handler) { deviceCommand_ = std::move(handler); }
+  // --- device list (the Sources popup) ---
+  // restore runs in Create before the live graph becomes active, save at close before the graphs go.
+  void SetDeviceListSteps(std::function<void()> restore, std::function<void()> save) {
+    restoreDevices_ = std::move(restore);
+    saveDevices_ = std::move(save);
+  }
+  // kMsgGraphNotify is handed here.
+  void SetGraphNotifyHandler(std::function<void()> handler) { graphNotify_ = std::move(handler); }
+  // --- end device list ---
 
   // Commands and the shared operations of the window.
   void OnCommand(int id);
@@ -131,6 +140,7 @@ class MainWindow : public QMainWindow, public IWindow, public IGraphUi {
   IPanelView* panel_ = nullptr;
   std::function<void()> captureDialog_;
   std::function<bool(int)> deviceCommand_;
+  std::function<void()> restoreDevices_, saveDevices_, graphNotify_;
   int32_t bLiveMode_ = 0;
   bool bClosed_ = false;
   std::atomic<uint32_t> nPendingMsgs_{0};  // bit n: message 0x8000 + n is queued

@@ -1,0 +1,47 @@
+// The current device's settings dialogs, built from the device's own descriptions: "Video Capture
+// Filter..." (controls), "Video Crossbar..." / "Second Crossbar..." (routing), "Video Source..."
+// (standard and frame format) and "TV Tuner...". Modal, at (30, 30) from the main window.
+#pragma once
+
+#include <functional>
+#include <memory>
+
+class QDialog;
+class QWidget;
+
+namespace ulmora {
+
+class CDeviceDialogs;
+class CGraphObject;
+class MainWindow;
+
+class DeviceDialogs {
+ public:
+  // Tests: the dialog is handed here, built and placed, instead of being run.
+  using DialogHook = std::function<void(QDialog* dialog)>;
+  static void SetDialogHook(DialogHook hook);
+
+  DeviceDialogs(MainWindow* window, CGraphObject* liveGraph);
+  ~DeviceDialogs();
+
+  // Every change applies at once to the running stream and is remembered for the device.
+  void CaptureFilter();
+  // nWhich 0: "Video Crossbar...", 1: "Second Crossbar...". The route chosen is read back into the
+  // "Video Input" sub-menu.
+  void Crossbar(int nWhich);
+  // The graph is stopped around the dialog and put back into the state it had; a new frame format
+  // rebuilds it. True when it was rebuilt.
+  bool VideoSource();
+  void TvTuner();
+
+ private:
+  bool OpenDevice();
+  // Places and runs the dialog (or hands it to the hook); true when it was accepted.
+  bool Run(QDialog* dialog);
+
+  MainWindow* window_ = nullptr;
+  CGraphObject* live_ = nullptr;
+  std::unique_ptr<CDeviceDialogs> device_;
+};
+
+}  // namespace ulmora

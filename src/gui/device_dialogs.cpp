@@ -36,15 +36,14 @@ QDialogButtonBox* OkCancel(QDialog* dialog) {
   return buttons;
 }
 
-// The running graph's state before a dialog that needs it stopped; given back afterwards.
-void RestoreState(CGraphObject* live, int32_t state) {
-  if (state == kRunRunning)
-    live->RunGraph();
-  else if (state == kRunPaused)
-    live->PauseGraph();
-}
-
 }  // namespace
+
+void RestoreState(CGraphObject* live, int32_t state) {
+  if (state == kRunStopped || live->RunState() == state) return;
+  live->RunGraph();
+  // The graph object pauses only a running graph.
+  if (state == kRunPaused) live->PauseGraph();
+}
 
 void DeviceDialogs::SetDialogHook(DialogHook hook) { HookRef() = std::move(hook); }
 

@@ -3,6 +3,7 @@
 // (standard and frame format) and "TV Tuner...". Modal, at (30, 30) from the main window.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 
@@ -14,6 +15,9 @@ namespace ulmora {
 class CDeviceDialogs;
 class CGraphObject;
 class MainWindow;
+
+// Puts a graph that was stopped back into state (kRunPaused or kRunRunning; kRunStopped leaves it).
+void RestoreState(CGraphObject* live, int32_t state);
 
 class DeviceDialogs {
  public:

@@ -9,6 +9,7 @@
 #include "devices/device_identity.h"
 #include "devices/device_list.h"
 #include "graph/graph_object.h"
+#include "gui/device_dialogs.h"
 #include "gui/main_window.h"
 
 namespace ulmora {
@@ -75,7 +76,17 @@ void DeviceReconnect::OnDeviceChange() {
   }
 }
 
+bool DeviceReconnect::LostDeviceListed() const {
+  bool listed = false;
+  for (GstDevice* d : VideoDevicesNow()) {
+    if (!listed && DeviceIdentity(d) == lostId_) listed = true;
+    gst_object_unref(d);
+  }
+  return listed;
+}
+
 void DeviceReconnect::TakeBack() {
+  if (!LostDeviceListed()) return;
   // The list is enumerated again so the menu holds the returning device with its entries.
   EnumerateDevices();
   GstDevice* back = nullptr;
@@ -93,11 +104,7 @@ void DeviceReconnect::TakeBack() {
     return;
   }
   bLost_ = false;
-  if (nLostState_ == kRunRunning) {
-    live_->RunGraph();
-  } else if (nLostState_ == kRunPaused) {
-    live_->PauseGraph();
-  }
+  RestoreState(live_, nLostState_);
   if (rebuilt_) rebuilt_();
   const std::string name = lostName_.empty() ? lostId_ : lostName_;
   char text[100] = "";

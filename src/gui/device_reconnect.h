@@ -34,6 +34,7 @@ class DeviceReconnect {
  private:
   void MarkLost(int32_t state);
   bool CurrentDeviceListed() const;
+  bool LostDeviceListed() const;
   void TakeBack();
 
   MainWindow* window_ = nullptr;

@@ -6,6 +6,9 @@
 #include <QMenu>
 
 #include "devices/cap_state.h"
+#include "devices/device_choice.h"
+#include "devices/device_identity.h"
+#include "devices/device_monitor.h"
 #include "devices/device_list.h"
 #include "graph/graph_object.h"
 #include "gui/device_dialogs.h"
@@ -13,6 +16,25 @@
 #include "gui/main_window.h"
 
 namespace ulmora {
+
+namespace {
+
+// True when the devices listed now are the ones the table holds. Starting the monitor announces every
+// present device as an arrival; those must not empty the Sources menu of the current device's entries.
+bool ListMatchesTable() {
+  std::vector<std::string> now;
+  for (GstDevice* d : VideoDevicesNow()) {
+    if (now.size() < static_cast<size_t>(kMaxListedDevices) && !DeviceDisplayName(d).empty())
+      now.push_back(DeviceIdentity(d));
+    gst_object_unref(d);
+  }
+  if (now.size() != static_cast<size_t>(g_Cap.nDevices)) return false;
+  for (size_t i = 0; i < now.size(); ++i)
+    if (!g_Cap.rgpDevices[i] || DeviceIdentity(g_Cap.rgpDevices[i]) != now[i]) return false;
+  return true;
+}
+
+}  // namespace
 
 SourcesPopup::SourcesPopup(MainWindow* window, CGraphObject* liveGraph)
     : QObject(window), window_(window), live_(liveGraph), popup_(window->Popup(kPopupSources)) {
@@ -49,6 +71,10 @@ void SourcesPopup::SaveDevices() {
 }
 
 void SourcesPopup::Render() {
+  if (!DeviceMenuValid()) {
+    const uint32_t changes = DeviceMonitor().ChangesSeen();
+    if (ListMatchesTable() && DeviceMonitor().ChangesSeen() == changes) g_Cap.bDevMenuValid.store(1);
+  }
   EnumerateDevices();
   const CDevMenu& model = g_Cap.menu;
   if (!popup_ || model.Revision() == nRendered_) return;
@@ -127,7 +153,7 @@ void SourcesPopup::PropertyCommand(int id) {
   DeviceDialogs dialogs(window_, live_);
   switch (cmd.action) {
     case SourcesAction::kVideoSource:
-      if (dialogs.VideoSource()) AfterRebuild(false);
+      if (dialogs.VideoSource()) AfterRebuild(true);
       break;
     case SourcesAction::kCaptureFilter:
       dialogs.CaptureFilter();
@@ -165,6 +191,8 @@ void SourcesPopup::GetClientSize(int& width, int& height) {
 bool SourcesPopup::event(QEvent* e) {
   if (e->type() != static_cast<QEvent::Type>(QEvent::User + 1)) return QObject::event(e);
   bChangePending_.store(0);
+  // Render may have found the list unchanged just before this change landed: look again.
+  if (!ListMatchesTable()) g_Cap.bDevMenuValid.store(0);
   reconnect_->OnDeviceChange();
   return true;
 }

@@ -1,0 +1,409 @@
+// The Sources popup, the device dialogs and unplug/reconnect in the main window, on the simulated
+// camera through real pipelines (Qt's offscreen platform).
+#include <QtTest>
+
+#include <QAction>
+#include <QComboBox>
+#include <QDialog>
+#include <QMenu>
+#include <QSpinBox>
+
+#include <dirent.h>
+#include <linux/videodev2.h>
+#include <stdlib.h>
+
+#include <memory>
+#include <string>
+
+#include "common/log.h"
+#include "devices/cap_state.h"
+#include "devices/crossbar.h"
+#include "devices/device_list.h"
+#include "devices/device_choice.h"
+#include "devices/device_monitor.h"
+#include "devices/sim_camera.h"
+#include "devices/tests/test_crossbar.h"
+#include "graph/cap_graph.h"
+#include "graph/graph_object.h"
+#include "graph/grabber.h"
+#include "gui/controls_dialog.h"
+#include "gui/device_dialogs.h"
+#include "gui/device_reconnect.h"
+#include "gui/main_window.h"
+#include "gui/sources_menu.h"
+#include "settings/profile.h"
+
+using namespace ulmora;
+
+namespace {
+
+// The main window with its Sources popup over two graph objects; the profile and the capture folder
+// are the test's own, so a second Open is the program's next start.
+struct Program {
+  std::unique_ptr<CGraphObject> file, live;
+  std::unique_ptr<MainWindow> window;
+  SourcesPopup* sources = nullptr;
+
+  void Open(const QString& dir) {
+    ProfileUsePath((dir + QStringLiteral("/profile.ini")).toStdString());
+    ProfileClearOverrides();
+    ProfileSetOverride(kSectionNocta, "CapWorkDir", dir.toLocal8Bit().constData());
+    file = std::make_unique<CGraphObject>();
+    live = std::make_unique<CGraphObject>();
+    window = std::make_unique<MainWindow>(file.get(), live.get(), dir + QLatin1Char('/'));
+    sources = new SourcesPopup(window.get(), live.get());
+    window->Create(QString(), QRect(0, 0, 1280, 1024));
+  }
+  // As the user closes it: the device is remembered.
+  void Close() {
+    if (window) window->close();
+    window.reset();
+    ReleaseDevices();
+    file.reset();
+    live.reset();
+  }
+  // Opens the popup as a click on the menu bar would, and closes it again.
+  void ShowPopup() {
+    QMenu* popup = window->Popup(kPopupSources);
+    popup->popup(QPoint(0, 0));
+    popup->hide();
+  }
+  QList<int> Ids() const {
+    QList<int> ids;
+    for (int id = kDevMenuDeviceFirst; id < kDevMenuDeviceFirst + 60; ++id)
+      if (sources->Action(id)) ids << id;
+    return ids;
+  }
+  int Run() const { return live->RunState(); }
+  uint64_t Frames() const { return live->Impl().Grabber() ? live->Impl().Grabber()->FramesDelivered() : 0; }
+  // Mean byte of the live picture, read with the graph stopped (the stream writes it otherwise).
+  double StoppedLiveMean() const {
+    const CImageBuf& img = live->Session().frLive.img;
+    if (!img.bits || img.size <= 0) return -1.0;
+    double sum = 0;
+    for (int32_t i = 0; i < img.size; ++i) sum += img.bits[i];
+    return sum / img.size;
+  }
+};
+
+int CountFiles(const QString& dir, const char* suffix) {
+  return QDir(dir).entryList({QStringLiteral("*") + QLatin1String(suffix)}, QDir::Files).size();
+}
+
+}  // namespace
+
+class SourcesTest : public QObject {
+  Q_OBJECT
+ private:
+  QString dir_;
+  QStringList boxes_;
+  Program p_;
+
+  void Enable(const char* spec) {
+    std::string error;
+    QVERIFY2(EnableSimCamera(spec, &error), error.c_str());
+  }
+  bool WaitFrames(uint64_t n) {
+    const uint64_t target = p_.Frames() + n;
+    QElapsedTimer t;
+    t.start();
+    while (p_.Frames() < target && t.elapsed() < 10000) QTest::qWait(10);
+    return p_.Frames() >= target;
+  }
+
+ private slots:
+  void initTestCase() {
+    QVERIFY(InitMediaFramework());
+    if (qEnvironmentVariableIsSet("ULMORA_TEST_LOG")) LogRegisterOpen([]() -> FILE* { return stderr; });
+  }
+  void init() {
+    QByteArray pattern("/tmp/ulmora-gui-sources-XXXXXX");
+    dir_ = QString::fromLocal8Bit(mkdtemp(pattern.data()));
+    boxes_.clear();
+    MainWindow::SetBoxHook([this](const QString& text, const QString&, QMessageBox::Icon) { boxes_ << text; });
+  }
+  void cleanup() {
+    DeviceDialogs::SetDialogHook({});
+    p_.Close();
+    DisableSimCamera();
+    MainWindow::SetBoxHook({});
+    ProfileClearOverrides();
+    if (dir_.startsWith(QLatin1String("/tmp/ulmora-gui-sources-"))) QDir(dir_).removeRecursively();
+  }
+
+  void twoDevicesPutTheFirstDialogEntryAt40052() {
+    Enable("320x240@15,controls,count=2");
+    p_.Open(dir_);
+    // The monitor announces the devices present at its start; that leaves the entries in place.
+    QVERIFY(DeviceMonitor().ChangesSeen() > 0);
+    p_.ShowPopup();
+    const QList<int> ids = p_.Ids();
+    QVERIFY(ids.size() > 2);
+    QCOMPARE(ids[0], 40030);
+    QCOMPARE(ids[1], 40031);
+    QCOMPARE(ids[2], 40052);
+    QVERIFY(p_.sources->Action(40030)->isChecked());
+    QVERIFY(!p_.sources->Action(40031)->isChecked());
+    // Listed before the live graph became active: enabled.
+    QVERIFY(p_.sources->Action(40031)->isEnabled());
+    QCOMPARE(p_.sources->Action(40031)->text(), QStringLiteral("Ulmora Simulated Camera #2"));
+    // A device id without a device behind it.
+    p_.window->OnCommand(40035);
+    QCOMPARE(p_.window->StatusText(1), QStringLiteral("device not init... skip"));
+  }
+
+  void compositeAndSVideoWithNothingRememberedTakeComposite() {
+    Enable("320x240@15,inputs=2");
+    p_.Open(dir_);
+    QVERIFY(SimSetInput(0, 1));
+    // Choosing the device again as the program's next start would (nothing remembered).
+    p_.Close();
+    QFile::remove(dir_ + QStringLiteral("/profile.ini"));
+    p_.Open(dir_);
+    QAction* input = p_.sources->Action(40050 + 1 + g_Cap.menu.iVideoInputMenuPos);
+    QVERIFY(input);
+    QCOMPARE(input->text(), QStringLiteral("Video Composite"));
+    QVERIFY(input->isChecked());
+    QCOMPARE(SimGetInput(0), 0);
+    // The other input from the sub-menu: routed, and the check moves.
+    QAction* svideo = p_.sources->Action(40051 + 1 + g_Cap.menu.iVideoInputMenuPos);
+    QVERIFY(svideo);
+    svideo->trigger();
+    QCOMPARE(SimGetInput(0), 1);
+    QVERIFY(p_.sources->Action(40051 + 1 + g_Cap.menu.iVideoInputMenuPos)->isChecked());
+    QVERIFY(!p_.sources->Action(40050 + 1 + g_Cap.menu.iVideoInputMenuPos)->isChecked());
+  }
+
+  void theCrossbarDialogRoutesAndTheSubMenuFollows() {
+    Enable("320x240@15,inputs=3");
+    p_.Open(dir_);
+    QVERIFY(g_Cap.menu.nSlotCrossbar >= 0);
+    p_.window->OnCommand(kCmdPlay);
+    DeviceDialogs::SetDialogHook([&](QDialog* d) {
+      auto* out = d->findChild<QComboBox*>(QStringLiteral("output0"));
+      QVERIFY(out && out->count() == 3);
+      const int svideo = out->findData(1);
+      QVERIFY(svideo >= 0);
+      out->setCurrentIndex(svideo);
+      emit out->activated(svideo);
+      d->accept();
+    });
+    p_.window->OnCommand(40050 + g_Cap.menu.nSlotCrossbar);
+    QCOMPARE(SimGetInput(0), 1);
+    p_.ShowPopup();
+    const int first = 40051 + g_Cap.menu.iVideoInputMenuPos;
+    QVERIFY(p_.sources->Action(first + 1)->isChecked());
+    QVERIFY(!p_.sources->Action(first)->isChecked());
+    QCOMPARE(p_.Run(), static_cast<int>(kRunRunning));
+  }
+
+  void aTunerOnlyInputListChoosesTheTuner() {
+    Enable("320x240@15");
+    p_.Open(dir_);
+    auto xbar = std::make_shared<ulmora::test::TestCrossbar>("tuner-only");
+    xbar->AddInput(PhysConn_Video_Tuner);
+    xbar->AddOutput(PhysConn_Video_VideoDecoder);
+    HRESULT hr = E_FAIL;
+    g_Cap.pCrossbar.reset(new CCrossbar(CrossbarFeed{xbar, 0}, &hr));
+    QVERIFY(hr >= 0);
+    QCOMPARE(g_Cap.menu.RebuildEntries(g_Cap.nDevices, DeviceDialogEntries{}, g_Cap.pCrossbar.get()), 0);
+    p_.ShowPopup();
+    QAction* tuner = p_.sources->Action(40050 + 1 + g_Cap.menu.iVideoInputMenuPos);
+    QVERIFY(tuner);
+    QCOMPARE(tuner->text(), QStringLiteral("Video Tuner"));
+    QVERIFY(tuner->isChecked());
+  }
+
+  void entriesBeyond40069ShowAndDoNothing() {
+    Enable("160x120@15,inputs=8,controls,count=9");
+    p_.Open(dir_);
+    p_.ShowPopup();
+    const QList<int> ids = p_.Ids();
+    QCOMPARE(ids.mid(0, 9), (QList<int>{40030, 40031, 40032, 40033, 40034, 40035, 40036, 40037, 40038}));
+    QVERIFY(ids.last() > 40069);
+    const int first = 40051 + g_Cap.menu.iVideoInputMenuPos;
+    QVERIFY(p_.sources->Action(first)->isChecked());
+    const int before = SimGetInput(0);
+    p_.sources->Action(ids.last())->trigger();
+    QCOMPARE(SimGetInput(0), before);
+    QVERIFY(!p_.sources->Action(ids.last())->isChecked());
+    QVERIFY(p_.sources->Action(first)->isChecked());
+    // The last one in range still works.
+    if (first < 40069) {
+      p_.sources->Action(40069)->trigger();
+      QCOMPARE(SimGetInput(0), 40069 - first);
+    }
+  }
+
+  void videoSourceStopsTheGraphAndGivesItsStateBack() {
+    Enable("320x240@15,formats=yuy2|bgr");
+    p_.Open(dir_);
+    QCOMPARE(g_Cap.menu.nSlotVideoSource, 1);
+    const int id = 40050 + g_Cap.menu.nSlotVideoSource;
+    int during = -1;
+    DeviceDialogs::SetDialogHook([&](QDialog* d) {
+      during = p_.Run();
+      d->reject();
+    });
+    p_.window->OnCommand(kCmdPlay);
+    QCOMPARE(p_.Run(), static_cast<int>(kRunRunning));
+    p_.window->OnCommand(id);
+    QCOMPARE(during, static_cast<int>(kRunStopped));
+    QCOMPARE(p_.Run(), static_cast<int>(kRunRunning));
+    QVERIFY(WaitFrames(2));
+
+    p_.window->OnCommand(kCmdPause);
+    QCOMPARE(p_.Run(), static_cast<int>(kRunPaused));
+    during = -1;
+    p_.window->OnCommand(id);
+    QCOMPARE(during, static_cast<int>(kRunStopped));
+    QCOMPARE(p_.Run(), static_cast<int>(kRunPaused));
+
+    // A new frame format rebuilds the graph for it, and the graph runs again.
+    p_.window->OnCommand(kCmdPlay);
+    QCOMPARE(p_.Run(), static_cast<int>(kRunRunning));
+    const uint32_t fourcc = p_.live->Session().fccSubtype;
+    DeviceDialogs::SetDialogHook([&](QDialog* d) {
+      auto* format = d->findChild<QComboBox*>(QStringLiteral("format"));
+      QVERIFY(format && format->count() == 2);
+      format->setCurrentIndex(1 - format->currentIndex());
+      d->accept();
+    });
+    p_.window->OnCommand(id);
+    QVERIFY(p_.live->Session().fccSubtype != fourcc);
+    QCOMPARE(p_.Run(), static_cast<int>(kRunRunning));
+    QVERIFY(WaitFrames(2));
+    QCOMPARE(p_.window->StatusText(1), QStringLiteral("Playing video..."));
+  }
+
+  void anArrivalLeavesOnlyTheDeviceEntriesUntilADeviceIsChosen() {
+    Enable("320x240@15,controls");
+    p_.Open(dir_);
+    p_.ShowPopup();
+    QVERIFY(p_.sources->Action(40051));
+    // Choosing the current device does nothing, not even a rebuild.
+    p_.window->OnCommand(kCmdPlay);
+    GstElement* pipeline = g_Cap.pBuilder;
+    const uint32_t revision = g_Cap.menu.Revision();
+    p_.sources->Action(40030)->trigger();
+    QCOMPARE(g_Cap.pBuilder, pipeline);
+    QCOMPARE(p_.Run(), static_cast<int>(kRunRunning));
+    QCOMPARE(g_Cap.menu.Revision(), revision);
+
+    // A camera plugged in after the start (none before): listed at the next opening, alone, and disabled
+    // while the live graph is the active one.
+    p_.Close();
+    Enable("320x240@15,controls,plug-after=0.5");
+    p_.Open(dir_);
+    QCOMPARE(boxes_.size(), 1);
+    QVERIFY(boxes_[0].startsWith(QStringLiteral("Sorry, you have no video capture hardware.")));
+    p_.ShowPopup();
+    QVERIFY(p_.Ids().isEmpty());
+    QTRY_VERIFY_WITH_TIMEOUT(!DeviceMenuValid(), 10000);
+    p_.ShowPopup();
+    QCOMPARE(p_.Ids(), (QList<int>{40030}));
+    QVERIFY(!p_.sources->Action(40030)->isEnabled());
+    QVERIFY(p_.sources->Action(40030)->isChecked());  // no current device: every entry checked
+    p_.window->OnCommand(40030);
+    p_.ShowPopup();
+    QVERIFY(p_.Ids().size() > 1);
+    QCOMPARE(p_.Ids()[1], 40051);
+    QCOMPARE(p_.window->StatusText(1), QStringLiteral("Stopped..."));
+  }
+
+  void aControlChangesThePictureAndComesBackAtTheNextStart() {
+    Enable("320x240@15,controls");
+    p_.Open(dir_);
+    p_.window->OnCommand(kCmdPlay);
+    QVERIFY(WaitFrames(3));
+    p_.window->OnCommand(kCmdStop);
+    const double dark = p_.StoppedLiveMean();
+    QVERIFY(dark >= 0);
+    p_.window->OnCommand(kCmdPlay);
+    QString problem = QStringLiteral("not opened");
+    DeviceDialogs::SetDialogHook([&](QDialog* d) {
+      auto* controls = dynamic_cast<ControlsDialog*>(d);
+      QVERIFY(controls);
+      QSpinBox* brightness = controls->Number(V4L2_CID_BRIGHTNESS);
+      QVERIFY(brightness && controls->Slider(V4L2_CID_BRIGHTNESS));
+      brightness->setValue(60);
+      problem = controls->Problem();
+      QCOMPARE(controls->Slider(V4L2_CID_BRIGHTNESS)->value(), 60);
+      QCOMPARE(p_.Run(), static_cast<int>(kRunRunning));  // the stream kept running
+      d->accept();
+    });
+    p_.window->OnCommand(40050 + g_Cap.menu.nSlotCaptureFilter);
+    QCOMPARE(problem, QString());
+    int64_t value = 0;
+    QVERIFY(SimGetControl(0, V4L2_CID_BRIGHTNESS, &value));
+    QCOMPARE(value, int64_t{60});
+    QVERIFY(WaitFrames(3));
+    p_.window->OnCommand(kCmdStop);
+    QVERIFY2(p_.StoppedLiveMean() > dark + 10, qPrintable(QStringLiteral("%1 -> %2").arg(dark).arg(p_.StoppedLiveMean())));
+
+    // The next start (the device back at its own default) gets the value again.
+    p_.Close();
+    QVERIFY(SimSetControl(0, V4L2_CID_BRIGHTNESS, 0));
+    p_.Open(dir_);
+    QVERIFY(SimGetControl(0, V4L2_CID_BRIGHTNESS, &value));
+    QCOMPARE(value, int64_t{60});
+
+    // Defaults again: the device's own, and nothing remembered any more.
+    DeviceDialogs::SetDialogHook([&](QDialog* d) {
+      dynamic_cast<ControlsDialog*>(d)->ResetToDefaults();
+      QCOMPARE(dynamic_cast<ControlsDialog*>(d)->Number(V4L2_CID_BRIGHTNESS)->value(), 0);
+      d->accept();
+    });
+    p_.window->OnCommand(40050 + g_Cap.menu.nSlotCaptureFilter);
+    QVERIFY(SimGetControl(0, V4L2_CID_BRIGHTNESS, &value));
+    QCOMPARE(value, int64_t{0});
+  }
+
+  void unplugDuringACaptureRunAndReconnect() {
+    Enable("320x240@15,unplug-after=1.5,replug-after=1");
+    p_.Open(dir_);
+    CSG& sg = p_.live->Session();
+    sg.SetCapCount(100000);
+    p_.window->OnCommand(kCmdPlay);
+    QCOMPARE(p_.Run(), static_cast<int>(kRunRunning));
+    sg.StartCapture(1);
+    QTRY_VERIFY_WITH_TIMEOUT(!boxes_.isEmpty(), 15000);
+    QCOMPARE(boxes_.size(), 1);
+    QVERIFY(boxes_[0].contains(QStringLiteral("unplugged")));
+    QCOMPARE(p_.Run(), static_cast<int>(kRunStopped));
+    QCOMPARE(sg.bCapture.load(), 0);
+    const int files = CountFiles(dir_, ".bmp");
+    QVERIFY(files > 0);
+    QCOMPARE(sg.nCapTotal + sg.nCaptured.load(), static_cast<uint32_t>(files));
+    QVERIFY(p_.StoppedLiveMean() > 0);  // the last picture stays
+    QVERIFY(p_.sources->Reconnect().Lost());
+
+    // Back by itself, running as before, and said so.
+    QTRY_VERIFY_WITH_TIMEOUT(p_.window->StatusText(1).contains(QStringLiteral("is connected again")), 15000);
+    QCOMPARE(p_.Run(), static_cast<int>(kRunRunning));
+    QVERIFY(!p_.sources->Reconnect().Lost());
+    QCOMPARE(boxes_.size(), 1);
+    QCOMPARE(CountFiles(dir_, ".bmp"), files);
+    QVERIFY(WaitFrames(2));
+  }
+
+  void aPausedGraphIsPausedAgainAfterReconnecting() {
+    Enable("320x240@15,controls");
+    p_.Open(dir_);
+    p_.window->OnCommand(kCmdPlay);
+    QVERIFY(WaitFrames(2));
+    p_.window->OnCommand(kCmdPause);
+    // The device goes and comes back while paused: no frame fails, the list tells.
+    DisableSimCamera();
+    QTRY_VERIFY_WITH_TIMEOUT(p_.sources->Reconnect().Lost(), 10000);
+    QCOMPARE(boxes_.size(), 1);
+    QCOMPARE(p_.Run(), static_cast<int>(kRunStopped));
+    Enable("320x240@15,controls");
+    QTRY_VERIFY_WITH_TIMEOUT(!p_.sources->Reconnect().Lost(), 10000);
+    QCOMPARE(p_.Run(), static_cast<int>(kRunPaused));
+    QVERIFY(p_.window->StatusText(1).contains(QStringLiteral("is connected again")));
+  }
+};
+
+QTEST_MAIN(SourcesTest)
+#include "sources_test.moc"

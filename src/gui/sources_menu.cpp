@@ -19,6 +19,8 @@ namespace ulmora {
 
 namespace {
 
+constexpr char kOwnEntry[] = "ulmoraSourcesEntry";
+
 // True when the devices listed now are the ones the table holds. Starting the monitor announces every
 // present device as an arrival; those must not empty the Sources menu of the current device's entries.
 bool ListMatchesTable() {
@@ -80,8 +82,10 @@ void SourcesPopup::Render() {
   if (!popup_ || model.Revision() == nRendered_) return;
   nRendered_ = model.Revision();
   // An entry may be the one whose command is running now: its action goes later, not at once.
+  // The window's own placeholder is only taken out: the window keeps it.
   for (QAction* a : popup_->actions()) {
     popup_->removeAction(a);
+    if (!a->property(kOwnEntry).toBool()) continue;
     if (QMenu* sub = a->menu()) sub->deleteLater();
     a->deleteLater();
   }
@@ -90,6 +94,7 @@ void SourcesPopup::Render() {
   // the handled range therefore show and do nothing.
   const auto addItem = [this](QMenu* menu, const MenuEntry& e) {
     QAction* a = menu->addAction(QString::fromStdString(e.text));
+    a->setProperty(kOwnEntry, true);
     a->setCheckable(true);
     a->setChecked(e.checked);
     a->setEnabled(e.enabled);
@@ -105,10 +110,11 @@ void SourcesPopup::Render() {
   for (const MenuEntry& e : model.Entries()) {
     switch (e.kind) {
       case MenuEntry::Kind::kSeparator:
-        popup_->addSeparator();
+        popup_->addSeparator()->setProperty(kOwnEntry, true);
         break;
       case MenuEntry::Kind::kSubMenu: {
         QMenu* sub = popup_->addMenu(QString::fromStdString(e.text));
+        sub->menuAction()->setProperty(kOwnEntry, true);
         for (const MenuEntry& item : e.items) addItem(sub, item);
         break;
       }

@@ -4,6 +4,7 @@
 
 #include <QAction>
 #include <QComboBox>
+#include <QDoubleSpinBox>
 #include <QDialog>
 #include <QMenu>
 #include <QSpinBox>
@@ -17,6 +18,7 @@
 
 #include "common/log.h"
 #include "devices/cap_state.h"
+#include "devices/controls_store.h"
 #include "devices/crossbar.h"
 #include "devices/device_list.h"
 #include "devices/device_choice.h"
@@ -195,6 +197,23 @@ class SourcesTest : public QObject {
     QVERIFY(p_.sources->Action(first + 1)->isChecked());
     QVERIFY(!p_.sources->Action(first)->isChecked());
     QCOMPARE(p_.Run(), static_cast<int>(kRunRunning));
+
+    // The tuner's frequency is set and remembered for the device.
+    QVERIFY(g_Cap.menu.nSlotTvTuner >= 0);
+    DeviceDialogs::SetDialogHook([&](QDialog* d) {
+      auto* mhz = d->findChild<QDoubleSpinBox*>(QStringLiteral("frequency"));
+      QVERIFY(mhz);
+      mhz->setValue(mhz->minimum() + 1.0);
+      emit mhz->editingFinished();
+      d->accept();
+    });
+    p_.window->OnCommand(40050 + g_Cap.menu.nSlotTvTuner);
+    uint64_t hz = 0;
+    QVERIFY(ReadRememberedFrequency(g_Cap.szDeviceId, &hz));
+    QVERIFY(hz > 0);
+    // The main window's placeholder entry outlives the popup's rebuilds.
+    QVERIFY(p_.window->Action(kCmdDeviceFirst));
+    QVERIFY(!p_.window->Action(kCmdDeviceFirst)->text().isEmpty());
   }
 
   void aTunerOnlyInputListChoosesTheTuner() {

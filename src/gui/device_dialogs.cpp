@@ -36,6 +36,14 @@ QDialogButtonBox* OkCancel(QDialog* dialog) {
   return buttons;
 }
 
+// The "Video Input" sub-menu and the crossbar object take the input the hardware routes now.
+void SyncInputMenu() {
+  CCrossbar* xbar = g_Cap.pCrossbar.get();
+  if (!xbar) return;
+  const CrossbarRoute* route = xbar->Route(0);
+  if (route && !route->empty() && route->back().pXbar) g_Cap.menu.SyncInputFromHardware(*xbar, *route->back().pXbar);
+}
+
 }  // namespace
 
 void RestoreState(CGraphObject* live, int32_t state) {
@@ -120,11 +128,8 @@ void DeviceDialogs::Crossbar(int nWhich) {
   QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::accept);
   top->addWidget(buttons);
   Run(&dialog);
-  // The routing may have changed on the dialog: the "Video Input" sub-menu shows what hardware routes.
-  if (CCrossbar* xbar = g_Cap.pCrossbar.get()) {
-    const CrossbarRoute* route = xbar->Route(0);
-    if (route && !route->empty() && route->back().pXbar) g_Cap.menu.SyncInputFromHardware(*xbar, *route->back().pXbar);
-  }
+  // The routing may have changed on the dialog.
+  SyncInputMenu();
 }
 
 bool DeviceDialogs::VideoSource() {
@@ -216,6 +221,8 @@ bool DeviceDialogs::VideoSource() {
         device_.reset();
         rebuilt = true;
         if (FAILED(live_->BuildCaptureGraph())) LogPrintf("!!! the graph could not be built for the new frame format");
+        // The new graph's crossbar object starts at route 0; the hardware kept its input.
+        SyncInputMenu();
       }
     }
   }

@@ -198,6 +198,19 @@ class SourcesTest : public QObject {
     QVERIFY(!p_.sources->Action(first)->isChecked());
     QCOMPARE(p_.Run(), static_cast<int>(kRunRunning));
 
+    // A new frame format rebuilds the graph; the input stays as routed, and the sub-menu says so.
+    DeviceDialogs::SetDialogHook([&](QDialog* d) {
+      auto* format = d->findChild<QComboBox*>(QStringLiteral("format"));
+      QVERIFY(format && format->count() > 1);
+      format->setCurrentIndex(1 - format->currentIndex());
+      d->accept();
+    });
+    p_.window->OnCommand(40050 + g_Cap.menu.nSlotVideoSource);
+    QCOMPARE(SimGetInput(0), 1);
+    QCOMPARE(g_Cap.pCrossbar->CurrentRoute(), 1);
+    p_.ShowPopup();
+    QVERIFY(p_.sources->Action(first + 1)->isChecked());
+
     // The tuner's frequency is set and remembered for the device.
     QVERIFY(g_Cap.menu.nSlotTvTuner >= 0);
     DeviceDialogs::SetDialogHook([&](QDialog* d) {

@@ -39,16 +39,16 @@ struct NameToken {
 };
 
 constexpr int kNameTokenSlots = 9;
-constexpr size_t kTextSize = kMaxPath;        // every text buffer of the session
-constexpr int kMaxWorkDirLen = 245;           // longer directories are refused
+constexpr size_t kTextSize = kMaxPath;  // every text buffer of the session
+constexpr int kMaxWorkDirLen = 245;     // longer directories are refused
 
 // Everything a capture-file name is built from, parsed on the GUI thread and never changed after it is
 // published: the streaming thread names each file from one record, old or new, never a mix.
 struct NameTemplate {
-  char dir[kTextSize] = {};     // the capture directory with its '/', or empty
+  char dir[kTextSize] = {};  // the capture directory with its '/', or empty
   int32_t dirLen = 0;
-  char format[kTextSize] = {};  // the template as kept
-  char source[kTextSize] = {};  // the source name for "%n"
+  char format[kTextSize] = {};        // the template as kept
+  char source[kTextSize] = {};        // the source name for "%n"
   NameToken tokens[kNameTokenSlots];  // texts point into format and source above
 };
 
@@ -141,13 +141,13 @@ class CSG : public IProcOwner {
   std::atomic<int32_t> nSkipLeft{0};
   std::atomic<uint32_t> nFramesDelay{0};
   // GUI thread: the texts the records are parsed from.
-  char* szWorkDir;               // program-wide, shared by both sessions
+  char* szWorkDir;  // program-wide, shared by both sessions
   int32_t nWorkDirLen = 0;
-  char* szFormat;                // program-wide, shared by both sessions
+  char* szFormat;  // program-wide, shared by both sessions
   char szSource[kTextSize] = {};
   // Streaming thread: the path of the file being written.
   char szPath[kTextSize] = {};
-  char* pName = szPath;  // first character after the directory in szPath
+  char* pName = szPath;              // first character after the directory in szPath
   std::atomic<int32_t> nDelayMs{0};  // may be recomputed on the streaming thread (automatic mode)
   uint32_t nCapTotal = 0;
   std::atomic<double> dFrameRate{kDefaultFrameRate};
@@ -182,7 +182,7 @@ class CSG : public IProcOwner {
 
   std::unique_ptr<CFrameProcessor> pProc;
   CPublished<NameTemplate> naming_;
-  uint32_t nSharedSeen = 0;             // change count of the shared texts when this session last applied them
+  uint32_t nSharedSeen = 0;              // change count of the shared texts when this session last applied them
   std::atomic<int32_t> bShortWarned{0};  // a short sample was reported for this format
 };
 

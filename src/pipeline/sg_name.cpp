@@ -140,20 +140,13 @@ void CSG::ParseTokens(NameTemplate& rec) {
       while (!EndsSegment(f[i + n])) ++n;
       if (n == 0) continue;
       switch (f[i]) {
-        case 'd':
-          add(kTokenNone, 0, nullptr);
-          break;
-        case 'f':
-          add(kTokenFrame, 0, nullptr);
-          break;
-        case 't':
-          add(kTokenTime, 0, nullptr);
-          break;
+        case 'd': add(kTokenNone, 0, nullptr); break;
+        case 'f': add(kTokenFrame, 0, nullptr); break;
+        case 't': add(kTokenTime, 0, nullptr); break;
         case 'n':
           if (source[0]) add(kTokenSource, static_cast<int32_t>(strlen(source)), source);
           break;
-        default:
-          break;
+        default: break;
       }
       i += n;
     } else {
@@ -204,15 +197,12 @@ void CSG::BuildCaptureName(double sampleTime) {
         }
         break;
       }
-      case kTokenTime:
-        putNumber("%7.7u", CaptureTimeMs(sampleTime));
-        break;
+      case kTokenTime: putNumber("%7.7u", CaptureTimeMs(sampleTime)); break;
       case kTokenFrame:
         numbered = true;
         putNumber("%5.5u", CaptureFrameNumber(sampleTime, fps));
         break;
-      default:
-        break;
+      default: break;
     }
   }
   if (!numbered && room > 0) putNumber("%u", CaptureFrameNumber(sampleTime, fps));

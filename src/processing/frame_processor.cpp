@@ -7,8 +7,8 @@
 #include "common/aligned_alloc.h"
 #include "common/log.h"
 #include "common/report.h"
-#include "settings/profile_keys.h"
 #include "processing/stages.h"
+#include "settings/profile_keys.h"
 
 namespace ulmora {
 namespace {
@@ -55,7 +55,8 @@ bool StageAccess::CopyTone(const CFrameProcessor& p, uint8_t out[255]) {
     const uint32_t before = p.nToneGeneration.load(std::memory_order_acquire);
     const ToneTable* t = p.pTone.load(std::memory_order_acquire);
     if (!t) return false;
-    for (int i = 0; i < 255; ++i) out[i] = ToneByte(const_cast<uint8_t&>(t->entry[i].out)).load(std::memory_order_acquire);
+    for (int i = 0; i < 255; ++i)
+      out[i] = ToneByte(const_cast<uint8_t&>(t->entry[i].out)).load(std::memory_order_acquire);
     const uint32_t after = p.nToneGeneration.load(std::memory_order_relaxed);
     if (after == before || ((before & 1) && after == before + 1)) return true;
   }

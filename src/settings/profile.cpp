@@ -54,7 +54,8 @@ KeyFilePtr Load(const std::string& path, bool moveAside) {
   g_autoptr(GError) error = nullptr;
   if (g_key_file_load_from_file(file.get(), path.c_str(), G_KEY_FILE_KEEP_COMMENTS, &error)) return file;
   // A path under a regular file names no profile either.
-  if (g_error_matches(error, G_FILE_ERROR, G_FILE_ERROR_NOENT) || g_error_matches(error, G_FILE_ERROR, G_FILE_ERROR_NOTDIR))
+  if (g_error_matches(error, G_FILE_ERROR, G_FILE_ERROR_NOENT) ||
+      g_error_matches(error, G_FILE_ERROR, G_FILE_ERROR_NOTDIR))
     return file;
   if (error->domain == G_KEY_FILE_ERROR && !moveAside) {
     LogPrintf("Profile %s cannot be read (%s): starting from defaults", path.c_str(), error->message);
@@ -178,8 +179,8 @@ bool ProfileCheckReadable(std::string* why) {
   KeyFilePtr file(g_key_file_new());
   g_autoptr(GError) error = nullptr;
   if (g_key_file_load_from_file(file.get(), path.c_str(), G_KEY_FILE_NONE, &error)) return true;
-  const bool missing =
-      g_error_matches(error, G_FILE_ERROR, G_FILE_ERROR_NOENT) || g_error_matches(error, G_FILE_ERROR, G_FILE_ERROR_NOTDIR);
+  const bool missing = g_error_matches(error, G_FILE_ERROR, G_FILE_ERROR_NOENT) ||
+                       g_error_matches(error, G_FILE_ERROR, G_FILE_ERROR_NOTDIR);
   if (!missing && why) *why = error->message;
   return missing;
 }

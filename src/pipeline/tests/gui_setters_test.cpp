@@ -25,7 +25,8 @@ constexpr double kFps = 25.0;
 // streaming thread does, until stopped.
 class Streamer {
  public:
-  explicit Streamer(CSG& sg, uint8_t level = 40) : sg_(sg), frame_(static_cast<size_t>(((3 * kW + 3) & ~3) * kH), level) {
+  explicit Streamer(CSG& sg, uint8_t level = 40)
+      : sg_(sg), frame_(static_cast<size_t>(((3 * kW + 3) & ~3) * kH), level) {
     thread_ = std::thread([this] {
       for (int n = 0; !stop_.load(); ++n) {
         Sample s{frame_.data(), static_cast<int32_t>(frame_.size()), 0};
@@ -101,7 +102,7 @@ TEST_F(GuiSetters, EveryFileIsNamedByTheOldOrTheNewTemplateNeverAMix) {
     const char* source;
     bool otherDir;
   };
-  const Step steps[] = {{"bb%t", "cam", false},     {"#c%n#_%f", "cam", true}, {"a%f", "scope", true},
+  const Step steps[] = {{"bb%t", "cam", false},       {"#c%n#_%f", "cam", true}, {"a%f", "scope", true},
                         {"#c%n#_%f", "scope", false}, {"bb%t", "cam", true},     {"#c%n#_%f", "cam", false}};
   for (int round = 0; round < 2; ++round) {
     for (const Step& s : steps) {

@@ -35,6 +35,13 @@ MainWindow::DialogHook& MainWindow::DialogHookRef() {
 }
 
 namespace {
+// The status bar holds one line: a box text's line breaks become spaces there.
+QString OneLine(const char* text) {
+  QString s = QString::fromLocal8Bit(text);
+  s.replace(QLatin1Char('\n'), QLatin1Char(' '));
+  s.replace(QLatin1Char('\r'), QLatin1Char(' '));
+  return s.simplified();
+}
 // Client size of the window; the panel rows end at 190, the status bar follows.
 constexpr int kMainClientWidth = 420;
 }  // namespace
@@ -254,11 +261,10 @@ bool MainWindow::Create(const QString& fileName, const QRect& workArea) {
 }
 
 void MainWindow::WholeRefresh() {
-  if (active_ && active_->HasGraph()) {
-    PlayStateRefresh(active_->RunState(), false);
-  } else {
-    for (int id : {kCmdPlay, kCmdPause, kCmdStop, kCmdCaptureToggle}) Action(id)->setEnabled(false);
-  }
+  // Also run after a device came back: the buttons follow whether there is a graph now.
+  const bool present = active_ && active_->HasGraph();
+  for (int id : {kCmdPlay, kCmdPause, kCmdStop, kCmdCaptureToggle}) Action(id)->setEnabled(present);
+  if (present) PlayStateRefresh(active_->RunState(), false);
   RefreshMenuAndToolbar();
   if (panel_) panel_->SyncAllRows();
 }
@@ -285,7 +291,7 @@ void MainWindow::SetStatusText(const char* text) {
   // Status texts are cut to 99 characters, as the shared text buffer holds 100.
   char buffer[100];
   __SafeSnprintf(buffer, sizeof buffer, "%s", text ? text : "");
-  status_[1]->setText(QString::fromLocal8Bit(buffer));
+  status_[1]->setText(OneLine(buffer));
 }
 
 QString MainWindow::StatusText(int part) const {
@@ -371,7 +377,7 @@ void MainWindow::SetStatus(int field, const char* text) {
   if (field == 0) {
     char buffer[100];
     __SafeSnprintf(buffer, sizeof buffer, "%s", text ? text : "");
-    status_[0]->setText(QString::fromLocal8Bit(buffer));
+    status_[0]->setText(OneLine(buffer));
   }
 }
 
@@ -413,11 +419,24 @@ bool MainWindow::event(QEvent* e) {
       break;
     case kMsgGraphNotify:
       if (graphNotify_) graphNotify_();
+      if (active_ == file_) HandleFileEvents();
       break;
     default:
       break;
   }
   return true;
+}
+
+// Notices may have been coalesced: read every event that is there. A file that reached its end is
+// stopped (rewound, first picture cued), so the buttons and the status tell the truth and Play starts
+// it again.
+void MainWindow::HandleFileEvents() {
+  for (int i = 0; file_ && file_->HasGraph() && i < 64; ++i) {
+    const int what = file_->HandleGraphNotify();
+    if (what == 0) break;
+    if (what == 1 && file_->RunState() != kRunStopped) file_->StopGraph();
+    PlayStateRefresh(file_->RunState(), true);
+  }
 }
 
 void MainWindow::closeEvent(QCloseEvent* e) {

@@ -107,6 +107,7 @@ class MainWindow : public QMainWindow, public IWindow, public IGraphUi {
   void MakeActive(CGraphObject* g, bool liveMode);
   void WholeRefresh();
   void ShowFinishedCaptureAndUncheck();
+  void HandleFileEvents();
 
   // Command handlers.
   void CmdPlay();

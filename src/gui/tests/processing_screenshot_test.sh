@@ -21,6 +21,7 @@ gst-launch-1.0 -q videotestsrc num-buffers=150 pattern=gradient \
   ! video/x-raw,format=YUY2,width=320,height=240,framerate=30/1 ! avimux ! filesink location="$clip"
 
 # Plain chain: no banding removal, no automatic control, so every processed picture is the same.
+export ULMORA_SIM_CAMERA=1  # a device, so no "no hardware" box waits at start
 printf '[nocta]\nProcNRH=0\nProcNRV=0\nProcAuto=0\nProcAmp=24\nProcGamma=100\n' > "$scratch/profile.ini"
 "$batch" -q -p "$scratch/profile.ini" -o "$scratch/out" -n 1 -d 8 "$clip"
 expected=$(ls "$scratch"/out/*.bmp | head -n 1)

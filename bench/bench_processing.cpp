@@ -22,6 +22,7 @@ constexpr Size kSizes[] = {{640, 480}, {1280, 720}, {1920, 1080}, {3840, 2160}};
 // A 24-bit grey frame as a faint camera gives it: dark scene, sensor noise, row and column offsets,
 // a few bright points.
 struct Frame {
+  AlignedBytes store;
   CImageBuf img;
   explicit Frame(Size s) {
     img.width = s.w;
@@ -29,7 +30,8 @@ struct Frame {
     img.stride = (3 * s.w + 3) & ~3;
     img.pad = img.stride - 3 * s.w;
     img.size = img.capacity = img.stride * s.h;
-    img.bits = static_cast<uint8_t*>(__AlignedMalloc(size_t(img.size), kFrameAlignment, __FILE__, __LINE__));
+    store = MakeAlignedBytes(size_t(img.size));
+    img.bits = store.get();
     std::mt19937 rng(7);
     std::normal_distribution<double> noise(0.0, 6.0);
     std::uniform_int_distribution<int> row(-6, 6), col(-4, 4), spot(0, 4000);
@@ -46,7 +48,6 @@ struct Frame {
       }
     }
   }
-  ~Frame() { __AlignedFree(img.bits); }
 };
 
 // The profile of a bench run is a throw-away file, never the user's.

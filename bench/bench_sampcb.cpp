@@ -23,13 +23,15 @@ constexpr Size kSizes[] = {{640, 480}, {1280, 720}, {1920, 1080}};
 
 // A YUY2 sample as a faint camera delivers it: dark noisy luma with row and column offsets, flat chroma.
 struct Yuy2Sample {
+  AlignedBytes store;
   uint8_t* bits = nullptr;
   int32_t stride = 0;
   int32_t size = 0;
   explicit Yuy2Sample(Size s) {
     stride = 2 * ((s.w + 1) & ~1);
     size = stride * s.h;
-    bits = static_cast<uint8_t*>(__AlignedMalloc(size_t(size), kFrameAlignment, __FILE__, __LINE__));
+    store = MakeAlignedBytes(size_t(size));
+    bits = store.get();
     std::mt19937 rng(11);
     std::normal_distribution<double> noise(0.0, 6.0);
     std::uniform_int_distribution<int> row(-6, 6), col(-4, 4);
@@ -45,7 +47,6 @@ struct Yuy2Sample {
       }
     }
   }
-  ~Yuy2Sample() { __AlignedFree(bits); }
   Yuy2Sample(const Yuy2Sample&) = delete;
   Yuy2Sample& operator=(const Yuy2Sample&) = delete;
 };

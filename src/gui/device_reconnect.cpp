@@ -35,14 +35,23 @@ void DeviceReconnect::Forget() { bLost_ = false; }
 void DeviceReconnect::OnGraphNotify() {
   if (!live_ || !live_->HasGraph()) return;
   // The device is gone and the person was told; later errors of its graph go with the rebuild.
-  if (bLost_) return;
+  if (bLost_ || bHandling_) return;
   const int32_t state = live_->RunState();
-  if (live_->HandleGraphNotify() != 2) return;
-  if (!g_Cap.szDeviceId.empty()) MarkLost(state);
-  if (window_->ActiveGraph() == live_) {
+  bHandling_ = true;
+  const int event = live_->HandleGraphNotify();  // its message box runs a nested event loop
+  bHandling_ = false;
+  if (event == 2 && !g_Cap.szDeviceId.empty()) MarkLost(state);
+  if (event == 2 && window_->ActiveGraph() == live_) {
     window_->PlayStateRefresh(live_->RunState(), false);
     window_->RefreshMenuAndToolbar();
   }
+  RunDeferredChange();
+}
+
+void DeviceReconnect::RunDeferredChange() {
+  if (!bDeferredChange_) return;
+  bDeferredChange_ = false;
+  OnDeviceChange();
 }
 
 bool DeviceReconnect::CurrentDeviceListed() const {
@@ -56,12 +65,20 @@ bool DeviceReconnect::CurrentDeviceListed() const {
 
 void DeviceReconnect::OnDeviceChange() {
   if (!live_) return;
+  // A change that lands while a message box of ours is open is looked at when it has closed, so the
+  // graph is never rebuilt under the code that is stopping it.
+  if (bHandling_) {
+    bDeferredChange_ = true;
+    return;
+  }
   if (bLost_) {
     TakeBack();
     return;
   }
   if (!live_->HasGraph() || g_Cap.szDeviceId.empty() || CurrentDeviceListed()) return;
   const int32_t state = live_->RunState();
+  MarkLost(state);
+  bHandling_ = true;
   if (state != kRunStopped && live_->HandleGraphNotify() != 2) {
     // No frame failed yet (a paused graph asks for none): stop it the way a failure would.
     CSG& sg = live_->Session();
@@ -69,11 +86,12 @@ void DeviceReconnect::OnDeviceChange() {
     live_->StopGraph();
     window_->ReportWarning(kGoneText);
   }
-  MarkLost(state);
+  bHandling_ = false;
   if (window_->ActiveGraph() == live_) {
     window_->PlayStateRefresh(live_->RunState(), false);
     window_->RefreshMenuAndToolbar();
   }
+  RunDeferredChange();
 }
 
 bool DeviceReconnect::LostDeviceListed() const {

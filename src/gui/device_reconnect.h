@@ -36,6 +36,7 @@ class DeviceReconnect {
   bool CurrentDeviceListed() const;
   bool LostDeviceListed() const;
   void TakeBack();
+  void RunDeferredChange();
 
   MainWindow* window_ = nullptr;
   CGraphObject* live_ = nullptr;
@@ -44,6 +45,8 @@ class DeviceReconnect {
   std::string lostId_;
   std::string lostName_;
   int32_t nLostState_ = 0;
+  bool bHandling_ = false;        // inside a stop that may show a message box
+  bool bDeferredChange_ = false;  // a device change came meanwhile
 };
 
 }  // namespace ulmora

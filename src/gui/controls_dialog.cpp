@@ -94,8 +94,7 @@ QWidget* ControlsDialog::MakeControl(const ControlDescription& c, Widgets& w) {
     }
     case ControlKind::Integer:
     case ControlKind::Integer64:
-    case ControlKind::Bitmask:
-      break;
+    case ControlKind::Bitmask: break;
   }
   auto* row = new QWidget;
   auto* h = new QHBoxLayout(row);

@@ -196,7 +196,8 @@ bool DeviceDialogs::VideoSource() {
   form->addRow(QStringLiteral("Frame rate:"), rate);
   top->addLayout(form);
   top->addWidget(OkCancel(&dialog));
-  const int initialFormat = format->currentIndex(), initialSize = size->currentIndex(), initialRate = rate->currentIndex();
+  const int initialFormat = format->currentIndex(), initialSize = size->currentIndex(),
+            initialRate = rate->currentIndex();
 
   if (Run(&dialog)) {
     if (!src.standards.empty() && standard->currentIndex() >= 0) {

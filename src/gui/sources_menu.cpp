@@ -8,8 +8,8 @@
 #include "devices/cap_state.h"
 #include "devices/device_choice.h"
 #include "devices/device_identity.h"
-#include "devices/device_monitor.h"
 #include "devices/device_list.h"
+#include "devices/device_monitor.h"
 #include "graph/graph_object.h"
 #include "gui/device_dialogs.h"
 #include "gui/device_reconnect.h"
@@ -109,18 +109,14 @@ void SourcesPopup::Render() {
   };
   for (const MenuEntry& e : model.Entries()) {
     switch (e.kind) {
-      case MenuEntry::Kind::kSeparator:
-        popup_->addSeparator()->setProperty(kOwnEntry, true);
-        break;
+      case MenuEntry::Kind::kSeparator: popup_->addSeparator()->setProperty(kOwnEntry, true); break;
       case MenuEntry::Kind::kSubMenu: {
         QMenu* sub = popup_->addMenu(QString::fromStdString(e.text));
         sub->menuAction()->setProperty(kOwnEntry, true);
         for (const MenuEntry& item : e.items) addItem(sub, item);
         break;
       }
-      case MenuEntry::Kind::kItem:
-        addItem(popup_, e);
-        break;
+      case MenuEntry::Kind::kItem: addItem(popup_, e); break;
     }
   }
 }
@@ -161,21 +157,12 @@ void SourcesPopup::PropertyCommand(int id) {
     case SourcesAction::kVideoSource:
       if (dialogs.VideoSource()) AfterRebuild(true);
       break;
-    case SourcesAction::kCaptureFilter:
-      dialogs.CaptureFilter();
-      break;
-    case SourcesAction::kCrossbar:
-      dialogs.Crossbar(0);
-      break;
-    case SourcesAction::kSecondCrossbar:
-      dialogs.Crossbar(1);
-      break;
-    case SourcesAction::kTvTuner:
-      dialogs.TvTuner();
-      break;
+    case SourcesAction::kCaptureFilter: dialogs.CaptureFilter(); break;
+    case SourcesAction::kCrossbar: dialogs.Crossbar(0); break;
+    case SourcesAction::kSecondCrossbar: dialogs.Crossbar(1); break;
+    case SourcesAction::kTvTuner: dialogs.TvTuner(); break;
     case SourcesAction::kVideoInput:  // routed by the device list
-    case SourcesAction::kNone:
-      break;
+    case SourcesAction::kNone: break;
   }
   if (window_->ActiveGraph() == live_ && live_->HasGraph()) window_->PlayStateRefresh(live_->RunState(), false);
 }

@@ -4,8 +4,8 @@
 
 #include <QAction>
 #include <QComboBox>
-#include <QDoubleSpinBox>
 #include <QDialog>
+#include <QDoubleSpinBox>
 #include <QMenu>
 #include <QSpinBox>
 
@@ -20,14 +20,14 @@
 #include "devices/cap_state.h"
 #include "devices/controls_store.h"
 #include "devices/crossbar.h"
-#include "devices/device_list.h"
 #include "devices/device_choice.h"
+#include "devices/device_list.h"
 #include "devices/device_monitor.h"
 #include "devices/sim_camera.h"
 #include "devices/tests/test_crossbar.h"
 #include "graph/cap_graph.h"
-#include "graph/graph_object.h"
 #include "graph/grabber.h"
+#include "graph/graph_object.h"
 #include "gui/controls_dialog.h"
 #include "gui/device_dialogs.h"
 #include "gui/device_reconnect.h"
@@ -371,7 +371,8 @@ class SourcesTest : public QObject {
     QCOMPARE(value, int64_t{60});
     QVERIFY(WaitFrames(3));
     p_.window->OnCommand(kCmdStop);
-    QVERIFY2(p_.StoppedLiveMean() > dark + 10, qPrintable(QStringLiteral("%1 -> %2").arg(dark).arg(p_.StoppedLiveMean())));
+    QVERIFY2(p_.StoppedLiveMean() > dark + 10,
+             qPrintable(QStringLiteral("%1 -> %2").arg(dark).arg(p_.StoppedLiveMean())));
 
     // The next start (the device back at its own default) gets the value again.
     p_.Close();

@@ -211,6 +211,21 @@ class SourcesTest : public QObject {
     p_.ShowPopup();
     QVERIFY(p_.sources->Action(first + 1)->isChecked());
 
+    // Another video standard is set and remembered for the device.
+    uint64_t standardBefore = 0;
+    DeviceDialogs::SetDialogHook([&](QDialog* d) {
+      auto* standard = d->findChild<QComboBox*>(QStringLiteral("standard"));
+      QVERIFY(standard && standard->count() > 1);
+      standardBefore = standard->currentData().toULongLong();
+      standard->setCurrentIndex(standard->currentIndex() == 0 ? 1 : 0);
+      d->accept();
+    });
+    p_.window->OnCommand(40050 + g_Cap.menu.nSlotVideoSource);
+    uint64_t standard = 0;
+    QVERIFY(ReadRememberedStandard(g_Cap.szDeviceId, &standard));
+    QVERIFY(standard != 0 && standard != standardBefore);
+    QCOMPARE(p_.Run(), static_cast<int>(kRunRunning));
+
     // The tuner's frequency is set and remembered for the device.
     QVERIFY(g_Cap.menu.nSlotTvTuner >= 0);
     DeviceDialogs::SetDialogHook([&](QDialog* d) {

@@ -19,6 +19,9 @@ class IWindow {
   virtual ~IWindow() = default;
   // Queues msg for the window's thread; safe from any thread, never waits.
   virtual void PostMsg(unsigned msg) = 0;
+  // True while a posted repaint has not been handled yet; any thread. The frame path copies a picture
+  // for the window only when it will post a repaint.
+  virtual bool RepaintPending() const { return false; }
   // GUI thread only.
   virtual void GetClientSize(int& width, int& height) = 0;
   virtual void Invalidate(bool erase) = 0;

@@ -6,19 +6,10 @@
 
 #include "common/aligned_alloc.h"
 #include "common/window.h"
+#include "frames/frame_handover.h"
+#include "frames/image_buf.h"
 
 namespace ulmora {
-
-// The pixel store the processing stages take: rows of B, G, R, each padded to a multiple of 4 bytes.
-struct CImageBuf {
-  uint8_t* bits = nullptr;  // 64-byte aligned
-  int32_t pad = 0;          // stride - 3 x width
-  int32_t size = 0;         // stride x height
-  int32_t width = 0;
-  int32_t height = 0;
-  int32_t stride = 0;
-  int32_t capacity = 0;  // bytes allocated; only grows
-};
 
 #pragma pack(push, 1)
 // The 14-byte file header in front of a capture file.
@@ -90,6 +81,8 @@ class CDibFrame {
   std::atomic<IWindow*> window{nullptr};  // read by the streaming thread to post repaints
   FitRect rcDest;
   CImageBuf img;
+  // What the window draws: the streaming thread publishes, the GUI thread takes.
+  CFrameHandover shown;
   int32_t nClientW = 0;
   int32_t nClientH = 0;
 

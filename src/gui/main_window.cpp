@@ -185,7 +185,6 @@ void MainWindow::CreateVideoWindows(const QRect& workArea) {
     FrameView v;
     if (CSG* sg = ActiveSession()) {
       v.frame = &sg->frLive;
-      v.grey = sg->fccSubtype == kFourccYUY2;
       v.hasGraph = active_->HasGraph();
     }
     return v;
@@ -194,8 +193,6 @@ void MainWindow::CreateVideoWindows(const QRect& workArea) {
     FrameView v;
     if (CSG* sg = ActiveSession()) {
       v.frame = &sg->FrProc();
-      // Without a chain the raw frame is shown as it came.
-      v.grey = sg->Processor().HasChain() || sg->fccSubtype == kFourccYUY2;
       v.hasGraph = active_->HasGraph();
     }
     return v;

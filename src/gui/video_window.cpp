@@ -59,9 +59,10 @@ bool VideoWindow::event(QEvent* e) {
   return QWidget::event(e);
 }
 
-void CFramePainter::Paint(QPainter& p, const CDibFrame& f, bool grey, int W, int H, bool smooth) {
-  const CImageBuf& img = f.img;
-  const FitRect r = f.rcDest;
+void CFramePainter::Paint(QPainter& p, const ShownPicture* picture, const CDibFrame& f, int W, int H, bool smooth) {
+  static const CImageBuf kNone;
+  const CImageBuf& img = picture ? picture->img : kNone;
+  const FitRect r = f.rcDest;  // GUI-side layout
   if (!img.bits || img.width <= 0 || img.height <= 0 || r.width <= 0 || r.height <= 0) {
     p.fillRect(0, 0, W, H, Qt::black);
     return;
@@ -79,8 +80,9 @@ void CFramePainter::Paint(QPainter& p, const CDibFrame& f, bool grey, int W, int
   if (picture_.width() != r.width || picture_.height() != r.height)
     picture_ = QImage(r.width, r.height, QImage::Format_RGB32);
   if (picture_.isNull()) return;
-  // A negative display height is a top-down picture shown upside down (the flip).
-  scaler_.Scale(img, grey, f.DisplayHeight() < 0, smooth, reinterpret_cast<uint32_t*>(picture_.bits()),
+  // A negative display height is a top-down picture shown upside down (the flip): a view setting, read
+  // now so that a paused picture turns over at once.
+  scaler_.Scale(img, picture->grey, f.DisplayHeight() < 0, smooth, reinterpret_cast<uint32_t*>(picture_.bits()),
                 r.width, r.height, static_cast<int>(picture_.bytesPerLine()));
   p.drawImage(QPoint(r.x, r.y), picture_);
 }
@@ -92,8 +94,10 @@ void VideoWindow::paintEvent(QPaintEvent*) {
     p.fillRect(rect(), Qt::black);
     return;
   }
-  painter_.Paint(p, *v.frame, v.grey, width(), height(), v.frame->nStretchMode == kStretchHalftone);
-  if (onFirstPicture_ && v.frame->img.bits) {
+  // The newest picture handed over; the frame's own bits belong to the streaming thread.
+  const ShownPicture* picture = v.frame->shown.Take();
+  painter_.Paint(p, picture, *v.frame, width(), height(), v.frame->nStretchMode == kStretchHalftone);
+  if (onFirstPicture_ && picture && picture->img.width > 0) {
     auto hook = std::move(onFirstPicture_);
     onFirstPicture_ = nullptr;
     hook();

@@ -15,19 +15,19 @@
 
 namespace ulmora {
 
-// What a window draws right now: the frame of the active session, and whether its pixels are grey
-// (B = G = R), which lets them be drawn as RGB without swapping.
+// What a window draws right now: the frame of the active session (its fit, flip and scaling mode, and
+// the pictures handed over to it).
 struct FrameView {
   CDibFrame* frame = nullptr;
-  bool grey = true;
   bool hasGraph = false;
 };
 
-// Draws a frame fitted into a client area: black bands, the picture scaled by our own scaler into a
-// window-sized RGB32 image (kept between paints), then one unscaled blit.
+// Draws a picture fitted into a client area by the frame's layout: black bands, the picture scaled by our
+// own scaler into a window-sized RGB32 image (kept between paints), then one unscaled blit.
 class CFramePainter {
  public:
-  void Paint(class QPainter& painter, const CDibFrame& frame, bool grey, int width, int height, bool smooth);
+  void Paint(class QPainter& painter, const ShownPicture* picture, const CDibFrame& frame, int width, int height,
+             bool smooth);
 
  private:
   CFrameScaler scaler_;
@@ -61,7 +61,7 @@ class VideoWindow : public QWidget, public IWindow {
   void GetClientSize(int& width, int& height) override;
   void Invalidate(bool erase) override;
 
-  bool RepaintPending() const { return bRepaintPending_.load(); }
+  bool RepaintPending() const override { return bRepaintPending_.load(); }
   // Number of repaint events queued so far (for tests and the performance figures).
   uint64_t RepaintsQueued() const { return nQueued_.load(); }
 

@@ -26,6 +26,14 @@ void PostTo(IWindow* w, unsigned msg) {
   if (w) w->PostMsg(msg);
 }
 
+// The window draws only what is handed over to it, never the frame the next sample overwrites. While a
+// repaint is pending the copy is skipped: that repaint draws the picture published before it.
+void ShowFrame(CDibFrame& frame, bool grey) {
+  IWindow* w = frame.window.load();
+  if (!w || w->RepaintPending()) return;
+  if (frame.shown.Publish(frame.img, grey)) w->PostMsg(kMsgRepaint);
+}
+
 constexpr int32_t kPacingStepMs = 100;
 
 }  // namespace
@@ -122,9 +130,12 @@ int CSG::SampleCB(double sampleTime, const Sample* sample) {
   if (!CopyIntoLive(*sample)) return 0;
 
   bool toProc = true;
+  const bool rawGrey = fccSubtype == kFourccYUY2;
+  bool procGrey = true;  // the chain's pictures are grey
   switch (pProc->ProcessFrame(frLive.img, bFirstSum)) {
     case FrameResult::kPassThrough:
       CopyLiveToProc();
+      procGrey = rawGrey;
       // Without a chain no sum will ever complete: the first-sum wait would keep capture off for good.
       if (bFirstSum.load() != 0) bFirstSum.exchange(0);
       break;
@@ -141,9 +152,9 @@ int CSG::SampleCB(double sampleTime, const Sample* sample) {
   }
   if (toProc) {
     CaptureFrame(sampleTime);
-    PostTo(FrProc().window.load(), kMsgRepaint);
+    ShowFrame(FrProc(), procGrey);
   }
-  if (bViewLive == 1) PostTo(frLive.window.load(), kMsgRepaint);
+  if (bViewLive == 1) ShowFrame(frLive, rawGrey);
   Pace(sampleTime);
   return 0;
 }

@@ -524,6 +524,7 @@ class VideoWindowTest : public QObject {
     QVERIFY(f.AllocFrame(160, 120));
     f.SetFlipV(false);
     for (int y = 0; y < 120; ++y) std::memset(f.img.bits + y * f.img.stride, y < 60 ? 200 : 60, 160 * 3);
+    QVERIFY(f.shown.Publish(f.img, true));  // as the frame path hands it over
   }
   static int Grey(const QImage& img, int x, int y) { return qGray(img.pixel(x, y)); }
 
@@ -532,7 +533,7 @@ class VideoWindowTest : public QObject {
     CDibFrame frame;
     FillFrame(frame);
     VideoWindow w(QStringLiteral("Processing"));
-    w.SetFrameSource([&] { return FrameView{&frame, true, true}; });
+    w.SetFrameSource([&] { return FrameView{&frame, true}; });
     w.resize(400, 120);
     frame.AttachWindow(&w);
     w.show();
@@ -597,7 +598,7 @@ class VideoWindowTest : public QObject {
     CDibFrame frame;
     FillFrame(frame);
     VideoWindow w(QStringLiteral("Live"));
-    w.SetFrameSource([&] { return FrameView{&frame, true, false}; });
+    w.SetFrameSource([&] { return FrameView{&frame, false}; });
     w.resize(100, 100);
     const QImage img = w.grab().toImage();
     QCOMPARE(Grey(img, 50, 50), 0);

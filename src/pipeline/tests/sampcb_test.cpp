@@ -537,6 +537,33 @@ TEST_F(FramePath, TheLiveWindowRepaintsOnlyWhenAsked) {
   Detach(sg);
 }
 
+// The windows draw copies handed over with the repaint; none is made while a repaint is still pending.
+TEST_F(FramePath, WindowsDrawACopyMadeOnlyWhenARepaintIsPosted) {
+  CSG sg;
+  Attach(sg);
+  ASSERT_EQ(sg.SetVideoSize(4, 2), 1);
+  std::vector<uint8_t> data(32, 9);
+  Sample s{data.data(), 32, 0};
+  sg.SampleCB(0.0, &s);
+  const ShownPicture* live = sg.frLive.shown.Take();
+  ASSERT_NE(live, nullptr);
+  EXPECT_EQ(live->nSerial, 1u);
+  EXPECT_EQ(live->img.bits[0], 9);
+  EXPECT_FALSE(live->grey);
+  ASSERT_NE(sg.FrProc().shown.Take(), nullptr);
+  liveWin.repaintPending = true;
+  data.assign(32, 50);
+  sg.SampleCB(0.1, &s);
+  EXPECT_EQ(sg.frLive.img.bits[0], 50);
+  EXPECT_EQ(liveWin.repaints.load(), 1);
+  EXPECT_EQ(procWin.repaints.load(), 2);
+  live = sg.frLive.shown.Take();
+  EXPECT_EQ(live->nSerial, 1u) << "no copy while the window has a repaint pending";
+  EXPECT_EQ(live->img.bits[0], 9);
+  EXPECT_EQ(sg.FrProc().shown.Take()->nSerial, 2u);
+  Detach(sg);
+}
+
 // ---- pacing ----
 
 namespace {

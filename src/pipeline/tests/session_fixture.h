@@ -26,6 +26,8 @@ struct RecordingWindow : IWindow {
   std::atomic<int> repaints{0}, ended{0}, progress{0}, other{0};
   std::vector<unsigned> order;  // GUI-thread tests only
   int clientW = 0, clientH = 0;
+  std::atomic<bool> repaintPending{false};
+  bool RepaintPending() const override { return repaintPending.load(); }
   void PostMsg(unsigned msg) override {
     order.push_back(msg);
     if (msg == kMsgRepaint) ++repaints;

@@ -16,6 +16,8 @@ export ULMORA_PROFILE="$scratch/profile.ini"
 export XDG_RUNTIME_DIR="$scratch/runtime"
 export XDG_CONFIG_HOME="$scratch/config"
 export QT_QPA_PLATFORM=offscreen
+# An inherited platform theme can make file dialogs native, and they hang offscreen.
+unset QT_QPA_PLATFORMTHEME
 export ASAN_OPTIONS="detect_leaks=1:abort_on_error=0"
 export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
 if [ -f src/graph/tests/lsan.supp ]; then

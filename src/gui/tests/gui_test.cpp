@@ -201,7 +201,9 @@ class MainWindowTest : public QObject {
   }
 
   void autoModes() {
-    CFrameProcessor& p = *s_.window->ActiveProcessor();
+    CFrameProcessor* active = s_.window->ActiveProcessor();
+    QVERIFY(active);
+    CFrameProcessor& p = *active;
     // Auto on with nothing remembered: amplification mode.
     p.SetAuto(0);
     p.nAutoSaved = 0;

@@ -28,10 +28,10 @@ fi
 # the memory calls they make are left out (ignore_noninstrumented_modules, set by the tsan preset) and
 # our code notes GStreamer's hand-overs itself (graph/gst_sync.h). Every access of our own is checked.
 for preset in debug release sanitize tsan; do
-  echo "=== $preset: build"
+  echo "=== $preset: build (${SECONDS}s)"
   cmake --preset "$preset" >/dev/null
   cmake --build --preset "$preset" -j "$jobs"
-  echo "=== $preset: test"
+  echo "=== $preset: test (${SECONDS}s)"
   ctest --preset "$preset" -j "$jobs"
 done
-echo "All tests passed."
+echo "All tests passed in ${SECONDS}s."

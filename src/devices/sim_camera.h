@@ -16,7 +16,7 @@ enum class SimPixelFormat { kYUY2, kBGR, kI420, kMJPEG };
 
 // A parsed SPEC: "WxH@FPS,formats=a|b,inputs=N,controls,count=N,unplug-after=S,replug-after=T,
 // plug-after=S,busy" (every item optional; "1" alone means all defaults).
-struct SimCameraSpec {
+struct SimCameraSetup {
   int32_t nWidth = 640;
   int32_t nHeight = 480;
   int32_t nFps = 30;
@@ -34,17 +34,17 @@ struct SimCameraSpec {
 constexpr int32_t kSimMaxCount = 16;
 constexpr int32_t kSimMaxInputs = 8;
 
-bool ParseSimCameraSpec(const char* spec, SimCameraSpec* out, std::string* error);  // error names the bad item
+bool ParseSimCameraSetup(const char* setup, SimCameraSetup* out, std::string* error);  // error names the bad item
 const char* SimPixelFormatName(SimPixelFormat format);                               // "yuy2", "bgr", ...
 
 // Registers the element and the provider in-process (once) and publishes the devices of the SPEC,
 // replacing any earlier ones. Nothing simulated is listed before this is called.
-bool EnableSimCamera(const char* spec, std::string* error);
+bool EnableSimCamera(const char* setup, std::string* error);
 bool EnableSimCameraFromEnv(std::string* error);  // ULMORA_SIM_CAMERA; true when unset
 void DisableSimCamera();                          // the devices vanish; running streams fail
 
 // Tools: "--sim-camera" (all defaults) or "--sim-camera=SPEC". Returns whether arg is that option.
-bool IsSimCameraOption(const char* arg, std::string* spec);
+bool IsSimCameraOption(const char* arg, std::string* setup);
 // Takes every --sim-camera option out of argv (the last one counts) and enables the camera from it,
 // else from ULMORA_SIM_CAMERA. False with a message when the SPEC is bad.
 bool EnableSimCameraFromArgs(int* argc, char** argv, std::string* error);
@@ -55,7 +55,7 @@ std::string SimDeviceName(int device);  // "Ulmora Simulated Camera", "Ulmora Si
 
 int SimDeviceCount();
 bool SimIsPlugged(int device);
-int SimInputCount(int device);  // 0 when the spec has no input list
+int SimInputCount(int device);  // 0 when the setup has no input list
 bool SimEnumInput(int device, int index, v4l2_input* out);
 int SimGetInput(int device);
 bool SimSetInput(int device, int index);  // takes effect on the next frame

@@ -9,11 +9,11 @@
 
 namespace ulmora {
 
-bool EnableSimCamera(const char* spec, std::string* error) {
+bool EnableSimCamera(const char* setup, std::string* error) {
   auto config = std::make_unique<SimCameraConfig>();
-  if (!ParseSimCameraSpec(spec, &config->spec, error)) return false;
+  if (!ParseSimCameraSetup(setup, &config->setup, error)) return false;
   if (!SimRegisterGst(error)) return false;
-  for (int i = 0; i < config->spec.nCount; ++i) {
+  for (int i = 0; i < config->setup.nCount; ++i) {
     auto device = std::make_unique<SimDeviceState>();
     for (int c = 0; c < kSimControlTotal; ++c) device->values[c].store(kSimControls[c].nDefault);
     config->devices.push_back(std::move(device));
@@ -23,9 +23,9 @@ bool EnableSimCamera(const char* spec, std::string* error) {
 }
 
 bool EnableSimCameraFromEnv(std::string* error) {
-  const char* spec = std::getenv("ULMORA_SIM_CAMERA");
-  if (!spec) return true;
-  if (!EnableSimCamera(spec, error)) {
+  const char* setup = std::getenv("ULMORA_SIM_CAMERA");
+  if (!setup) return true;
+  if (!EnableSimCamera(setup, error)) {
     if (error) *error = "ULMORA_SIM_CAMERA: " + *error;
     return false;
   }
@@ -35,7 +35,7 @@ bool EnableSimCameraFromEnv(std::string* error) {
 void DisableSimCamera() { SimPublishConfig(nullptr); }
 
 bool EnableSimCameraFromArgs(int* argc, char** argv, std::string* error) {
-  std::string spec;
+  std::string setup;
   bool found = false;
   int kept = 1;
   for (int i = 1; argc && argv && i < *argc; ++i) {
@@ -45,7 +45,7 @@ bool EnableSimCameraFromArgs(int* argc, char** argv, std::string* error) {
     }
     std::string one;
     if (IsSimCameraOption(argv[i], &one)) {
-      spec = one;
+      setup = one;
       found = true;
     } else {
       argv[kept++] = argv[i];
@@ -56,7 +56,7 @@ bool EnableSimCameraFromArgs(int* argc, char** argv, std::string* error) {
     *argc = kept;
   }
   if (!found) return EnableSimCameraFromEnv(error);
-  if (!EnableSimCamera(spec.c_str(), error)) {
+  if (!EnableSimCamera(setup.c_str(), error)) {
     if (error) *error = "--sim-camera: " + *error;
     return false;
   }

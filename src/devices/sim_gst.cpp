@@ -5,9 +5,9 @@
 
 namespace ulmora {
 
-GstCaps* SimMakeCaps(const SimCameraSpec& spec) {
+GstCaps* SimMakeCaps(const SimCameraSetup& setup) {
   GstCaps* caps = gst_caps_new_empty();
-  for (SimPixelFormat f : spec.formats) {
+  for (SimPixelFormat f : setup.formats) {
     GstStructure* s = nullptr;
     if (f == SimPixelFormat::kMJPEG) {
       s = gst_structure_new_empty("image/jpeg");
@@ -15,8 +15,8 @@ GstCaps* SimMakeCaps(const SimCameraSpec& spec) {
       const char* format = f == SimPixelFormat::kYUY2 ? "YUY2" : f == SimPixelFormat::kBGR ? "BGR" : "I420";
       s = gst_structure_new("video/x-raw", "format", G_TYPE_STRING, format, nullptr);
     }
-    gst_structure_set(s, "width", G_TYPE_INT, spec.nWidth, "height", G_TYPE_INT, spec.nHeight, "framerate",
-                      GST_TYPE_FRACTION, spec.nFps, 1, "pixel-aspect-ratio", GST_TYPE_FRACTION, 1, 1, nullptr);
+    gst_structure_set(s, "width", G_TYPE_INT, setup.nWidth, "height", G_TYPE_INT, setup.nHeight, "framerate",
+                      GST_TYPE_FRACTION, setup.nFps, 1, "pixel-aspect-ratio", GST_TYPE_FRACTION, 1, 1, nullptr);
     gst_caps_append_structure(caps, s);
   }
   return caps;

@@ -13,7 +13,7 @@ namespace ulmora {
 // Initialises GStreamer when needed and registers "ulmorasimsrc" and the provider, once.
 bool SimRegisterGst(std::string* error);
 // The caps a simulated device offers, one structure per format in SPEC order.
-GstCaps* SimMakeCaps(const SimCameraSpec& spec);
+GstCaps* SimMakeCaps(const SimCameraSetup& setup);
 
 GType SimSrcGetType();
 GType SimProviderGetType();

@@ -129,7 +129,7 @@ bool Open(UlmoraSimSrc* src) {
                       ("system error: No such file or directory"));
     return false;
   }
-  if (config->spec.bBusy) {
+  if (config->setup.bBusy) {
     GST_ELEMENT_ERROR(src, RESOURCE, BUSY, ("Device '%s' is busy", path.c_str()),
                       ("Failed to open device: Device or resource busy"));
     return false;
@@ -154,7 +154,7 @@ GstCaps* GetCaps(GstBaseSrc* bsrc, GstCaps* filter) {
   UlmoraSimSrc* src = Self(bsrc);
   const SimCameraConfig* config = src->priv->config.load();
   // Like a V4L2 node: the device's own formats once open, the whole template before.
-  GstCaps* caps = config ? SimMakeCaps(config->spec) : TemplateCaps();
+  GstCaps* caps = config ? SimMakeCaps(config->setup) : TemplateCaps();
   if (filter) {
     GstCaps* both = gst_caps_intersect_full(caps, filter, GST_CAPS_INTERSECT_FIRST);
     gst_caps_unref(caps);
@@ -235,8 +235,8 @@ gboolean SetCaps(GstBaseSrc* bsrc, GstCaps* caps) {
   const GstStructure* s = gst_caps_get_structure(caps, 0);
   if (gst_structure_has_name(s, "image/jpeg")) {
     p->format = SimPixelFormat::kMJPEG;
-    gst_video_info_set_format(&p->info, GST_VIDEO_FORMAT_I420, config->spec.nWidth, config->spec.nHeight);
-    GST_VIDEO_INFO_FPS_N(&p->info) = config->spec.nFps;
+    gst_video_info_set_format(&p->info, GST_VIDEO_FORMAT_I420, config->setup.nWidth, config->setup.nHeight);
+    GST_VIDEO_INFO_FPS_N(&p->info) = config->setup.nFps;
     GstCaps* raw = gst_video_info_to_caps(&p->info);
     const bool ok = StartEncoder(src, raw);
     gst_caps_unref(raw);
@@ -251,9 +251,9 @@ gboolean SetCaps(GstBaseSrc* bsrc, GstCaps* caps) {
       default: return FALSE;
     }
   }
-  if (!p->renderer || p->renderer->Width() != config->spec.nWidth || p->renderer->Height() != config->spec.nHeight)
-    p->renderer = std::make_unique<SimFrameRenderer>(config->spec.nWidth, config->spec.nHeight, p->device.load(),
-                                                     config->spec.nInputs);
+  if (!p->renderer || p->renderer->Width() != config->setup.nWidth || p->renderer->Height() != config->setup.nHeight)
+    p->renderer = std::make_unique<SimFrameRenderer>(config->setup.nWidth, config->setup.nHeight, p->device.load(),
+                                                     config->setup.nInputs);
   if (const SimDeviceState* state = SimDeviceOf(p->config.load(), p->device.load()))
     p->renderer->Prepare(state->nInput.load(std::memory_order_relaxed));
   return TRUE;
@@ -334,7 +334,7 @@ gboolean UnlockStop(GstBaseSrc* bsrc) {
 gboolean Query(GstBaseSrc* bsrc, GstQuery* query) {
   const SimCameraConfig* config = Self(bsrc)->priv->config.load();
   if (GST_QUERY_TYPE(query) == GST_QUERY_LATENCY && config) {
-    const GstClockTime period = gst_util_uint64_scale_int(GST_SECOND, 1, config->spec.nFps);
+    const GstClockTime period = gst_util_uint64_scale_int(GST_SECOND, 1, config->setup.nFps);
     gst_query_set_latency(query, TRUE, period, period * kQueueFrames);
     return TRUE;
   }
@@ -405,7 +405,7 @@ GstFlowReturn Create(GstPushSrc* psrc, GstBuffer** out) {
   const int device = p->device.load();
   SimDeviceState* state = SimDeviceOf(config, device);
   if (!state || !p->renderer) return GST_FLOW_NOT_NEGOTIATED;
-  const int fps = config->spec.nFps;
+  const int fps = config->setup.nFps;
 
   GstClock* clock = gst_element_get_clock(GST_ELEMENT(src));
   if (!clock) {
@@ -436,8 +436,8 @@ GstFlowReturn Create(GstPushSrc* psrc, GstBuffer** out) {
   if (!waited) return GST_FLOW_FLUSHING;
 
   const int64_t wallNs = SimNowNs();
-  if (config->spec.nUnplugAfterMs >= 0 &&
-      due - p->startRt >= static_cast<GstClockTime>(config->spec.nUnplugAfterMs) * GST_MSECOND)
+  if (config->setup.nUnplugAfterMs >= 0 &&
+      due - p->startRt >= static_cast<GstClockTime>(config->setup.nUnplugAfterMs) * GST_MSECOND)
     SimUnplug(*config, device, wallNs);
   if (!SimDevicePresent(*config, device, wallNs)) {
     GST_ELEMENT_ERROR(src, RESOURCE, READ, (nullptr), ("poll error 1: No such device (19)"));

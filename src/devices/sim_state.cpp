@@ -82,16 +82,16 @@ SimDeviceState* SimDeviceOf(SimCameraConfig* config, int device) {
 
 bool SimDevicePresent(const SimCameraConfig& config, int device, int64_t nowNs) {
   if (device < 0 || device >= static_cast<int>(config.devices.size())) return false;
-  if (config.spec.nPlugAfterMs >= 0) {
+  if (config.setup.nPlugAfterMs >= 0) {
     const int64_t start = config.nMonitorStartNs.load(std::memory_order_acquire);
-    if (start == 0 || nowNs - start < config.spec.nPlugAfterMs * 1000000) return false;
+    if (start == 0 || nowNs - start < config.setup.nPlugAfterMs * 1000000) return false;
   }
   return nowNs >= config.devices[device]->nGoneUntilNs.load(std::memory_order_acquire);
 }
 
 void SimUnplug(const SimCameraConfig& config, int device, int64_t nowNs) {
   if (device < 0 || device >= static_cast<int>(config.devices.size())) return;
-  const int64_t back = config.spec.nReplugAfterMs >= 0 ? nowNs + config.spec.nReplugAfterMs * 1000000 : INT64_MAX;
+  const int64_t back = config.setup.nReplugAfterMs >= 0 ? nowNs + config.setup.nReplugAfterMs * 1000000 : INT64_MAX;
   config.devices[device]->nGoneUntilNs.store(std::max<int64_t>(back, nowNs + 1), std::memory_order_release);
 }
 
@@ -117,8 +117,8 @@ bool SimIsPlugged(int device) {
 
 int SimInputCount(int device) {
   const SimCameraConfig* config = SimCurrentConfig();
-  if (!Device(device) || config->spec.nInputs <= 1) return 0;
-  return config->spec.nInputs;
+  if (!Device(device) || config->setup.nInputs <= 1) return 0;
+  return config->setup.nInputs;
 }
 
 bool SimEnumInput(int device, int index, v4l2_input* out) {
@@ -152,7 +152,7 @@ bool SimSetInput(int device, int index) {
 
 int SimControlCount(int device) {
   const SimCameraConfig* config = SimCurrentConfig();
-  return Device(device) && config->spec.bControls ? kSimControlTotal : 0;
+  return Device(device) && config->setup.bControls ? kSimControlTotal : 0;
 }
 
 bool SimQueryControl(int device, int index, v4l2_query_ext_ctrl* out) {

@@ -33,7 +33,7 @@ struct SimDeviceState {
 };
 
 struct SimCameraConfig {
-  SimCameraSpec spec;
+  SimCameraSetup setup;
   uint64_t nGeneration = 0;
   std::vector<std::unique_ptr<SimDeviceState>> devices;
   std::atomic<int64_t> nMonitorStartNs{0};  // first provider start, for plug-after
@@ -45,7 +45,7 @@ SimCameraConfig* SimCurrentConfig();
 void SimPublishConfig(std::unique_ptr<SimCameraConfig> config);  // takes null to switch off
 // Whether the device is connected now (plug-after reached, not unplugged).
 bool SimDevicePresent(const SimCameraConfig& config, int device, int64_t nowNs);
-// Unplugs the device now; it comes back after replug-after when the spec has one.
+// Unplugs the device now; it comes back after replug-after when the setup has one.
 void SimUnplug(const SimCameraConfig& config, int device, int64_t nowNs);
 // The device of a "sim:N" path in the current configuration, or null.
 SimDeviceState* SimDeviceOf(SimCameraConfig* config, int device);

@@ -107,25 +107,30 @@ int V4l2EnumInputs(IV4l2Node& node, std::vector<v4l2_input>* inputs) {
   return 0;
 }
 
+// One control through the extended request, or through the old single-control one for drivers that
+// lack it (never for 64-bit controls, which the old request cannot carry).
+static int ExchangeControl(IV4l2Node& node, bool bSet, const v4l2_query_ext_ctrl& q, v4l2_ext_control* c) {
+  v4l2_ext_controls cs{};
+  cs.which = V4L2_CTRL_WHICH_CUR_VAL;
+  cs.count = 1;
+  cs.controls = c;
+  int err = node.Ioctl(bSet ? VIDIOC_S_EXT_CTRLS : VIDIOC_G_EXT_CTRLS, &cs);
+  if (err != ENOTTY || q.type == V4L2_CTRL_TYPE_INTEGER64) return err;
+  v4l2_control legacy{};
+  legacy.id = c->id;
+  legacy.value = c->value;
+  err = node.Ioctl(bSet ? VIDIOC_S_CTRL : VIDIOC_G_CTRL, &legacy);
+  c->value = legacy.value;
+  return err;
+}
+
 int V4l2GetControl(IV4l2Node& node, uint32_t nId, int64_t* pnValue) {
   v4l2_query_ext_ctrl q{};
   if (int err = QueryControl(node, nId, &q)) return err;
   if (q.flags & V4L2_CTRL_FLAG_WRITE_ONLY || q.type == V4L2_CTRL_TYPE_BUTTON) return EACCES;
   v4l2_ext_control c{};
   c.id = nId;
-  v4l2_ext_controls cs{};
-  cs.which = V4L2_CTRL_WHICH_CUR_VAL;
-  cs.count = 1;
-  cs.controls = &c;
-  int err = node.Ioctl(VIDIOC_G_EXT_CTRLS, &cs);
-  if (err == ENOTTY && q.type != V4L2_CTRL_TYPE_INTEGER64) {
-    v4l2_control legacy{};
-    legacy.id = nId;
-    if ((err = node.Ioctl(VIDIOC_G_CTRL, &legacy))) return err;
-    *pnValue = legacy.value;
-    return 0;
-  }
-  if (err) return err;
+  if (int err = ExchangeControl(node, false, q, &c)) return err;
   *pnValue = q.type == V4L2_CTRL_TYPE_INTEGER64 ? c.value64 : c.value;
   return 0;
 }
@@ -144,18 +149,7 @@ int V4l2SetControl(IV4l2Node& node, uint32_t nId, int64_t nValue) {
     if (nValue < INT32_MIN || nValue > INT32_MAX) return ERANGE;
     c.value = static_cast<int32_t>(nValue);
   }
-  v4l2_ext_controls cs{};
-  cs.which = V4L2_CTRL_WHICH_CUR_VAL;
-  cs.count = 1;
-  cs.controls = &c;
-  int err = node.Ioctl(VIDIOC_S_EXT_CTRLS, &cs);
-  if (err == ENOTTY && q.type != V4L2_CTRL_TYPE_INTEGER64) {
-    v4l2_control legacy{};
-    legacy.id = nId;
-    legacy.value = c.value;
-    err = node.Ioctl(VIDIOC_S_CTRL, &legacy);
-  }
-  return err;
+  return ExchangeControl(node, true, q, &c);
 }
 
 bool V4l2HasControls(IV4l2Node& node) {

@@ -58,7 +58,7 @@ class SimNode : public IV4l2Node {
   int Ioctl(unsigned long nRequest, void* pArg) override {
     const SimCameraConfig* config = SimCurrentConfig();
     if (!config || !SimIsPlugged(nDevice)) return ENODEV;
-    const SimCameraSpec& spec = config->spec;
+    const SimCameraSetup& setup = config->setup;
     SimTuner& tuner = g_simTuners[static_cast<size_t>(nDevice)];
     switch (nRequest) {
       case VIDIOC_QUERYCAP: {
@@ -126,8 +126,8 @@ class SimNode : public IV4l2Node {
       }
       case VIDIOC_ENUM_FMT: {
         auto* f = static_cast<v4l2_fmtdesc*>(pArg);
-        if (f->type != V4L2_BUF_TYPE_VIDEO_CAPTURE || f->index >= spec.formats.size()) return EINVAL;
-        SimPixelFormat pf = spec.formats[f->index];
+        if (f->type != V4L2_BUF_TYPE_VIDEO_CAPTURE || f->index >= setup.formats.size()) return EINVAL;
+        SimPixelFormat pf = setup.formats[f->index];
         uint32_t index = f->index;
         *f = {};
         f->index = index;
@@ -139,27 +139,27 @@ class SimNode : public IV4l2Node {
       }
       case VIDIOC_ENUM_FRAMESIZES: {
         auto* fs = static_cast<v4l2_frmsizeenum*>(pArg);
-        if (fs->index != 0 || !Offers(spec, fs->pixel_format)) return EINVAL;
+        if (fs->index != 0 || !Offers(setup, fs->pixel_format)) return EINVAL;
         fs->type = V4L2_FRMSIZE_TYPE_DISCRETE;
-        fs->discrete = {static_cast<uint32_t>(spec.nWidth), static_cast<uint32_t>(spec.nHeight)};
+        fs->discrete = {static_cast<uint32_t>(setup.nWidth), static_cast<uint32_t>(setup.nHeight)};
         return 0;
       }
       case VIDIOC_ENUM_FRAMEINTERVALS: {
         auto* iv = static_cast<v4l2_frmivalenum*>(pArg);
-        if (iv->index != 0 || !Offers(spec, iv->pixel_format) || iv->width != static_cast<uint32_t>(spec.nWidth) ||
-            iv->height != static_cast<uint32_t>(spec.nHeight))
+        if (iv->index != 0 || !Offers(setup, iv->pixel_format) || iv->width != static_cast<uint32_t>(setup.nWidth) ||
+            iv->height != static_cast<uint32_t>(setup.nHeight))
           return EINVAL;
         iv->type = V4L2_FRMIVAL_TYPE_DISCRETE;
-        iv->discrete = {1, static_cast<uint32_t>(spec.nFps)};
+        iv->discrete = {1, static_cast<uint32_t>(setup.nFps)};
         return 0;
       }
       case VIDIOC_G_FMT: {
         auto* fmt = static_cast<v4l2_format*>(pArg);
-        if (fmt->type != V4L2_BUF_TYPE_VIDEO_CAPTURE || spec.formats.empty()) return EINVAL;
+        if (fmt->type != V4L2_BUF_TYPE_VIDEO_CAPTURE || setup.formats.empty()) return EINVAL;
         fmt->fmt.pix = {};
-        fmt->fmt.pix.pixelformat = FourccOf(spec.formats.front());
-        fmt->fmt.pix.width = static_cast<uint32_t>(spec.nWidth);
-        fmt->fmt.pix.height = static_cast<uint32_t>(spec.nHeight);
+        fmt->fmt.pix.pixelformat = FourccOf(setup.formats.front());
+        fmt->fmt.pix.width = static_cast<uint32_t>(setup.nWidth);
+        fmt->fmt.pix.height = static_cast<uint32_t>(setup.nHeight);
         return 0;
       }
       case VIDIOC_G_TUNER: {
@@ -210,8 +210,8 @@ class SimNode : public IV4l2Node {
     return false;
   }
 
-  static bool Offers(const SimCameraSpec& spec, uint32_t nFourcc) {
-    for (SimPixelFormat f : spec.formats)
+  static bool Offers(const SimCameraSetup& setup, uint32_t nFourcc) {
+    for (SimPixelFormat f : setup.formats)
       if (FourccOf(f) == nFourcc) return true;
     return false;
   }

@@ -63,9 +63,9 @@ class DeviceListTest : public ::testing::Test {
     const std::string cmd = "rm -rf '" + dir + "'";
     EXPECT_EQ(std::system(cmd.c_str()), 0);
   }
-  void Enable(const char* spec) {
+  void Enable(const char* setup) {
     std::string error;
-    ASSERT_TRUE(EnableSimCamera(spec, &error)) << error;
+    ASSERT_TRUE(EnableSimCamera(setup, &error)) << error;
   }
   static int CheckedDevice() {
     for (const MenuEntry& e : SourcesMenu().Entries())

@@ -97,9 +97,9 @@ struct Monitor {
   }
 };
 
-void Enable(const char* spec) {
+void Enable(const char* setup) {
   std::string error;
-  ASSERT_TRUE(EnableSimCamera(spec, &error)) << error;
+  ASSERT_TRUE(EnableSimCamera(setup, &error)) << error;
 }
 
 // Pulls n samples from the appsink "out" of a playing pipeline.

@@ -61,9 +61,9 @@ class LiveGraphTest : public GraphTest {
     SetDeviceListHooks({});
     GraphTest::TearDown();
   }
-  void Enable(const char* spec) {
+  void Enable(const char* setup) {
     std::string error;
-    ASSERT_TRUE(EnableSimCamera(spec, &error)) << error;
+    ASSERT_TRUE(EnableSimCamera(setup, &error)) << error;
   }
   bool HasElement(const char* factory) const {
     bool found = false;
@@ -165,9 +165,9 @@ TEST_F(LiveGraphTest, TheFormatChosenInTheSourceDialogIsTheOneUsed) {
 }
 
 TEST_F(LiveGraphTest, AutomaticModeConvertsI420AndDecodesMjpegButManualModeDoesNot) {
-  for (const char* spec : {"formats=i420", "formats=mjpeg"}) {
-    SCOPED_TRACE(spec);
-    Enable(spec);
+  for (const char* setup : {"formats=i420", "formats=mjpeg"}) {
+    SCOPED_TRACE(setup);
+    Enable(setup);
     ReleaseDevices();
     RestoreDevices();
     ASSERT_TRUE(graph->HasGraph());

@@ -101,9 +101,9 @@ class SourcesTest : public QObject {
   QStringList boxes_;
   Program p_;
 
-  void Enable(const char* spec) {
+  void Enable(const char* setup) {
     std::string error;
-    QVERIFY2(EnableSimCamera(spec, &error), error.c_str());
+    QVERIFY2(EnableSimCamera(setup, &error), error.c_str());
   }
   bool WaitFrames(uint64_t n) {
     const uint64_t target = p_.Frames() + n;

@@ -39,7 +39,7 @@ bool ParseSeconds(const std::string& text, int64_t* ms) {
   return true;
 }
 
-bool ParseFormats(const std::string& item, const std::string& list, SimCameraSpec* spec, std::string* error) {
+bool ParseFormats(const std::string& item, const std::string& list, SimCameraSetup* setup, std::string* error) {
   std::vector<SimPixelFormat> formats;
   size_t pos = 0;
   while (true) {
@@ -57,27 +57,27 @@ bool ParseFormats(const std::string& item, const std::string& list, SimCameraSpe
     if (bar == std::string::npos) break;
     pos = bar + 1;
   }
-  spec->formats = formats;
+  setup->formats = formats;
   return true;
 }
 
-bool ParseSize(const std::string& item, SimCameraSpec* spec, std::string* error) {
+bool ParseSize(const std::string& item, SimCameraSetup* setup, std::string* error) {
   const size_t x = item.find('x');
   const size_t at = item.find('@');
   if (x == std::string::npos) return Fail(error, item, "expected WxH@FPS");
-  long w = 0, h = 0, fps = spec->nFps;
+  long w = 0, h = 0, fps = setup->nFps;
   const std::string hText = item.substr(x + 1, at == std::string::npos ? std::string::npos : at - x - 1);
   if (!ParseLong(item.substr(0, x), 32, 8192, &w) || !ParseLong(hText, 32, 8192, &h) || (w % 2) || (h % 2))
     return Fail(error, item, "width and height must be even numbers from 32 to 8192");
   if (at != std::string::npos && !ParseLong(item.substr(at + 1), 1, 240, &fps))
     return Fail(error, item, "frame rate must be a whole number from 1 to 240");
-  spec->nWidth = static_cast<int32_t>(w);
-  spec->nHeight = static_cast<int32_t>(h);
-  spec->nFps = static_cast<int32_t>(fps);
+  setup->nWidth = static_cast<int32_t>(w);
+  setup->nHeight = static_cast<int32_t>(h);
+  setup->nFps = static_cast<int32_t>(fps);
   return true;
 }
 
-bool ParseItem(const std::string& item, SimCameraSpec* spec, std::string* error) {
+bool ParseItem(const std::string& item, SimCameraSetup* setup, std::string* error) {
   const size_t eq = item.find('=');
   const std::string key = item.substr(0, eq);
   const std::string value = eq == std::string::npos ? std::string() : item.substr(eq + 1);
@@ -85,26 +85,26 @@ bool ParseItem(const std::string& item, SimCameraSpec* spec, std::string* error)
   long n = 0;
   if (item == "1") return true;
   if (!hasValue && (key == "controls" || key == "busy")) {
-    (key == "controls" ? spec->bControls : spec->bBusy) = true;
+    (key == "controls" ? setup->bControls : setup->bBusy) = true;
     return true;
   }
-  if (!hasValue && !key.empty() && key[0] >= '0' && key[0] <= '9') return ParseSize(item, spec, error);
-  if (key == "formats" && hasValue) return ParseFormats(item, value, spec, error);
+  if (!hasValue && !key.empty() && key[0] >= '0' && key[0] <= '9') return ParseSize(item, setup, error);
+  if (key == "formats" && hasValue) return ParseFormats(item, value, setup, error);
   if (key == "inputs" && hasValue) {
     if (!ParseLong(value, 1, kSimMaxInputs, &n))
       return Fail(error, item, std::string("inputs must be a number from 1 to ").append(std::to_string(kSimMaxInputs)));
-    spec->nInputs = static_cast<int32_t>(n);
+    setup->nInputs = static_cast<int32_t>(n);
     return true;
   }
   if (key == "count" && hasValue) {
     if (!ParseLong(value, 1, kSimMaxCount, &n))
       return Fail(error, item, std::string("count must be a number from 1 to ").append(std::to_string(kSimMaxCount)));
-    spec->nCount = static_cast<int32_t>(n);
+    setup->nCount = static_cast<int32_t>(n);
     return true;
   }
-  int64_t* seconds = key == "unplug-after"   ? &spec->nUnplugAfterMs
-                     : key == "replug-after" ? &spec->nReplugAfterMs
-                     : key == "plug-after"   ? &spec->nPlugAfterMs
+  int64_t* seconds = key == "unplug-after"   ? &setup->nUnplugAfterMs
+                     : key == "replug-after" ? &setup->nReplugAfterMs
+                     : key == "plug-after"   ? &setup->nPlugAfterMs
                                              : nullptr;
   if (seconds && hasValue) {
     if (!ParseSeconds(value, seconds)) return Fail(error, item, "expected seconds from 0 to 86400");
@@ -115,8 +115,8 @@ bool ParseItem(const std::string& item, SimCameraSpec* spec, std::string* error)
 
 }  // namespace
 
-bool ParseSimCameraSpec(const char* text, SimCameraSpec* out, std::string* error) {
-  SimCameraSpec spec;
+bool ParseSimCameraSetup(const char* text, SimCameraSetup* out, std::string* error) {
+  SimCameraSetup setup;
   const std::string all = text ? text : "";
   size_t pos = 0;
   while (pos <= all.size()) {
@@ -124,13 +124,13 @@ bool ParseSimCameraSpec(const char* text, SimCameraSpec* out, std::string* error
     std::string item = all.substr(pos, comma == std::string::npos ? std::string::npos : comma - pos);
     const size_t first = item.find_first_not_of(" \t");
     item = first == std::string::npos ? std::string() : item.substr(first, item.find_last_not_of(" \t") - first + 1);
-    if (!item.empty() && !ParseItem(item, &spec, error)) return false;
+    if (!item.empty() && !ParseItem(item, &setup, error)) return false;
     if (comma == std::string::npos) break;
     pos = comma + 1;
   }
-  if (spec.nReplugAfterMs >= 0 && spec.nUnplugAfterMs < 0)
+  if (setup.nReplugAfterMs >= 0 && setup.nUnplugAfterMs < 0)
     return Fail(error, "replug-after", "needs unplug-after");
-  if (out) *out = spec;
+  if (out) *out = setup;
   return true;
 }
 
@@ -144,13 +144,13 @@ const char* SimPixelFormatName(SimPixelFormat format) {
   return "?";
 }
 
-bool IsSimCameraOption(const char* arg, std::string* spec) {
+bool IsSimCameraOption(const char* arg, std::string* setup) {
   const std::string_view text = arg ? arg : "";
   constexpr std::string_view kOption = "--sim-camera";
   if (text.substr(0, kOption.size()) != kOption) return false;
   const std::string_view rest = text.substr(kOption.size());
   if (!rest.empty() && rest[0] != '=') return false;
-  if (spec) spec->assign(rest.empty() ? std::string_view("1") : rest.substr(1));
+  if (setup) setup->assign(rest.empty() ? std::string_view("1") : rest.substr(1));
   return true;
 }
 

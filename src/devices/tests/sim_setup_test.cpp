@@ -6,40 +6,40 @@ namespace ulmora {
 namespace {
 
 TEST(SimSpec, DefaultsAndOne) {
-  SimCameraSpec spec;
+  SimCameraSetup setup;
   std::string error;
-  ASSERT_TRUE(ParseSimCameraSpec("1", &spec, &error)) << error;
-  EXPECT_EQ(spec.nWidth, 640);
-  EXPECT_EQ(spec.nHeight, 480);
-  EXPECT_EQ(spec.nFps, 30);
-  ASSERT_EQ(spec.formats.size(), 2u);
-  EXPECT_EQ(spec.formats[0], SimPixelFormat::kYUY2);
-  EXPECT_EQ(spec.formats[1], SimPixelFormat::kBGR);
-  EXPECT_EQ(spec.nCount, 1);
-  EXPECT_FALSE(spec.bControls);
-  EXPECT_EQ(spec.nUnplugAfterMs, -1);
+  ASSERT_TRUE(ParseSimCameraSetup("1", &setup, &error)) << error;
+  EXPECT_EQ(setup.nWidth, 640);
+  EXPECT_EQ(setup.nHeight, 480);
+  EXPECT_EQ(setup.nFps, 30);
+  ASSERT_EQ(setup.formats.size(), 2u);
+  EXPECT_EQ(setup.formats[0], SimPixelFormat::kYUY2);
+  EXPECT_EQ(setup.formats[1], SimPixelFormat::kBGR);
+  EXPECT_EQ(setup.nCount, 1);
+  EXPECT_FALSE(setup.bControls);
+  EXPECT_EQ(setup.nUnplugAfterMs, -1);
 }
 
 TEST(SimSpec, EveryItem) {
-  SimCameraSpec spec;
+  SimCameraSetup setup;
   std::string error;
-  ASSERT_TRUE(ParseSimCameraSpec(
+  ASSERT_TRUE(ParseSimCameraSetup(
       "1280x720@25,formats=mjpeg|i420, inputs=3,controls,count=2,unplug-after=3,replug-after=0.5,plug-after=1,busy",
-      &spec, &error))
+      &setup, &error))
       << error;
-  EXPECT_EQ(spec.nWidth, 1280);
-  EXPECT_EQ(spec.nHeight, 720);
-  EXPECT_EQ(spec.nFps, 25);
-  ASSERT_EQ(spec.formats.size(), 2u);
-  EXPECT_EQ(spec.formats[0], SimPixelFormat::kMJPEG);
-  EXPECT_EQ(spec.formats[1], SimPixelFormat::kI420);
-  EXPECT_EQ(spec.nInputs, 3);
-  EXPECT_TRUE(spec.bControls);
-  EXPECT_EQ(spec.nCount, 2);
-  EXPECT_EQ(spec.nUnplugAfterMs, 3000);
-  EXPECT_EQ(spec.nReplugAfterMs, 500);
-  EXPECT_EQ(spec.nPlugAfterMs, 1000);
-  EXPECT_TRUE(spec.bBusy);
+  EXPECT_EQ(setup.nWidth, 1280);
+  EXPECT_EQ(setup.nHeight, 720);
+  EXPECT_EQ(setup.nFps, 25);
+  ASSERT_EQ(setup.formats.size(), 2u);
+  EXPECT_EQ(setup.formats[0], SimPixelFormat::kMJPEG);
+  EXPECT_EQ(setup.formats[1], SimPixelFormat::kI420);
+  EXPECT_EQ(setup.nInputs, 3);
+  EXPECT_TRUE(setup.bControls);
+  EXPECT_EQ(setup.nCount, 2);
+  EXPECT_EQ(setup.nUnplugAfterMs, 3000);
+  EXPECT_EQ(setup.nReplugAfterMs, 500);
+  EXPECT_EQ(setup.nPlugAfterMs, 1000);
+  EXPECT_TRUE(setup.bBusy);
 }
 
 TEST(SimSpec, ErrorsNameTheBadItem) {
@@ -51,20 +51,20 @@ TEST(SimSpec, ErrorsNameTheBadItem) {
       {"replug-after=2", "replug-after"}, {"count=99", "count=99"},
   };
   for (const auto& b : bad) {
-    SimCameraSpec spec;
+    SimCameraSetup setup;
     std::string error;
-    EXPECT_FALSE(ParseSimCameraSpec(b[0], &spec, &error)) << b[0];
+    EXPECT_FALSE(ParseSimCameraSetup(b[0], &setup, &error)) << b[0];
     EXPECT_NE(error.find(std::string("\"") + b[1] + "\""), std::string::npos) << b[0] << " -> " << error;
   }
 }
 
 TEST(SimSpec, OptionAndPaths) {
-  std::string spec;
-  EXPECT_TRUE(IsSimCameraOption("--sim-camera", &spec));
-  EXPECT_EQ(spec, "1");
-  EXPECT_TRUE(IsSimCameraOption("--sim-camera=count=2", &spec));
-  EXPECT_EQ(spec, "count=2");
-  EXPECT_FALSE(IsSimCameraOption("--sim-cameras", &spec));
+  std::string setup;
+  EXPECT_TRUE(IsSimCameraOption("--sim-camera", &setup));
+  EXPECT_EQ(setup, "1");
+  EXPECT_TRUE(IsSimCameraOption("--sim-camera=count=2", &setup));
+  EXPECT_EQ(setup, "count=2");
+  EXPECT_FALSE(IsSimCameraOption("--sim-cameras", &setup));
   int device = -1;
   EXPECT_TRUE(IsSimDevicePath("sim:3", &device));
   EXPECT_EQ(device, 3);

@@ -55,6 +55,7 @@ struct CountingWindow : IWindow {
     else if (msg == kMsgCaptureEnded)
       bCaptureEnded.store(1);
   }
+  bool DrawsPictures() const override { return false; }
   void GetClientSize(int& w, int& h) override { w = h = 0; }
   void Invalidate(bool) override {}
 };

@@ -22,6 +22,8 @@ class IWindow {
   // True while a posted repaint has not been handled yet; any thread. The frame path copies a picture
   // for the window only when it will post a repaint.
   virtual bool RepaintPending() const { return false; }
+  // False for a window that counts repaints but draws nothing: the frame path then copies no picture.
+  virtual bool DrawsPictures() const { return true; }
   // GUI thread only.
   virtual void GetClientSize(int& width, int& height) = 0;
   virtual void Invalidate(bool erase) = 0;

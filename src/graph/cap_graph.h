@@ -90,6 +90,9 @@ class CCapGraph {
   HRESULT CtlStopWhenReady();
   HRESULT SeekToStart();
   HRESULT WaitState(const char* what);
+  // Waits for a cue that HoldCued armed; a finished one keeps its frame for the next CtlRun.
+  HRESULT AwaitCue(const char* what);
+  void ForgetCue();
   HRESULT LoadFile(const char* fileName);
   void InstallBusHandler();
   static GstBusSyncReply OnBusMessage(GstBus* bus, GstMessage* msg, gpointer self);
@@ -117,6 +120,7 @@ class CCapGraph {
   GstRef<GstElement> decoder_;
   std::atomic<int32_t> bPadsDone_{0};
   std::atomic<int32_t> bStoppedCtl_{1};  // stopped (cued), as opposed to paused
+  bool bCued_ = false;                    // GUI thread: the graph stands on a finished cue
   std::atomic<IWindow*> notify_{nullptr};
   std::vector<GstElement*> liveInserted_;  // converters and decoders of the live graph (the graph owns them)
   std::atomic<uint64_t> nSourceFrames_{0};

@@ -37,6 +37,7 @@ CGrabber::CGrabber() {
 
 CGrabber::~CGrabber() {
   SetCallback(nullptr, nullptr);
+  DropHeld();
   if (handoffId_ && tap_) g_signal_handler_disconnect(tap_.get(), handoffId_);
   if (bin_) g_object_set_data(G_OBJECT(bin_.get()), kGrabberKey, nullptr);
 }
@@ -102,23 +103,49 @@ bool CGrabber::SetCallback(SampleFn fn, void* context, uint32_t timeoutMs) {
 void CGrabber::OnHandoff(GstElement*, GstBuffer* buffer, gpointer self) {
   CallbackScope scope;
   auto* g = static_cast<CGrabber*>(self);
-  g->nInFlight_.fetch_add(1);
-  const SampleFn fn = g->fn_.load();
+  g->Deliver(buffer);
+  if (buffer && g->bHold_.load()) {
+    if (GstBuffer* old = g->held_.exchange(gst_buffer_ref(buffer))) gst_buffer_unref(old);
+  }
+}
+
+void CGrabber::Deliver(GstBuffer* buffer) {
+  nInFlight_.fetch_add(1);
+  const SampleFn fn = fn_.load();
   if (fn && buffer) {
     GstMapInfo map;
     if (gst_buffer_map(buffer, &map, GST_MAP_READ)) {
       Sample s;
       s.data = map.data;
       s.length = static_cast<int32_t>(map.size);
-      s.stride = g->nStride_;
+      s.stride = nStride_;
       const GstClockTime pts = GST_BUFFER_PTS(buffer);
       const double t = GST_CLOCK_TIME_IS_VALID(pts) ? static_cast<double>(pts) / GST_SECOND : 0.0;
-      g->nDelivered_.fetch_add(1);
-      fn(g->context_.load(), t, &s);
+      nDelivered_.fetch_add(1);
+      fn(context_.load(), t, &s);
       gst_buffer_unmap(buffer, &map);
     }
   }
-  g->nInFlight_.fetch_sub(1);
+  nInFlight_.fetch_sub(1);
+}
+
+void CGrabber::HoldCued() {
+  DropHeld();
+  bHold_.store(true);
+}
+
+void CGrabber::DropHeld() {
+  bHold_.store(false);
+  if (GstBuffer* old = held_.exchange(nullptr)) gst_buffer_unref(old);
+}
+
+bool CGrabber::ReplayHeld() {
+  bHold_.store(false);
+  GstBuffer* buffer = held_.exchange(nullptr);
+  if (!buffer) return false;
+  Deliver(buffer);
+  gst_buffer_unref(buffer);
+  return true;
 }
 
 }  // namespace ulmora

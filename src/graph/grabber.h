@@ -47,11 +47,20 @@ class CGrabber {
   // Registers the per-buffer callback (null fn: none). Removing it waits until a callback in progress has
   // returned, so no buffer reaches the old target afterwards; the wait is bounded by timeoutMs.
   bool SetCallback(SampleFn fn, void* context, uint32_t timeoutMs = 5000);
+  // A cued frame, kept so that starting the graph can deliver it again without a flushing seek, which
+  // would read, demux and decode the stream from the start once more. From HoldCued on, each buffer
+  // that passes replaces the one kept before (a cue ends with the frame it stopped on).
+  void HoldCued();
+  void DropHeld();
+  // Hands the kept buffer to the callback once more, on the calling thread, and lets it go; false when
+  // none is kept. Only while no buffer can pass (a finished cue holds the streaming thread at the sink).
+  bool ReplayHeld();
   // Buffers handed to a callback since the grabber was made.
   uint64_t FramesDelivered() const { return nDelivered_.load(); }
 
  private:
   static void OnHandoff(GstElement* identity, GstBuffer* buffer, gpointer self);
+  void Deliver(GstBuffer* buffer);
 
   GstRef<GstElement> bin_;
   GstRef<GstElement> filter_;  // capsfilter inside the bin
@@ -63,6 +72,8 @@ class CGrabber {
   std::atomic<void*> context_{nullptr};
   std::atomic<int32_t> nInFlight_{0};
   std::atomic<uint64_t> nDelivered_{0};
+  std::atomic<bool> bHold_{false};
+  std::atomic<GstBuffer*> held_{nullptr};
   gulong handoffId_ = 0;
 };
 

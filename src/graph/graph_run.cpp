@@ -32,15 +32,31 @@ HRESULT CCapGraph::WaitState(const char* what) {
   return S_OK;
 }
 
+HRESULT CCapGraph::AwaitCue(const char* what) {
+  const HRESULT hr = WaitState(what);
+  bCued_ = hr == S_OK;
+  if (!bCued_ && grabber_) grabber_->DropHeld();
+  return hr;
+}
+
+void CCapGraph::ForgetCue() {
+  bCued_ = false;
+  if (grabber_) grabber_->DropHeld();
+}
+
 HRESULT CCapGraph::CtlRun() {
   if (!graph_) return E_UNEXPECTED;
   if (bStoppedCtl_.load() && seeking_) {
-    // A stopped graph starts again from where it stands, that frame included.
-    gint64 pos = 0;
-    if (!gst_element_query_position(graph_.get(), GST_FORMAT_TIME, &pos) || pos < 0) pos = 0;
-    gst_element_seek_simple(graph_.get(), GST_FORMAT_TIME,
-                            static_cast<GstSeekFlags>(GST_SEEK_FLAG_FLUSH | GST_SEEK_FLAG_ACCURATE), pos);
+    // A stopped graph starts again from where it stands, that frame included: the cued frame once more,
+    // or, when none was kept, the stream sought back to it.
+    if (!(bCued_ && grabber_ && grabber_->ReplayHeld())) {
+      gint64 pos = 0;
+      if (!gst_element_query_position(graph_.get(), GST_FORMAT_TIME, &pos) || pos < 0) pos = 0;
+      gst_element_seek_simple(graph_.get(), GST_FORMAT_TIME,
+                              static_cast<GstSeekFlags>(GST_SEEK_FLAG_FLUSH | GST_SEEK_FLAG_ACCURATE), pos);
+    }
   }
+  ForgetCue();
   bStoppedCtl_.store(0);
   // An end of stream from an earlier run would end this one at once.
   if (GstRef<GstBus> bus = Adopt(gst_element_get_bus(graph_.get())))
@@ -54,6 +70,7 @@ HRESULT CCapGraph::CtlRun() {
 
 HRESULT CCapGraph::CtlPause() {
   if (!graph_) return E_UNEXPECTED;
+  ForgetCue();
   bStoppedCtl_.store(0);
   if (SetGraphState(graph_.get(), GST_STATE_PAUSED) == GST_STATE_CHANGE_FAILURE) {
     LogPendingErrors(graph_.get());
@@ -77,11 +94,13 @@ HRESULT CCapGraph::CtlStop() {
 HRESULT CCapGraph::CtlStopWhenReady() {
   const HRESULT hr = CtlStop();
   if (FAILED(hr)) return hr;
-  return WaitState("cueing the first frame");
+  return AwaitCue("cueing the first frame");
 }
 
 HRESULT CCapGraph::SeekToStart() {
   if (!graph_) return E_UNEXPECTED;
+  ForgetCue();
+  if (grabber_) grabber_->HoldCued();
   if (!gst_element_seek_simple(graph_.get(), GST_FORMAT_TIME,
                                static_cast<GstSeekFlags>(GST_SEEK_FLAG_FLUSH | GST_SEEK_FLAG_ACCURATE), 0)) {
     LogPrintf("!!! rewind to 0 refused");
@@ -146,6 +165,7 @@ void CCapGraph::DestroyGraph() {
     if (grabber_) grabber_->SetCallback(nullptr, nullptr);
     gst_element_set_state(graph_.get(), GST_STATE_READY);
   }
+  ForgetCue();
   // A source opened outside any graph (or left behind by a failed build) must be closed by hand.
   if (source_) gst_element_set_state(source_.get(), GST_STATE_NULL);
   source_.reset();

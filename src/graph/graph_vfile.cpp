@@ -216,8 +216,9 @@ HRESULT CCapGraph::MakeFileGraph(const char* fileName) {
 
   // The graph is complete: let the streams go and cue the first frame.
   gst_bin_sync_children_states(GST_BIN(graph_.get()));
+  grabber_->HoldCued();
   ReleaseDecodedStreams(decoder_.get());
-  if (FAILED(WaitState("cueing the first frame"))) return E_FAIL;
+  if (FAILED(AwaitCue("cueing the first frame"))) return E_FAIL;
 
   gint64 ns = 0;
   double seconds = 0.0;
@@ -243,9 +244,10 @@ HRESULT CCapGraph::MakeFileGraph(const char* fileName) {
   // The graph has just cued its first frame and nothing has run: it stands at the start already, and a
   // rewind would only read, decode and deliver that frame once more.
   if (bTouchGraph || bAutoRender) {
+    ForgetCue();
     if (SetGraphState(graph_.get(), GST_STATE_PLAYING) != GST_STATE_CHANGE_FAILURE) WaitState("run");
     SetGraphState(graph_.get(), GST_STATE_PAUSED);
-    if (SUCCEEDED(SeekToStart())) WaitState("rewind");
+    if (SUCCEEDED(SeekToStart())) AwaitCue("rewind");
   }
   bStoppedCtl_.store(1);
   return S_OK;

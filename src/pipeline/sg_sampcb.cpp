@@ -31,7 +31,7 @@ void PostTo(IWindow* w, unsigned msg) {
 void ShowFrame(CDibFrame& frame, bool grey) {
   IWindow* w = frame.window.load();
   if (!w || w->RepaintPending()) return;
-  if (frame.shown.Publish(frame.img, grey)) w->PostMsg(kMsgRepaint);
+  if (!w->DrawsPictures() || frame.shown.Publish(frame.img, grey)) w->PostMsg(kMsgRepaint);
 }
 
 constexpr int32_t kPacingStepMs = 100;

@@ -60,7 +60,7 @@ TEST_F(Formatter, ACutOrAZeroSizeIsAnAssertionInTheDebugBuildOnly) {
 TEST(AlignedBlocks, AddressesAreAlignedAndTheWholeStartPointerIsKept) {
   std::vector<void*> blocks;
   for (size_t alignment : {1u, 2u, 4u, 8u, 16u, 64u, 4096u}) {
-    for (size_t size : {0u, 1u, 100u, 1u << 20}) {
+    for (size_t size : {0u, 1u, 100u, 1u << 20, 3u << 20}) {
       void* p = __AlignedMalloc(size, alignment, __FILE__, __LINE__);
       ASSERT_NE(p, nullptr);
       size_t effective = alignment < sizeof(void*) ? sizeof(void*) : alignment;

@@ -95,6 +95,31 @@ TEST_F(RunStateTest, StopRewindsAndCuesTheFirstFrameAndRunPlaysAllAgain) {
   EXPECT_DOUBLE_EQ(times.front(), 0.0);
 }
 
+// The frame cued at build time is delivered again when the run starts, without reading the file anew.
+TEST_F(RunStateTest, FirstRunDeliversTheCuedFrameWithoutReadingItTwice) {
+  Build(6);
+  g.Session().SetPacing(false);
+  GstRef<GstElement> decoder = Adopt(gst_bin_get_by_name(GST_BIN(g.Pipeline()), "Decoder"));
+  ASSERT_TRUE(decoder);
+  GstRef<GstPad> out = Adopt(gst_element_get_static_pad(decoder.get(), "src_0"));
+  ASSERT_TRUE(out);
+  std::atomic<int> decoded{0};
+  gst_pad_add_probe(
+      out.get(), GST_PAD_PROBE_TYPE_BUFFER,
+      [](GstPad*, GstPadProbeInfo*, gpointer n) {
+        static_cast<std::atomic<int>*>(n)->fetch_add(1);
+        return GST_PAD_PROBE_OK;
+      },
+      &decoded, nullptr);
+  rec.Clear();
+  ASSERT_EQ(g.RunGraph(), S_OK);
+  ASSERT_TRUE(PlayToEnd(g));
+  const auto times = rec.Times();
+  ASSERT_EQ(times.size(), 6u);
+  EXPECT_DOUBLE_EQ(times.front(), 0.0);
+  EXPECT_EQ(decoded.load(), 5);  // the first frame came through at build time
+}
+
 TEST_F(RunStateTest, PausedGraphDeliversNothingUntilResumed) {
   Build(40);
   g.Session().SetPacing(true);

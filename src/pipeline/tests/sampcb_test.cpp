@@ -561,6 +561,12 @@ TEST_F(FramePath, WindowsDrawACopyMadeOnlyWhenARepaintIsPosted) {
   EXPECT_EQ(live->nSerial, 1u) << "no copy while the window has a repaint pending";
   EXPECT_EQ(live->img.bits[0], 9);
   EXPECT_EQ(sg.FrProc().shown.Take()->nSerial, 2u);
+  // A window that draws nothing still hears of every picture, but no copy is made for it.
+  liveWin.repaintPending = false;
+  procWin.draws = false;
+  sg.SampleCB(0.2, &s);
+  EXPECT_EQ(procWin.repaints.load(), 3);
+  EXPECT_EQ(sg.FrProc().shown.Take()->nSerial, 2u);
   Detach(sg);
 }
 

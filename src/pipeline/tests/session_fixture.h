@@ -27,7 +27,9 @@ struct RecordingWindow : IWindow {
   std::vector<unsigned> order;  // GUI-thread tests only
   int clientW = 0, clientH = 0;
   std::atomic<bool> repaintPending{false};
+  bool draws = true;
   bool RepaintPending() const override { return repaintPending.load(); }
+  bool DrawsPictures() const override { return draws; }
   void PostMsg(unsigned msg) override {
     order.push_back(msg);
     if (msg == kMsgRepaint) ++repaints;

@@ -1,15 +1,14 @@
 // The frame callback on generated YUY2 frames (conversion, chain, repaint posts; capture off), next to
 // a memcpy of the same sample.
 #include <benchmark/benchmark.h>
-#include <unistd.h>
 
 #include <cstring>
 #include <random>
 #include <string>
 #include <vector>
 
+#include "bench_session.h"
 #include "common/aligned_alloc.h"
-#include "settings/profile.h"
 #include "pipeline/sg.h"
 #include "processing/tone.h"
 
@@ -49,35 +48,6 @@ struct Yuy2Sample {
   }
   Yuy2Sample(const Yuy2Sample&) = delete;
   Yuy2Sample& operator=(const Yuy2Sample&) = delete;
-};
-
-// Posts go nowhere: the cost of the call stays in. A busy window always has a repaint pending, so the
-// frame path hands it no picture (the callback's cost before pictures were handed over).
-struct NullWindow : IWindow {
-  bool busy = false;
-  bool RepaintPending() const override { return busy; }
-  void PostMsg(unsigned) override {}
-  void GetClientSize(int& w, int& h) override { w = h = 0; }
-  void Invalidate(bool) override {}
-};
-
-// The session reads a throw-away profile; its capture directory is never written (capture is off).
-struct SessionSetup {
-  std::string profile;
-  NullWindow main, proc, live;
-  explicit SessionSetup() {
-    char pattern[] = "/tmp/ulmora-bench-sg-XXXXXX";
-    int fd = mkstemp(pattern);
-    if (fd >= 0) close(fd);
-    profile = pattern;
-    ProfileUsePath(profile);
-    ProfileSetReadOnly(true);
-  }
-  ~SessionSetup() {
-    ProfileSetReadOnly(false);
-    ProfileUsePath("");
-    unlink(profile.c_str());
-  }
 };
 
 void BM_MemcpyYUY2(benchmark::State& st, Size size) {

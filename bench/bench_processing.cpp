@@ -1,14 +1,13 @@
 // The processing stages and the whole chain on a generated noisy, banded frame, next to a memcpy of it.
 #include <benchmark/benchmark.h>
-#include <unistd.h>
 
 #include <cstring>
 #include <random>
 #include <string>
 #include <vector>
 
+#include "bench_session.h"
 #include "common/aligned_alloc.h"
-#include "settings/profile.h"
 #include "processing/frame_processor.h"
 
 namespace ulmora {
@@ -48,20 +47,6 @@ struct Frame {
       }
     }
   }
-};
-
-// The profile of a bench run is a throw-away file, never the user's.
-struct BenchProfile {
-  std::string path;
-  BenchProfile() {
-    char pattern[] = "/tmp/ulmora-bench-XXXXXX";
-    int fd = mkstemp(pattern);
-    if (fd >= 0) close(fd);
-    path = pattern;
-    ProfileUsePath(path);
-    ProfileSetReadOnly(true);
-  }
-  ~BenchProfile() { unlink(path.c_str()); }
 };
 
 // A processor with settings a user would have: amplification 24, black level -10, gamma 160,

@@ -1,4 +1,4 @@
-// What a benchmark session needs around it: windows that take posts and a profile of its own.
+// What a benchmark needs around a session or processor: windows that take posts, a profile of its own.
 #pragma once
 
 #include <unistd.h>
@@ -24,25 +24,30 @@ struct NullWindow : IWindow {
   void Invalidate(bool) override {}
 };
 
-// The session reads a throw-away profile; its capture directory is never written (capture is off).
-struct SessionSetup {
-  std::string profile;
-  NullWindow main, proc, live;
-  SessionSetup() {
-    char pattern[] = "/tmp/ulmora-bench-sg-XXXXXX";
+// The profile of a bench run is a throw-away file, never the user's; nothing writes it.
+struct BenchProfile {
+  std::string path;
+  BenchProfile() {
+    char pattern[] = "/tmp/ulmora-bench-XXXXXX";
     int fd = mkstemp(pattern);
     if (fd >= 0) close(fd);
-    profile = pattern;
-    ProfileUsePath(profile);
+    path = pattern;
+    ProfileUsePath(path);
     ProfileSetReadOnly(true);
   }
-  ~SessionSetup() {
+  ~BenchProfile() {
     ProfileSetReadOnly(false);
     ProfileUsePath("");
-    unlink(profile.c_str());
+    unlink(path.c_str());
   }
-  SessionSetup(const SessionSetup&) = delete;
-  SessionSetup& operator=(const SessionSetup&) = delete;
+  BenchProfile(const BenchProfile&) = delete;
+  BenchProfile& operator=(const BenchProfile&) = delete;
+};
+
+// A session's surroundings; its capture directory is never written (capture is off).
+struct SessionSetup {
+  BenchProfile profile;
+  NullWindow main, proc, live;
 };
 
 }  // namespace ulmora

@@ -19,14 +19,16 @@ int QueryControl(IV4l2Node& node, uint32_t nId, v4l2_query_ext_ctrl* q) {
   return V4l2QueryControl(node, q);
 }
 
-int TunerIndexOfCurrentInput(IV4l2Node& node, uint32_t* pnTuner) {
-  *pnTuner = 0;
+// The tuner of the current input (tuner 0 when the input names none).
+int GetCurrentTuner(IV4l2Node& node, v4l2_tuner* t) {
+  *t = {};
   int nInput = 0;
-  if (node.Ioctl(VIDIOC_G_INPUT, &nInput) != 0) return 0;
-  v4l2_input input{};
-  input.index = static_cast<uint32_t>(nInput);
-  if (node.Ioctl(VIDIOC_ENUMINPUT, &input) == 0 && input.type == V4L2_INPUT_TYPE_TUNER) *pnTuner = input.tuner;
-  return 0;
+  if (node.Ioctl(VIDIOC_G_INPUT, &nInput) == 0) {
+    v4l2_input input{};
+    input.index = static_cast<uint32_t>(nInput);
+    if (node.Ioctl(VIDIOC_ENUMINPUT, &input) == 0 && input.type == V4L2_INPUT_TYPE_TUNER) t->index = input.tuner;
+  }
+  return node.Ioctl(VIDIOC_G_TUNER, t);
 }
 
 void DescribeIntervals(IV4l2Node& node, uint32_t nFourcc, FrameSizeDescription* size) {
@@ -270,38 +272,29 @@ int V4l2DescribeSource(IV4l2Node& node, VideoSourceDescription* source) {
 }
 
 int V4l2DescribeTuner(IV4l2Node& node, TunerDescription* tuner) {
-  uint32_t nIndex = 0;
-  TunerIndexOfCurrentInput(node, &nIndex);
-  v4l2_tuner t{};
-  t.index = nIndex;
-  if (int err = node.Ioctl(VIDIOC_G_TUNER, &t)) return err;
+  v4l2_tuner t;
+  if (int err = GetCurrentTuner(node, &t)) return err;
   *tuner = DescribeTuner(t);
   v4l2_frequency f{};
-  f.tuner = nIndex;
+  f.tuner = t.index;
   if (int err = node.Ioctl(VIDIOC_G_FREQUENCY, &f)) return err;
   tuner->nFrequencyHz = TunerHz(t, f.frequency);
   return 0;
 }
 
 int V4l2SetFrequency(IV4l2Node& node, uint64_t nHz) {
-  uint32_t nIndex = 0;
-  TunerIndexOfCurrentInput(node, &nIndex);
-  v4l2_tuner t{};
-  t.index = nIndex;
-  if (int err = node.Ioctl(VIDIOC_G_TUNER, &t)) return err;
+  v4l2_tuner t;
+  if (int err = GetCurrentTuner(node, &t)) return err;
   v4l2_frequency f{};
-  f.tuner = nIndex;
+  f.tuner = t.index;
   f.type = t.type;
   f.frequency = TunerUnits(t, nHz);
   return node.Ioctl(VIDIOC_S_FREQUENCY, &f);
 }
 
 int V4l2SetAudioMode(IV4l2Node& node, uint32_t nMode) {
-  uint32_t nIndex = 0;
-  TunerIndexOfCurrentInput(node, &nIndex);
-  v4l2_tuner t{};
-  t.index = nIndex;
-  if (int err = node.Ioctl(VIDIOC_G_TUNER, &t)) return err;
+  v4l2_tuner t;
+  if (int err = GetCurrentTuner(node, &t)) return err;
   t.audmode = nMode;
   return node.Ioctl(VIDIOC_S_TUNER, &t);
 }

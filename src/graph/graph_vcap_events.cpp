@@ -1,6 +1,7 @@
 // Graph events on the GUI thread: the end of a file, and errors of a running graph. A live device that
 // fails is told to the person plainly and stopped; its capture run keeps the files it finished.
 #include "common/log.h"
+#include "graph/bus_errors.h"
 #include "graph/cap_graph.h"
 #include "graph/graph_report.h"
 #include "graph/live_source.h"
@@ -17,23 +18,13 @@ GraphEvent CCapGraph::HandleGraphNotify(uint32_t waitMs) {
   if (!msg) return GraphEvent::kNone;
   if (GST_MESSAGE_TYPE(msg.get()) == GST_MESSAGE_EOS) return GraphEvent::kEndOfStream;
 
-  GError* err = nullptr;
-  gchar* dbg = nullptr;
-  gst_message_parse_error(msg.get(), &err, &dbg);
-  GstRef<GError> error(err);
-  GstRef<gchar> detail(dbg);
   const char* from = GST_MESSAGE_SRC(msg.get()) ? GST_OBJECT_NAME(GST_MESSAGE_SRC(msg.get())) : "?";
-  LogPrintf("!!! graph error from '%s': %s (%s)", from ? from : "?", err ? err->message : "unknown", dbg ? dbg : "");
+  LogPrintf("!!! graph error from '%s': %s", from ? from : "?", BusErrorText(msg.get()).c_str());
   if (!sg.bLiveSource) return GraphEvent::kError;
 
   // One failure often comes with followers (not-linked, internal data stream error): say it once.
   while (GstMessage* more = gst_bus_pop_filtered(bus.get(), GST_MESSAGE_ERROR)) {
-    GError* e2 = nullptr;
-    gchar* d2 = nullptr;
-    gst_message_parse_error(more, &e2, &d2);
-    LogPrintf("!!! graph error: %s (%s)", e2 ? e2->message : "unknown", d2 ? d2 : "");
-    if (e2) g_error_free(e2);
-    g_free(d2);
+    LogBusError(more);
     gst_message_unref(more);
   }
   // The files written so far are whole; no new one is begun.
@@ -42,7 +33,10 @@ GraphEvent CCapGraph::HandleGraphNotify(uint32_t waitMs) {
   }
   // A graph that was not running yet still has its failed device to close.
   if (StopGraph() == S_FALSE) CtlStop();
-  GraphWarning(LiveErrorSentence(err));
+  GError* raw = nullptr;
+  gst_message_parse_error(msg.get(), &raw, nullptr);
+  GstRef<GError> err = Adopt(raw);
+  GraphWarning(LiveErrorSentence(err.get()));
   return GraphEvent::kError;
 }
 

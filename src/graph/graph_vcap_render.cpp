@@ -7,6 +7,7 @@
 #include "devices/cap_state.h"
 #include "devices/controls_dialogs.h"
 #include "devices/controls_store.h"
+#include "graph/bus_errors.h"
 #include "graph/cap_graph.h"
 #include "graph/live_source.h"
 
@@ -64,12 +65,7 @@ GstCaps* NewGrabberCaps(const GstStructure* source, const GstCaps* step) {
 
 // Logs and drops the message.
 void LogError(GstMessage* m) {
-  GError* err = nullptr;
-  gchar* dbg = nullptr;
-  gst_message_parse_error(m, &err, &dbg);
-  LogPrintf("!!! capture device: %s (%s)", err ? err->message : "unknown", dbg ? dbg : "");
-  if (err) g_error_free(err);
-  g_free(dbg);
+  LogPrintf("!!! capture device: %s", BusErrorText(m).c_str());
   gst_message_unref(m);
 }
 

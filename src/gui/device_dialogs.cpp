@@ -36,6 +36,13 @@ QDialogButtonBox* OkCancel(QDialog* dialog) {
   return buttons;
 }
 
+// Settings of these dialogs apply as they are made: the one button closes.
+QDialogButtonBox* CloseOnly(QDialog* dialog) {
+  auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close);
+  QObject::connect(buttons, &QDialogButtonBox::rejected, dialog, &QDialog::accept);
+  return buttons;
+}
+
 // The "Video Input" sub-menu and the crossbar object take the input the hardware routes now.
 void SyncInputMenu() {
   CCrossbar* xbar = g_Cap.pCrossbar.get();
@@ -124,9 +131,7 @@ void DeviceDialogs::Crossbar(int nWhich) {
   }
   top->addLayout(form);
   top->addWidget(problem);
-  auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close);
-  QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::accept);
-  top->addWidget(buttons);
+  top->addWidget(CloseOnly(&dialog));
   Run(&dialog);
   // The routing may have changed on the dialog.
   SyncInputMenu();
@@ -273,9 +278,7 @@ void DeviceDialogs::TvTuner() {
   }
   top->addLayout(form);
   top->addWidget(problem);
-  auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close);
-  QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::accept);
-  top->addWidget(buttons);
+  top->addWidget(CloseOnly(&dialog));
   Run(&dialog);
 }
 

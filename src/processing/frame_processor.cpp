@@ -163,8 +163,7 @@ bool CFrameProcessor::ConfigureFormat(const CImageBuf& frame, bool allocate, boo
     return false;
   }
   if (frProc.img.stride == 0) ReportAssert("bad algoritm", __LINE__, "frame_processor");
-  // Row padding is never written by the stages; clear it once so capture files hold no stale bytes.
-  memset(frProc.img.bits, 0, static_cast<size_t>(frProc.img.size));
+  // AllocFrame cleared the frame, row padding included, which the stages never write.
   frProc.SetFlipV(bFlipV.load() != 0);
   frProc.ComputeFit();
   nSummed.exchange(0);

@@ -1,7 +1,5 @@
 // ulmora-batch end to end: the BMP files it writes match a computation of the chain made here, from
 // the scene the clip was generated from; and its refusals of bad input.
-#include <dirent.h>
-#include <sys/wait.h>
 
 #include <algorithm>
 #include <chrono>
@@ -10,7 +8,7 @@
 #include <cstring>
 
 #include "scene/lowlight_scene.h"
-#include "graph/tests/graph_fixture.h"
+#include "graph/tests/batch_tool.h"
 
 namespace ulmora::test {
 namespace {
@@ -171,27 +169,8 @@ class ChainModel {
 
 class BatchTest : public GraphTest {
  protected:
-  int RunBatch(const std::string& args, std::string* out = nullptr) {
-    const std::string outFile = dir + "/batch.out";
-    // Under the sanitizer build the tool's own leaks are checked too, less GLib's start-up tables.
-    const std::string cmd = std::string("ASAN_OPTIONS=fast_unwind_on_malloc=0 LSAN_OPTIONS=suppressions=") +
-                            ULMORA_LSAN_SUPP + " " + ULMORA_BATCH_EXE + " " + args + " > '" + outFile + "' 2>&1";
-    const int rc = std::system(cmd.c_str());
-    if (out) *out = ReadFile(outFile);
-    return WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
-  }
-  std::vector<std::string> Bmps(const std::string& d) {
-    std::vector<std::string> names;
-    if (DIR* h = opendir(d.c_str())) {
-      while (dirent* e = readdir(h)) {
-        const std::string n = e->d_name;
-        if (n.size() > 4 && n.compare(n.size() - 4, 4, ".bmp") == 0) names.push_back(n);
-      }
-      closedir(h);
-    }
-    std::sort(names.begin(), names.end());
-    return names;
-  }
+  int RunBatch(const std::string& args, std::string* out = nullptr) { return RunBatchTool(dir, "", args, out); }
+  std::vector<std::string> Bmps(const std::string& d) { return BmpNames(d); }
 };
 
 TEST_F(BatchTest, WrittenPicturesMatchTheChainWithBandingRemovalAndAutoAmplification) {

@@ -1,15 +1,13 @@
 // ulmora-batch as a new user tries it: recording from the simulated camera, listing devices, stopping
 // by signal, and the refusals of a profile it must not touch, bad --set values and a file without frames.
-#include <dirent.h>
 #include <signal.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 
 #include <algorithm>
 #include <chrono>
 #include <thread>
 
-#include "graph/tests/graph_fixture.h"
+#include "graph/tests/batch_tool.h"
 
 namespace ulmora::test {
 namespace {
@@ -24,26 +22,9 @@ class LiveBatchTest : public ::testing::Test {
 
   // Runs the tool with a private profile location; returns its exit status, output in *out.
   int Run(const std::string& env, const std::string& args, std::string* out = nullptr) {
-    const std::string outFile = dir + "/batch.out";
-    const std::string cmd = "ASAN_OPTIONS=fast_unwind_on_malloc=0 LSAN_OPTIONS=suppressions=" +
-                            std::string(ULMORA_LSAN_SUPP) + " XDG_CONFIG_HOME='" + dir + "/config' " + env + " " +
-                            ULMORA_BATCH_EXE + " " + args + " > '" + outFile + "' 2>&1";
-    const int rc = std::system(cmd.c_str());
-    if (out) *out = ReadFile(outFile);
-    return WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
+    return RunBatchTool(dir, "XDG_CONFIG_HOME='" + dir + "/config' " + env, args, out);
   }
-  static std::vector<std::string> Bmps(const std::string& d) {
-    std::vector<std::string> names;
-    if (DIR* h = opendir(d.c_str())) {
-      while (dirent* e = readdir(h)) {
-        const std::string n = e->d_name;
-        if (n.size() > 4 && n.compare(n.size() - 4, 4, ".bmp") == 0) names.push_back(n);
-      }
-      closedir(h);
-    }
-    std::sort(names.begin(), names.end());
-    return names;
-  }
+  static std::vector<std::string> Bmps(const std::string& d) { return BmpNames(d); }
   static off_t SizeOf(const std::string& path) {
     struct stat st {};
     return stat(path.c_str(), &st) == 0 ? st.st_size : -1;

@@ -10,8 +10,8 @@
 #include <QPushButton>
 #include <QRegularExpressionValidator>
 
-#include "common/time_text.h"
 #include "gui/control_id.h"
+#include "gui/panel_rows.h"
 #include "pipeline/sg.h"
 
 namespace ulmora {
@@ -44,12 +44,6 @@ bool ReadUnsigned(const QString& text, uint32_t& value) {
   const uint v = text.trimmed().toUInt(&ok, 10);
   if (ok) value = v;
   return ok;
-}
-
-QString TimeText(int32_t ms) {
-  char text[100] = {};
-  FormatTimeMs(text, sizeof text, ms < 0 ? 0u : static_cast<uint32_t>(ms));
-  return QString::fromLatin1(text);
 }
 
 }  // namespace
@@ -203,7 +197,10 @@ void CaptureDialog::OnNumberLeft(QLineEdit* edit) {
 }
 
 void CaptureDialog::ShowInterval() {
-  if (session_) interval_->setText(TimeText(session_->nDelayMs.load()));
+  if (session_) {
+    const int32_t ms = session_->nDelayMs.load();
+    interval_->setText(QString::fromStdString(DelayTimeText(ms < 0 ? 0u : static_cast<unsigned>(ms))));
+  }
 }
 
 void CaptureDialog::ShowLastPath(const QString& path) {

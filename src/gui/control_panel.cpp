@@ -264,26 +264,22 @@ void ControlPanel::ResetRow(int resetId) {
     case kRowAmp:
       if (p && p->nAmp.load() == kAmpDefault) return;
       if (p) p->SetAmp(kAmpDefault);
-      SetTrack(row, kAmpDefault);
-      SetValue(row, AmpPercentText(kAmpDefault));
+      ShowRow(row, kAmpDefault);
       break;
     case kRowBlack:
       if (p && p->nBlackLevel.load() == 0) return;
       if (p) p->SetBlackLevel(0);
-      SetTrack(row, 0);
-      SetValue(row, IntText(0));
+      ShowRow(row, 0);
       break;
     case kRowGamma:
       if (p && p->nGamma.load() == kGammaLinear) return;
-      SetTrack(row, kGammaLinear);
-      SetValue(row, GammaText(kGammaLinear));
+      ShowRow(row, kGammaLinear);
       if (p) p->SetGamma(kGammaLinear);
       break;
     case kRowAccum:
       if (p && p->nCountAccum.load() == kCountDefault) return;
       if (p) p->SetCountAccum(kCountDefault);
-      SetTrack(row, kCountDefault);
-      SetValue(row, IntText(kCountDefault));
+      ShowRow(row, kCountDefault);
       break;
     case kRowDelay:
       if (p && p->SetTimeDelay(0)) SyncDelay(true);
@@ -306,18 +302,10 @@ void ControlPanel::ResetRow(int resetId) {
 
 void ControlPanel::SyncAllRows() {
   CFrameProcessor* p = Processor();
-  const int amp = p ? p->nAmp.load() : kAmpDefault;
-  SetTrack(kRowAmp, amp);
-  SetValue(kRowAmp, AmpPercentText(amp));
-  const int black = p ? p->nBlackLevel.load() : 0;
-  SetTrack(kRowBlack, black);
-  SetValue(kRowBlack, IntText(black));
-  const int gamma = p ? p->nGamma.load() : kGammaLinear;
-  SetTrack(kRowGamma, gamma);
-  SetValue(kRowGamma, GammaText(gamma));
-  const int count = p ? p->nCountAccum.load() : kCountDefault;
-  SetTrack(kRowAccum, count);
-  SetValue(kRowAccum, IntText(count));
+  ShowAmplification();
+  ShowRow(kRowBlack, p ? p->nBlackLevel.load() : 0);
+  ShowRow(kRowGamma, p ? p->nGamma.load() : kGammaLinear);
+  ShowAccumulator();
   SyncDelay(true);
   const float rmsH = p ? p->fRmsH.load() : 2.0f;
   SetTrack(kRowNRH, ThresholdPosition(rmsH));
@@ -325,6 +313,11 @@ void ControlPanel::SyncAllRows() {
   const float rmsV = p ? p->fRmsV.load() : 0.5f;
   SetTrack(kRowNRV, ThresholdPosition(rmsV));
   SetValue(kRowNRV, ThresholdValueText(rmsV));
+}
+
+void ControlPanel::ShowRow(int row, int position) {
+  SetTrack(row, position);
+  SetValue(row, PanelRowAt(row).value(position));
 }
 
 void ControlPanel::SyncDelay(bool withTrackbar) {
@@ -349,16 +342,12 @@ void ControlPanel::EnableNoiseRows() {
 
 void ControlPanel::ShowAmplification() {
   CFrameProcessor* p = Processor();
-  const int amp = p ? p->nAmp.load() : kAmpDefault;
-  SetTrack(kRowAmp, amp);
-  SetValue(kRowAmp, AmpPercentText(amp));
+  ShowRow(kRowAmp, p ? p->nAmp.load() : kAmpDefault);
 }
 
 void ControlPanel::ShowAccumulator() {
   CFrameProcessor* p = Processor();
-  const int count = p ? p->nCountAccum.load() : kCountDefault;
-  SetTrack(kRowAccum, count);
-  SetValue(kRowAccum, IntText(count));
+  ShowRow(kRowAccum, p ? p->nCountAccum.load() : kCountDefault);
 }
 
 void ControlPanel::OnDelayBoxEdited(const QString& text) {

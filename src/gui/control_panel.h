@@ -81,6 +81,7 @@ class ControlPanel : public QWidget, public IPanelView {
   void OnDelayBoxLeft();
   void SetTrack(int row, int position);  // without acting on the processor
   void SetValue(int row, const std::string& text);
+  void ShowRow(int row, int position);  // trackbar and value box, by the row's own value text
   void SetDelayBoxText(uint32_t ms);
 
   Row rows_[kPanelRowCount];

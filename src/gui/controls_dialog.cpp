@@ -18,6 +18,7 @@
 #include <string>
 
 #include "devices/controls_dialogs.h"
+#include "gui/dialog_buttons.h"
 
 namespace ulmora {
 
@@ -59,10 +60,9 @@ ControlsDialog::ControlsDialog(CDeviceDialogs& device, QWidget* parent) : QDialo
   problem_ = new QLabel;
   problem_->setWordWrap(true);
   top->addWidget(problem_);
-  auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close);
+  QDialogButtonBox* buttons = CloseOnly(this);
   QPushButton* reset = buttons->addButton(QStringLiteral("&Default"), QDialogButtonBox::ResetRole);
   connect(reset, &QPushButton::clicked, this, &ControlsDialog::ResetToDefaults);
-  connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::accept);
   top->addWidget(buttons);
   resize(460, 520);
 }

@@ -16,6 +16,7 @@
 #include "devices/crossbar.h"
 #include "graph/graph_object.h"
 #include "gui/controls_dialog.h"
+#include "gui/dialog_buttons.h"
 #include "gui/main_window.h"
 
 namespace ulmora {
@@ -33,13 +34,6 @@ QDialogButtonBox* OkCancel(QDialog* dialog) {
   auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
   QObject::connect(buttons, &QDialogButtonBox::accepted, dialog, &QDialog::accept);
   QObject::connect(buttons, &QDialogButtonBox::rejected, dialog, &QDialog::reject);
-  return buttons;
-}
-
-// Settings of these dialogs apply as they are made: the one button closes.
-QDialogButtonBox* CloseOnly(QDialog* dialog) {
-  auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close);
-  QObject::connect(buttons, &QDialogButtonBox::rejected, dialog, &QDialog::accept);
   return buttons;
 }
 

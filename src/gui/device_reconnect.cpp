@@ -54,10 +54,11 @@ void DeviceReconnect::RunDeferredChange() {
   OnDeviceChange();
 }
 
-bool DeviceReconnect::CurrentDeviceListed() const {
+// Compares identities only: a different camera of the same name must not count as the one lost.
+bool DeviceReconnect::Listed(const std::string& identity) {
   bool listed = false;
   for (GstDevice* d : VideoDevicesNow()) {
-    if (!listed && DeviceIdentity(d) == g_Cap.szDeviceId) listed = true;
+    if (!listed && DeviceIdentity(d) == identity) listed = true;
     gst_object_unref(d);
   }
   return listed;
@@ -75,7 +76,7 @@ void DeviceReconnect::OnDeviceChange() {
     TakeBack();
     return;
   }
-  if (!live_->HasGraph() || g_Cap.szDeviceId.empty() || CurrentDeviceListed()) return;
+  if (!live_->HasGraph() || g_Cap.szDeviceId.empty() || Listed(g_Cap.szDeviceId)) return;
   const int32_t state = live_->RunState();
   MarkLost(state);
   bHandling_ = true;
@@ -94,17 +95,8 @@ void DeviceReconnect::OnDeviceChange() {
   RunDeferredChange();
 }
 
-bool DeviceReconnect::LostDeviceListed() const {
-  bool listed = false;
-  for (GstDevice* d : VideoDevicesNow()) {
-    if (!listed && DeviceIdentity(d) == lostId_) listed = true;
-    gst_object_unref(d);
-  }
-  return listed;
-}
-
 void DeviceReconnect::TakeBack() {
-  if (!LostDeviceListed()) return;
+  if (!Listed(lostId_)) return;
   // The list is enumerated again so the menu holds the returning device with its entries.
   EnumerateDevices();
   GstDevice* back = nullptr;

@@ -33,8 +33,7 @@ class DeviceReconnect {
 
  private:
   void MarkLost(int32_t state);
-  bool CurrentDeviceListed() const;
-  bool LostDeviceListed() const;
+  static bool Listed(const std::string& identity);
   void TakeBack();
   void RunDeferredChange();
 

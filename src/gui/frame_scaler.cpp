@@ -1,6 +1,7 @@
 #include "gui/frame_scaler.h"
 
 #include <algorithm>
+#include <cstring>
 
 namespace ulmora {
 
@@ -44,6 +45,11 @@ void CFrameScaler::Scale(const CImageBuf& src, bool grey, bool flip, bool smooth
     const int32_t sy = yRow_[y];
     const uint8_t* row = src.bits + static_cast<int64_t>(flip ? lastRow - sy : sy) * src.stride;
     if (!smooth) {
+      // A picture shown larger repeats source rows: the row above is this one already.
+      if (y > 0 && sy == yRow_[y - 1]) {
+        std::memcpy(out, reinterpret_cast<const uint8_t*>(out) - dstStride, static_cast<size_t>(dstW) * 4);
+        continue;
+      }
       if (grey) {
         for (int x = 0; x < dstW; ++x) out[x] = 0xFF000000u | (row[xo[x]] * 0x010101u);
       } else {

@@ -36,14 +36,7 @@ MainWindow::DialogHook& MainWindow::DialogHookRef() {
 
 namespace {
 // The status bar holds one line: a box text's line breaks become spaces there.
-QString OneLine(const char* text) {
-  QString s = QString::fromLocal8Bit(text);
-  s.replace(QLatin1Char('\n'), QLatin1Char(' '));
-  s.replace(QLatin1Char('\r'), QLatin1Char(' '));
-  return s.simplified();
-}
-// Client size of the window; the panel rows end at 190, the status bar follows.
-constexpr int kMainClientWidth = 420;
+QString OneLine(const char* text) { return QString::fromLocal8Bit(text).simplified(); }
 }  // namespace
 
 const char* MainWindowTitle() {
@@ -76,7 +69,7 @@ MainWindow::MainWindow(CGraphObject* fileGraph, CGraphObject* liveGraph, const Q
     status_[i] = new QLabel(this);
     status_[i]->setObjectName(QStringLiteral("status%1").arg(i));
   }
-  status_[0]->setFixedWidth(kMainClientWidth * 11 / 18);
+  status_[0]->setFixedWidth(kMainWidth * 11 / 18);
   statusBar()->addWidget(status_[0]);
   statusBar()->addWidget(status_[1], 1);
   statusBar()->setSizeGripEnabled(false);
@@ -284,12 +277,7 @@ void MainWindow::RefreshMenuAndToolbar() {
   Action(kCmdLivePreview)->setChecked(sg ? sg->bViewLive.load() != 0 : true);
 }
 
-void MainWindow::SetStatusText(const char* text) {
-  // Status texts are cut to 99 characters, as the shared text buffer holds 100.
-  char buffer[100];
-  __SafeSnprintf(buffer, sizeof buffer, "%s", text ? text : "");
-  status_[1]->setText(OneLine(buffer));
-}
+void MainWindow::SetStatusText(const char* text) { SetStatus(1, text); }
 
 QString MainWindow::StatusText(int part) const {
   return part == 0 || part == 1 ? status_[part]->text() : QString();
@@ -370,12 +358,11 @@ void MainWindow::ShowBox(const char* text, const char* caption) {
 }
 
 void MainWindow::SetStatus(int field, const char* text) {
-  if (field == 1) return SetStatusText(text);
-  if (field == 0) {
-    char buffer[100];
-    __SafeSnprintf(buffer, sizeof buffer, "%s", text ? text : "");
-    status_[0]->setText(OneLine(buffer));
-  }
+  if (field != 0 && field != 1) return;
+  // Status texts are cut to 99 characters, as the shared text buffer holds 100.
+  char buffer[100];
+  __SafeSnprintf(buffer, sizeof buffer, "%s", text ? text : "");
+  status_[field]->setText(OneLine(buffer));
 }
 
 void MainWindow::PostMsg(unsigned msg) {

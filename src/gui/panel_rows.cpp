@@ -17,26 +17,21 @@ std::string Printf(const char* format, double value) {
   return text;
 }
 
-std::string AmpRow(int position) { return AmpPercentText(position); }
-std::string BlackRow(int position) { return IntText(position); }
-std::string GammaRow(int position) { return GammaText(position); }
-std::string AccumRow(int position) { return IntText(position); }
 // At build time the delay in frames is estimated at 30 frames per second; later the processor says.
 std::string DelayFramesRow(int position) { return UnsignedText(static_cast<unsigned>(position * 0.03)); }
 std::string DelayTipRow(int position) { return DelayTimeText(static_cast<unsigned>(position)); }
-std::string ThresholdRow(int position) { return ThresholdText(position); }
 
 constexpr PanelRow kRows[kPanelRowCount] = {
-    {"Amplification:", kIdAmpReset, kIdAmpTrack, kIdAmpValue, kAmpMin, kAmpMax, kAmpDefault, 0, AmpRow, AmpRow},
-    {"Black Level:", kIdBlackReset, kIdBlackTrack, kIdBlackValue, kBlackMin, kBlackMax, 0, 0, BlackRow, nullptr},
-    {"Gamma:", kIdGammaReset, kIdGammaTrack, kIdGammaValue, kGammaMin, kGammaMax, kGammaLinear, 0, GammaRow,
-     GammaRow},
-    {"Accumulator:", kIdAccumReset, kIdAccumTrack, kIdAccumValue, kCountMin, kCountMax, kCountDefault, 10, AccumRow,
+    {"Amplification:", kIdAmpReset, kIdAmpTrack, kIdAmpValue, kAmpMin, kAmpMax, kAmpDefault, 0, AmpPercentText, AmpPercentText},
+    {"Black Level:", kIdBlackReset, kIdBlackTrack, kIdBlackValue, kBlackMin, kBlackMax, 0, 0, IntText, nullptr},
+    {"Gamma:", kIdGammaReset, kIdGammaTrack, kIdGammaValue, kGammaMin, kGammaMax, kGammaLinear, 0, GammaText,
+     GammaText},
+    {"Accumulator:", kIdAccumReset, kIdAccumTrack, kIdAccumValue, kCountMin, kCountMax, kCountDefault, 10, IntText,
      nullptr},
     {"Delay:", kIdDelayReset, kIdDelayTrack, kIdDelayValue, 0, static_cast<int>(kTimeDelayMaxMs), 0, 0,
      DelayFramesRow, DelayTipRow},
-    {"NRH:", kIdNRHReset, kIdNRHTrack, kIdNRHValue, kRmsMin, kRmsMax, 200, 10, ThresholdRow, ThresholdRow},
-    {"NRV:", kIdNRVReset, kIdNRVTrack, kIdNRVValue, kRmsMin, kRmsMax, 50, 0, ThresholdRow, ThresholdRow},
+    {"NRH:", kIdNRHReset, kIdNRHTrack, kIdNRHValue, kRmsMin, kRmsMax, 200, 10, ThresholdText, ThresholdText},
+    {"NRV:", kIdNRVReset, kIdNRVTrack, kIdNRVValue, kRmsMin, kRmsMax, 50, 0, ThresholdText, ThresholdText},
 };
 
 }  // namespace

@@ -594,6 +594,18 @@ class VideoWindowTest : public QObject {
     QCOMPARE(qBlue(out[1]), 70);
     QCOMPARE(qBlue(out[2]), 190);
     QCOMPARE(out[3], 0xFFFAFAFAu);
+    // Shown twice as tall, each source row fills two rows, upright or flipped.
+    frame.img.bits[frame.img.stride] = 99;
+    uint32_t tall[16] = {};
+    for (bool flip : {false, true}) {
+      scaler.Scale(frame.img, true, flip, false, tall, 4, 4, 16);
+      const int top = flip ? 99 : 10, bottom = flip ? 10 : 99;
+      QCOMPARE(qBlue(tall[0]), top);
+      QCOMPARE(qBlue(tall[4]), top);
+      QCOMPARE(qBlue(tall[8]), bottom);
+      QCOMPARE(qBlue(tall[12]), bottom);
+      QCOMPARE(tall[7], tall[3]);
+    }
   }
 
   void blackWithoutGraph() {

@@ -1,7 +1,6 @@
 #include "devices/crossbar_inputs.h"
 
 #include <cerrno>
-#include <cstring>
 #include <linux/videodev2.h>
 
 #include "common/log.h"
@@ -21,7 +20,7 @@ CInputCrossbar::CInputCrossbar(V4l2NodeRef nodeIn) : node(std::move(nodeIn)) {
     v4l2_audio audio{};
     audio.index = i;
     if (node->Ioctl(VIDIOC_ENUMAUDIO, &audio) != 0) break;  // EINVAL past the end, ENOTTY without audio
-    std::string name(reinterpret_cast<const char*>(audio.name), strnlen(reinterpret_cast<const char*>(audio.name), sizeof audio.name));
+    const std::string name = FieldText(audio.name);
     audioNames.push_back(name);
     audioTypes.push_back(AudioPhysicalType(name));
   }

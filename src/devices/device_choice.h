@@ -11,6 +11,8 @@ class CDeviceMonitor;
 CDeviceMonitor& DeviceMonitor();
 
 // 0: device is already the current one (nothing done); 1: a device is current afterwards; -1: none is.
+// Takes its own reference before building the graph, so a device borrowed from the list's table
+// stays valid while the build refills the table.
 int ChooseDevice(GstDevice* device);
 // The devices listed now, each with a reference the caller releases; empty when there is no monitor.
 std::vector<GstDevice*> VideoDevicesNow();

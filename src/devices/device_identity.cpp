@@ -10,6 +10,8 @@
 #include <memory>
 #include <vector>
 
+#include "graph/gst_ref.h"
+
 namespace ulmora {
 namespace {
 
@@ -77,10 +79,8 @@ std::string DeviceIdentity(GstDevice* device) {
 
 std::string DeviceDisplayName(GstDevice* device) {
   if (!device) return {};
-  gchar* name = gst_device_get_display_name(device);
-  std::string s = name ? name : "";
-  g_free(name);
-  return s;
+  const GstRef<gchar> name = Adopt(gst_device_get_display_name(device));
+  return name ? name.get() : "";
 }
 
 }  // namespace ulmora

@@ -131,11 +131,7 @@ int ChooseDevice(GstDevice* device) {
 int ChooseDeviceCommand(int id) {
   const int i = id - kDevMenuDeviceFirst;
   if (i < 0 || i >= kDeviceSlots || !g_Cap.rgpDevices[static_cast<size_t>(i)]) return -2;
-  // The table may be refilled while the graph is built.
-  GstDevice* device = GST_DEVICE(gst_object_ref(g_Cap.rgpDevices[static_cast<size_t>(i)]));
-  const int result = ChooseDevice(device);
-  gst_object_unref(device);
-  return result;
+  return ChooseDevice(g_Cap.rgpDevices[static_cast<size_t>(i)]);
 }
 
 const CDevMenu& SourcesMenu() { return g_Cap.menu; }
@@ -163,11 +159,7 @@ void RestoreDevices() {
     }
   }
   if (!chosen && g_Cap.nDevices > 0) chosen = g_Cap.rgpDevices[0];
-  if (chosen) {
-    gst_object_ref(chosen);  // the table may be refilled while the graph is built
-    ChooseDevice(chosen);
-    gst_object_unref(chosen);
-  }
+  if (chosen) ChooseDevice(chosen);
 }
 
 void SaveDevices() {

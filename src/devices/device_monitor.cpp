@@ -5,6 +5,7 @@
 #include "common/log.h"
 #include "devices/cap_state.h"
 #include "devices/device_list.h"
+#include "graph/gst_ref.h"
 
 namespace ulmora {
 
@@ -22,9 +23,8 @@ bool CDeviceMonitor::Start() {
     if (!monitor_) return false;
     // Filters must be in place before the start.
     gst_device_monitor_add_filter(monitor_, "Video/Source", nullptr);
-    GstBus* bus = gst_device_monitor_get_bus(monitor_);
-    gst_bus_set_sync_handler(bus, &CDeviceMonitor::OnBusMessage, this, nullptr);
-    gst_object_unref(bus);
+    const GstRef<GstBus> bus = Adopt(gst_device_monitor_get_bus(monitor_));
+    gst_bus_set_sync_handler(bus.get(), &CDeviceMonitor::OnBusMessage, this, nullptr);
   }
   // With udev the V4L2 provider probes every node before this returns.
   bStarted_ = gst_device_monitor_start(monitor_);

@@ -47,23 +47,14 @@ SimFrameRenderer::SimFrameRenderer(int32_t nWidth, int32_t nHeight, int32_t nDev
     const int32_t v = ((static_cast<int32_t>(state & 0xFF) + static_cast<int32_t>((state >> 8) & 0xFF)) * kNoiseAmp) / 255;
     n = static_cast<int8_t>(v - kNoiseAmp);
   }
-  colNoise_.resize(static_cast<size_t>(nWidth_));
   line_.resize(static_cast<size_t>(nWidth_));
 }
 
-const SimFrameRenderer::InputScene& SimFrameRenderer::Scene(int32_t nInput) {
+const LowLightScene& SimFrameRenderer::Scene(int32_t nInput) {
   nInput = std::clamp<int32_t>(nInput, 0, static_cast<int32_t>(inputs_.size()) - 1);
-  InputScene& in = inputs_[static_cast<size_t>(nInput)];
-  if (!in.scene) {
-    const SceneParams p = InputParams(nWidth_, nHeight_, nDevice_, nInput);
-    in.scene = std::make_unique<LowLightScene>(p);
-    SceneParams still = p;
-    still.nNoiseAmp = 0;
-    still.nBandAmp = 0;
-    in.base.resize(static_cast<size_t>(nWidth_) * nHeight_);
-    LowLightScene(still).RenderLuma(0, in.base.data(), nWidth_);
-  }
-  return in;
+  std::unique_ptr<LowLightScene>& scene = inputs_[static_cast<size_t>(nInput)];
+  if (!scene) scene = std::make_unique<LowLightScene>(InputParams(nWidth_, nHeight_, nDevice_, nInput));
+  return *scene;
 }
 
 // ThreadSanitizer instruments the loader's pick (an ifunc resolver), which runs before the tool is up.
@@ -75,9 +66,8 @@ const SimFrameRenderer::InputScene& SimFrameRenderer::Scene(int32_t nInput) {
 
 // One row: scene + column banding + noise, through the controls' multiply and add. Built twice, for
 // AVX2 and plain x86-64; the loader picks one (the row is most of the frame's cost).
-static ULMORA_AVX2_CLONES void ComposeRow(const uint8_t* b, const int16_t* c,
-                                                                  const int8_t* n, int32_t w, int32_t nMul,
-                                                                  int32_t nAdd, uint8_t* out) {
+static ULMORA_AVX2_CLONES void ComposeRow(const uint8_t* b, const int32_t* c, const int8_t* n, int32_t w, int32_t nMul,
+                                          int32_t nAdd, uint8_t* out) {
   for (int32_t x = 0; x < w; ++x) {
     int32_t v = ((b[x] + c[x] + n[x]) * nMul + nAdd) >> 8;
     v = v < 0 ? 0 : v;
@@ -99,18 +89,17 @@ static ULMORA_AVX2_CLONES void GreyToYuy2Row(const uint8_t* l, int32_t w,
   }
 }
 
-void SimFrameRenderer::RenderLine(const InputScene& in, int32_t y, int32_t nMul, int32_t nAdd, uint32_t nNoiseStart,
-                                  bool bFlip, uint8_t* out) {
-  ComposeRow(in.base.data() + static_cast<size_t>(y) * nWidth_, colNoise_.data(), noise_.data() + nNoiseStart,
-             nWidth_, nMul, nAdd, out);
+void SimFrameRenderer::RenderLine(const LowLightScene& scene, int32_t y, int32_t nMul, int32_t nAdd,
+                                  uint32_t nNoiseStart, bool bFlip, uint8_t* out) {
+  ComposeRow(scene.Base().data() + static_cast<size_t>(y) * nWidth_, cols_.data(), noise_.data() + nNoiseStart, nWidth_,
+             nMul, nAdd, out);
   if (bFlip) std::reverse(out, out + nWidth_);
 }
 
 void SimFrameRenderer::Render(int64_t nFrame, int32_t nInput, const SimControlValues& controls,
                               SimPixelFormat format, uint8_t* const planes[3], const int32_t strides[3]) {
-  const InputScene& in = Scene(nInput);
-  in.scene->BandOffsets(nFrame, rows_, cols_);
-  for (int32_t x = 0; x < nWidth_; ++x) colNoise_[x] = static_cast<int16_t>(cols_[x]);
+  const LowLightScene& scene = Scene(nInput);
+  scene.BandOffsets(nFrame, rows_, cols_);
 
   // out = (s * gain / 8 - 16) * contrast / 100 + 16 + brightness, in 8.8 fixed point.
   const int32_t gain = std::clamp(controls.nGain, 1, 64);
@@ -131,18 +120,19 @@ void SimFrameRenderer::Render(int64_t nFrame, int32_t nInput, const SimControlVa
     const int32_t rowAdd = add + rowOff * mul;
     switch (format) {
       case SimPixelFormat::kYUY2: {
-        RenderLine(in, y, mul, rowAdd, noiseStart, controls.bHFlip, line_.data());
+        RenderLine(scene, y, mul, rowAdd, noiseStart, controls.bHFlip, line_.data());
         GreyToYuy2Row(line_.data(), w, planes[0] + static_cast<ptrdiff_t>(y) * strides[0]);
         break;
       }
       case SimPixelFormat::kBGR: {
-        RenderLine(in, y, mul, rowAdd, noiseStart, controls.bHFlip, line_.data());
+        RenderLine(scene, y, mul, rowAdd, noiseStart, controls.bHFlip, line_.data());
         GreyToBgrRow(line_.data(), w, planes[0] + static_cast<ptrdiff_t>(y) * strides[0]);
         break;
       }
       case SimPixelFormat::kI420:
       case SimPixelFormat::kMJPEG:
-        RenderLine(in, y, mul, rowAdd, noiseStart, controls.bHFlip, planes[0] + static_cast<ptrdiff_t>(y) * strides[0]);
+        RenderLine(scene, y, mul, rowAdd, noiseStart, controls.bHFlip,
+                   planes[0] + static_cast<ptrdiff_t>(y) * strides[0]);
         break;
     }
   }

@@ -29,19 +29,14 @@ class SimFrameRenderer {
               uint8_t* const planes[3], const int32_t strides[3]);
 
  private:
-  struct InputScene {
-    std::unique_ptr<LowLightScene> scene;  // banding of this input
-    std::vector<uint8_t> base;             // noise-free picture
-  };
-  const InputScene& Scene(int32_t nInput);
-  void RenderLine(const InputScene& in, int32_t y, int32_t nMul, int32_t nAdd, uint32_t nNoiseStart, bool bFlip,
+  const LowLightScene& Scene(int32_t nInput);
+  void RenderLine(const LowLightScene& scene, int32_t y, int32_t nMul, int32_t nAdd, uint32_t nNoiseStart, bool bFlip,
                   uint8_t* out);
 
   int32_t nWidth_ = 0, nHeight_ = 0, nDevice_ = 0;
-  std::vector<InputScene> inputs_;  // made on first use
-  std::vector<int8_t> noise_;       // triangular sensor noise
-  std::vector<int32_t> rows_, cols_;
-  std::vector<int16_t> colNoise_;   // column banding of the current frame
+  std::vector<std::unique_ptr<LowLightScene>> inputs_;  // made on first use
+  std::vector<int8_t> noise_;                           // triangular sensor noise
+  std::vector<int32_t> rows_, cols_;                    // banding of the current frame
   std::vector<uint8_t> line_;
 };
 

@@ -14,6 +14,7 @@
 #include "devices/sim_gst.h"
 #include "devices/sim_render.h"
 #include "devices/sim_state.h"
+#include "graph/gst_ref.h"
 
 namespace ulmora {
 namespace {
@@ -187,6 +188,13 @@ void StopEncoder(SimSrcPriv* p) {
   gst_buffer_replace(&p->encoded, nullptr);
 }
 
+// feed -> enc -> take. Our references to the encoder's pads end here, before a failed start tears it down.
+bool LinkThrough(GstPad* feed, GstElement* enc, GstPad* take) {
+  const GstRef<GstPad> encSink = Adopt(gst_element_get_static_pad(enc, "sink"));
+  const GstRef<GstPad> encSrc = Adopt(gst_element_get_static_pad(enc, "src"));
+  return gst_pad_link(feed, encSink.get()) == GST_PAD_LINK_OK && gst_pad_link(encSrc.get(), take) == GST_PAD_LINK_OK;
+}
+
 bool StartEncoder(UlmoraSimSrc* src, GstCaps* rawCaps) {
   SimSrcPriv* p = src->priv;
   StopEncoder(p);
@@ -202,11 +210,7 @@ bool StartEncoder(UlmoraSimSrc* src, GstCaps* rawCaps) {
   gst_pad_set_element_private(p->take, p);
   gst_pad_set_chain_function(p->take, TakeChain);
   gst_pad_set_event_function(p->take, TakeEvent);
-  GstPad* encSink = gst_element_get_static_pad(p->enc, "sink");
-  GstPad* encSrc = gst_element_get_static_pad(p->enc, "src");
-  const bool linked = gst_pad_link(p->feed, encSink) == GST_PAD_LINK_OK && gst_pad_link(encSrc, p->take) == GST_PAD_LINK_OK;
-  gst_object_unref(encSink);
-  gst_object_unref(encSrc);
+  const bool linked = LinkThrough(p->feed, p->enc, p->take);
   p->rawPool = gst_video_buffer_pool_new();
   GstStructure* config = gst_buffer_pool_get_config(p->rawPool);
   gst_buffer_pool_config_set_params(config, rawCaps, static_cast<guint>(p->info.size), 2, 0);
@@ -237,10 +241,7 @@ gboolean SetCaps(GstBaseSrc* bsrc, GstCaps* caps) {
     p->format = SimPixelFormat::kMJPEG;
     gst_video_info_set_format(&p->info, GST_VIDEO_FORMAT_I420, config->setup.nWidth, config->setup.nHeight);
     GST_VIDEO_INFO_FPS_N(&p->info) = config->setup.nFps;
-    GstCaps* raw = gst_video_info_to_caps(&p->info);
-    const bool ok = StartEncoder(src, raw);
-    gst_caps_unref(raw);
-    if (!ok) return FALSE;
+    if (!StartEncoder(src, Adopt(gst_video_info_to_caps(&p->info)).get())) return FALSE;
   } else {
     StopEncoder(p);
     if (!gst_video_info_from_caps(&p->info, caps)) return FALSE;
@@ -254,7 +255,7 @@ gboolean SetCaps(GstBaseSrc* bsrc, GstCaps* caps) {
   if (!p->renderer || p->renderer->Width() != config->setup.nWidth || p->renderer->Height() != config->setup.nHeight)
     p->renderer = std::make_unique<SimFrameRenderer>(config->setup.nWidth, config->setup.nHeight, p->device.load(),
                                                      config->setup.nInputs);
-  if (const SimDeviceState* state = SimDeviceOf(p->config.load(), p->device.load()))
+  if (const SimDeviceState* state = SimDeviceOf(config, p->device.load()))
     p->renderer->Prepare(state->nInput.load(std::memory_order_relaxed));
   return TRUE;
 }

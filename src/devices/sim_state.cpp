@@ -34,8 +34,6 @@ std::vector<std::unique_ptr<SimCameraConfig>>& Kept() {
   return *v;
 }
 
-SimDeviceState* Device(int device) { return SimDeviceOf(SimCurrentConfig(), device); }
-
 // Input names cycle through the usual analog connectors, numbered when one repeats.
 void InputName(int count, int index, uint32_t* type, std::string* name) {
   static const char* const kKinds[] = {"Composite", "S-Video", "Tuner"};
@@ -75,7 +73,7 @@ void SimPublishConfig(std::unique_ptr<SimCameraConfig> config) {
       old->devices[i]->nGoneUntilNs.store(INT64_MAX, std::memory_order_release);
 }
 
-SimDeviceState* SimDeviceOf(SimCameraConfig* config, int device) {
+SimDeviceState* SimDeviceOf(const SimCameraConfig* config, int device) {
   if (!config || device < 0 || device >= static_cast<int>(config->devices.size())) return nullptr;
   return config->devices[device].get();
 }
@@ -115,14 +113,13 @@ bool SimIsPlugged(int device) {
   return config && SimDevicePresent(*config, device, SimNowNs());
 }
 
-int SimInputCount(int device) {
-  const SimCameraConfig* config = SimCurrentConfig();
-  if (!Device(device) || config->setup.nInputs <= 1) return 0;
+int SimInputCount(const SimCameraConfig* config, int device) {
+  if (!SimDeviceOf(config, device) || config->setup.nInputs <= 1) return 0;
   return config->setup.nInputs;
 }
 
-bool SimEnumInput(int device, int index, v4l2_input* out) {
-  const int count = SimInputCount(device);
+bool SimEnumInput(const SimCameraConfig* config, int device, int index, v4l2_input* out) {
+  const int count = SimInputCount(config, device);
   if (!out || index < 0 || index >= count) return false;
   std::memset(out, 0, sizeof *out);
   out->index = static_cast<uint32_t>(index);
@@ -135,28 +132,27 @@ bool SimEnumInput(int device, int index, v4l2_input* out) {
   return true;
 }
 
-int SimGetInput(int device) {
-  const SimDeviceState* state = Device(device);
+int SimGetInput(const SimCameraConfig* config, int device) {
+  const SimDeviceState* state = SimDeviceOf(config, device);
   return state ? state->nInput.load(std::memory_order_relaxed) : -1;
 }
 
-bool SimSetInput(int device, int index) {
-  SimDeviceState* state = Device(device);
+bool SimSetInput(const SimCameraConfig* config, int device, int index) {
+  SimDeviceState* state = SimDeviceOf(config, device);
   if (!state) return false;
   // A webcam without an input list still answers for its one input, as V4L2 does.
-  const int count = std::max(SimInputCount(device), 1);
+  const int count = std::max(SimInputCount(config, device), 1);
   if (index < 0 || index >= count) return false;
   state->nInput.store(index, std::memory_order_relaxed);
   return true;
 }
 
-int SimControlCount(int device) {
-  const SimCameraConfig* config = SimCurrentConfig();
-  return Device(device) && config->setup.bControls ? kSimControlTotal : 0;
+int SimControlCount(const SimCameraConfig* config, int device) {
+  return SimDeviceOf(config, device) && config->setup.bControls ? kSimControlTotal : 0;
 }
 
-bool SimQueryControl(int device, int index, v4l2_query_ext_ctrl* out) {
-  if (!out || index < 0 || index >= SimControlCount(device)) return false;
+bool SimQueryControl(const SimCameraConfig* config, int device, int index, v4l2_query_ext_ctrl* out) {
+  if (!out || index < 0 || index >= SimControlCount(config, device)) return false;
   const SimControlDesc& d = kSimControls[index];
   std::memset(out, 0, sizeof *out);
   out->id = d.nId;
@@ -172,8 +168,8 @@ bool SimQueryControl(int device, int index, v4l2_query_ext_ctrl* out) {
   return true;
 }
 
-bool SimQueryMenu(int device, uint32_t id, uint32_t index, v4l2_querymenu* out) {
-  if (!out || SimControlCount(device) == 0 || id != V4L2_CID_POWER_LINE_FREQUENCY || index > 2) return false;
+bool SimQueryMenu(const SimCameraConfig* config, int device, uint32_t id, uint32_t index, v4l2_querymenu* out) {
+  if (!out || SimControlCount(config, device) == 0 || id != V4L2_CID_POWER_LINE_FREQUENCY || index > 2) return false;
   std::memset(out, 0, sizeof *out);
   out->id = id;
   out->index = index;
@@ -181,21 +177,41 @@ bool SimQueryMenu(int device, uint32_t id, uint32_t index, v4l2_querymenu* out) 
   return true;
 }
 
-bool SimGetControl(int device, uint32_t id, int64_t* value) {
-  const SimDeviceState* state = Device(device);
+bool SimGetControl(const SimCameraConfig* config, int device, uint32_t id, int64_t* value) {
+  const SimDeviceState* state = SimDeviceOf(config, device);
   const int i = SimControlIndex(id);
-  if (!state || !value || i < 0 || SimControlCount(device) == 0) return false;
+  if (!state || !value || i < 0 || SimControlCount(config, device) == 0) return false;
   *value = state->values[i].load(std::memory_order_relaxed);
   return true;
 }
 
-bool SimSetControl(int device, uint32_t id, int64_t value) {
-  SimDeviceState* state = Device(device);
+bool SimSetControl(const SimCameraConfig* config, int device, uint32_t id, int64_t value) {
+  SimDeviceState* state = SimDeviceOf(config, device);
   const int i = SimControlIndex(id);
-  if (!state || i < 0 || SimControlCount(device) == 0) return false;
+  if (!state || i < 0 || SimControlCount(config, device) == 0) return false;
   if (value < kSimControls[i].nMin || value > kSimControls[i].nMax) return false;
   state->values[i].store(value, std::memory_order_relaxed);
   return true;
+}
+
+int SimInputCount(int device) { return SimInputCount(SimCurrentConfig(), device); }
+bool SimEnumInput(int device, int index, v4l2_input* out) {
+  return SimEnumInput(SimCurrentConfig(), device, index, out);
+}
+int SimGetInput(int device) { return SimGetInput(SimCurrentConfig(), device); }
+bool SimSetInput(int device, int index) { return SimSetInput(SimCurrentConfig(), device, index); }
+int SimControlCount(int device) { return SimControlCount(SimCurrentConfig(), device); }
+bool SimQueryControl(int device, int index, v4l2_query_ext_ctrl* out) {
+  return SimQueryControl(SimCurrentConfig(), device, index, out);
+}
+bool SimQueryMenu(int device, uint32_t id, uint32_t index, v4l2_querymenu* out) {
+  return SimQueryMenu(SimCurrentConfig(), device, id, index, out);
+}
+bool SimGetControl(int device, uint32_t id, int64_t* value) {
+  return SimGetControl(SimCurrentConfig(), device, id, value);
+}
+bool SimSetControl(int device, uint32_t id, int64_t value) {
+  return SimSetControl(SimCurrentConfig(), device, id, value);
 }
 
 }  // namespace ulmora

@@ -47,8 +47,20 @@ void SimPublishConfig(std::unique_ptr<SimCameraConfig> config);  // takes null t
 bool SimDevicePresent(const SimCameraConfig& config, int device, int64_t nowNs);
 // Unplugs the device now; it comes back after replug-after when the setup has one.
 void SimUnplug(const SimCameraConfig& config, int device, int64_t nowNs);
-// The device of a "sim:N" path in the current configuration, or null.
-SimDeviceState* SimDeviceOf(SimCameraConfig* config, int device);
+// The device of a "sim:N" path in the configuration, or null.
+SimDeviceState* SimDeviceOf(const SimCameraConfig* config, int device);
+
+// The input and control requests of sim_camera.h answered from a configuration the caller loaded
+// once (null: the camera is off), so one request sees one setup even while another is published.
+int SimInputCount(const SimCameraConfig* config, int device);
+bool SimEnumInput(const SimCameraConfig* config, int device, int index, v4l2_input* out);
+int SimGetInput(const SimCameraConfig* config, int device);
+bool SimSetInput(const SimCameraConfig* config, int device, int index);
+int SimControlCount(const SimCameraConfig* config, int device);
+bool SimQueryControl(const SimCameraConfig* config, int device, int index, v4l2_query_ext_ctrl* out);
+bool SimQueryMenu(const SimCameraConfig* config, int device, uint32_t id, uint32_t index, v4l2_querymenu* out);
+bool SimGetControl(const SimCameraConfig* config, int device, uint32_t id, int64_t* value);
+bool SimSetControl(const SimCameraConfig* config, int device, uint32_t id, int64_t value);
 
 struct SimControlValues {
   int32_t nBrightness = 0;

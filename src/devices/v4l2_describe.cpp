@@ -8,17 +8,6 @@ namespace ulmora {
 
 namespace {
 
-template <size_t N>
-std::string FieldText(const __u8 (&field)[N]) {
-  const char* p = reinterpret_cast<const char*>(field);
-  return std::string(p, strnlen(p, N));
-}
-
-template <size_t N>
-std::string FieldText(const char (&field)[N]) {
-  return std::string(field, strnlen(field, N));
-}
-
 bool NameSaysSVideo(const std::string& name) {
   std::string folded;
   for (char c : name)

@@ -1,13 +1,31 @@
 // Plain translations from V4L2's records to our descriptions; no device needed.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <linux/videodev2.h>
 #include <string>
 
 #include "devices/controls_desc.h"
 
 namespace ulmora {
+
+// A fixed text field of a V4L2 record, cut at its first NUL (drivers may fill it to the last byte).
+template <size_t N>
+std::string FieldText(const __u8 (&field)[N]) {
+  const char* p = reinterpret_cast<const char*>(field);
+  return std::string(p, strnlen(p, N));
+}
+template <size_t N>
+std::string FieldText(const char (&field)[N]) {
+  return std::string(field, strnlen(field, N));
+}
+
+// The capabilities of the node opened, not of the whole device behind it, when the driver tells them apart.
+inline uint32_t NodeCapabilities(const v4l2_capability& cap) {
+  return (cap.capabilities & V4L2_CAP_DEVICE_CAPS) ? cap.device_caps : cap.capabilities;
+}
 
 // A tuner input is a tuner, a name saying S-Video is S-Video, every other input counts as composite.
 int InputPhysicalType(const v4l2_input& input);

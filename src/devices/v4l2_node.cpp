@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include "common/log.h"
+#include "devices/v4l2_describe.h"
 
 namespace ulmora {
 
@@ -71,8 +72,7 @@ V4l2NodeRef OpenV4l2Node(const char* szPath, std::string* error) {
     Fail(error, std::string("'") + szPath + "' is not a video capture device.");
     return nullptr;
   }
-  uint32_t caps = (cap.capabilities & V4L2_CAP_DEVICE_CAPS) ? cap.device_caps : cap.capabilities;
-  if (!(caps & (V4L2_CAP_VIDEO_CAPTURE | V4L2_CAP_VIDEO_CAPTURE_MPLANE))) {
+  if (!(NodeCapabilities(cap) & (V4L2_CAP_VIDEO_CAPTURE | V4L2_CAP_VIDEO_CAPTURE_MPLANE))) {
     Fail(error, std::string("'") + szPath + "' is not a video capture device.");
     return nullptr;
   }

@@ -126,15 +126,20 @@ static int ExchangeControl(IV4l2Node& node, bool bSet, const v4l2_query_ext_ctrl
   return err;
 }
 
-int V4l2GetControl(IV4l2Node& node, uint32_t nId, int64_t* pnValue) {
-  v4l2_query_ext_ctrl q{};
-  if (int err = QueryControl(node, nId, &q)) return err;
+// Reads control nId whose record q the caller has queried already, so a walk over the controls asks once.
+static int ReadControl(IV4l2Node& node, uint32_t nId, const v4l2_query_ext_ctrl& q, int64_t* pnValue) {
   if (q.flags & V4L2_CTRL_FLAG_WRITE_ONLY || q.type == V4L2_CTRL_TYPE_BUTTON) return EACCES;
   v4l2_ext_control c{};
   c.id = nId;
   if (int err = ExchangeControl(node, false, q, &c)) return err;
   *pnValue = q.type == V4L2_CTRL_TYPE_INTEGER64 ? c.value64 : c.value;
   return 0;
+}
+
+int V4l2GetControl(IV4l2Node& node, uint32_t nId, int64_t* pnValue) {
+  v4l2_query_ext_ctrl q{};
+  if (int err = QueryControl(node, nId, &q)) return err;
+  return ReadControl(node, nId, q, pnValue);
 }
 
 int V4l2SetControl(IV4l2Node& node, uint32_t nId, int64_t nValue) {
@@ -197,7 +202,7 @@ int V4l2DescribeControls(IV4l2Node& node, std::vector<ControlGroupDescription>* 
       groups->back().name = ControlClassName(nClass);
     }
     if (q.type == V4L2_CTRL_TYPE_CTRL_CLASS) {
-      groups->back().name = std::string(q.name, strnlen(q.name, sizeof q.name));
+      groups->back().name = FieldText(q.name);
       continue;
     }
     ControlDescription d;
@@ -212,7 +217,7 @@ int V4l2DescribeControls(IV4l2Node& node, std::vector<ControlGroupDescription>* 
     }
     if (!d.bWriteOnly) {
       int64_t nValue = 0;
-      if (V4l2GetControl(node, q.id, &nValue) == 0) d.nValue = nValue;
+      if (ReadControl(node, q.id, q, &nValue) == 0) d.nValue = nValue;
     }
     groups->back().controls.push_back(std::move(d));
   }
@@ -236,7 +241,7 @@ int V4l2DescribeSource(IV4l2Node& node, VideoSourceDescription* source) {
   v4l2_capability cap{};
   uint32_t nBufType = V4L2_BUF_TYPE_VIDEO_CAPTURE;
   if (node.Ioctl(VIDIOC_QUERYCAP, &cap) == 0) {
-    uint32_t caps = (cap.capabilities & V4L2_CAP_DEVICE_CAPS) ? cap.device_caps : cap.capabilities;
+    const uint32_t caps = NodeCapabilities(cap);
     if (!(caps & V4L2_CAP_VIDEO_CAPTURE) && (caps & V4L2_CAP_VIDEO_CAPTURE_MPLANE))
       nBufType = V4L2_BUF_TYPE_VIDEO_CAPTURE_MPLANE;
   }
@@ -253,8 +258,7 @@ int V4l2DescribeSource(IV4l2Node& node, VideoSourceDescription* source) {
     FrameFormatDescription d;
     d.nFourcc = f.pixelformat;
     d.fourcc = FourccText(f.pixelformat);
-    d.description = std::string(reinterpret_cast<const char*>(f.description),
-                                strnlen(reinterpret_cast<const char*>(f.description), sizeof f.description));
+    d.description = FieldText(f.description);
     d.bCompressed = (f.flags & V4L2_FMT_FLAG_COMPRESSED) != 0;
     d.bEmulated = (f.flags & V4L2_FMT_FLAG_EMULATED) != 0;
     DescribeSizes(node, &d);

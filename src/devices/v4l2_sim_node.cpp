@@ -56,8 +56,9 @@ class SimNode : public IV4l2Node {
   const std::string& Path() const override { return path; }
 
   int Ioctl(unsigned long nRequest, void* pArg) override {
+    // Loaded once, so the whole request is answered from one setup.
     const SimCameraConfig* config = SimCurrentConfig();
-    if (!config || !SimIsPlugged(nDevice)) return ENODEV;
+    if (!config || !SimDevicePresent(*config, nDevice, SimNowNs())) return ENODEV;
     const SimCameraSetup& setup = config->setup;
     SimTuner& tuner = g_simTuners[static_cast<size_t>(nDevice)];
     switch (nRequest) {
@@ -67,14 +68,14 @@ class SimNode : public IV4l2Node {
         CopyName(reinterpret_cast<char*>(cap->driver), sizeof cap->driver, "ulmorasim");
         CopyName(reinterpret_cast<char*>(cap->card), sizeof cap->card, SimDeviceName(nDevice));
         CopyName(reinterpret_cast<char*>(cap->bus_info), sizeof cap->bus_info, path);
-        cap->device_caps = V4L2_CAP_VIDEO_CAPTURE | V4L2_CAP_STREAMING | (HasTuner() ? V4L2_CAP_TUNER : 0);
+        cap->device_caps = V4L2_CAP_VIDEO_CAPTURE | V4L2_CAP_STREAMING | (HasTuner(config) ? V4L2_CAP_TUNER : 0);
         cap->capabilities = cap->device_caps | V4L2_CAP_DEVICE_CAPS;
         return 0;
       }
       case VIDIOC_ENUMINPUT: {
         auto* in = static_cast<v4l2_input*>(pArg);
         int index = static_cast<int>(in->index);
-        if (SimInputCount(nDevice) == 0) {
+        if (SimInputCount(config, nDevice) == 0) {
           // One input, as a webcam's driver lists it.
           if (index != 0) return EINVAL;
           *in = {};
@@ -82,26 +83,28 @@ class SimNode : public IV4l2Node {
           in->type = V4L2_INPUT_TYPE_CAMERA;
           return 0;
         }
-        return SimEnumInput(nDevice, index, in) ? 0 : EINVAL;
+        return SimEnumInput(config, nDevice, index, in) ? 0 : EINVAL;
       }
       case VIDIOC_G_INPUT: {
-        int n = SimGetInput(nDevice);
+        int n = SimGetInput(config, nDevice);
         if (n < 0) return ENODEV;
         *static_cast<int*>(pArg) = n;
         return 0;
       }
       case VIDIOC_S_INPUT:
-        return SimSetInput(nDevice, *static_cast<int*>(pArg)) ? 0 : EINVAL;
-      case VIDIOC_QUERY_EXT_CTRL: return QueryControl(static_cast<v4l2_query_ext_ctrl*>(pArg));
+        return SimSetInput(config, nDevice, *static_cast<int*>(pArg)) ? 0 : EINVAL;
+      case VIDIOC_QUERY_EXT_CTRL: return QueryControl(config, static_cast<v4l2_query_ext_ctrl*>(pArg));
       case VIDIOC_QUERYMENU: {
         auto* m = static_cast<v4l2_querymenu*>(pArg);
-        return SimQueryMenu(nDevice, m->id, m->index, m) ? 0 : EINVAL;
+        return SimQueryMenu(config, nDevice, m->id, m->index, m) ? 0 : EINVAL;
       }
       case VIDIOC_G_EXT_CTRLS:
-      case VIDIOC_S_EXT_CTRLS: return Controls(nRequest == VIDIOC_S_EXT_CTRLS, static_cast<v4l2_ext_controls*>(pArg));
+      case VIDIOC_S_EXT_CTRLS:
+        return Controls(config, nRequest == VIDIOC_S_EXT_CTRLS, static_cast<v4l2_ext_controls*>(pArg));
       case VIDIOC_ENUMSTD: {
         auto* s = static_cast<v4l2_standard*>(pArg);
-        if (SimInputCount(nDevice) == 0 || s->index > 1) return SimInputCount(nDevice) == 0 ? ENODATA : EINVAL;
+        if (SimInputCount(config, nDevice) == 0 || s->index > 1)
+          return SimInputCount(config, nDevice) == 0 ? ENODATA : EINVAL;
         bool bPal = s->index == 0;
         uint32_t index = s->index;
         *s = {};
@@ -113,12 +116,12 @@ class SimNode : public IV4l2Node {
         return 0;
       }
       case VIDIOC_G_STD:
-        if (SimInputCount(nDevice) == 0) return ENODATA;
+        if (SimInputCount(config, nDevice) == 0) return ENODATA;
         *static_cast<v4l2_std_id*>(pArg) = tuner.nStd.load();
         return 0;
       case VIDIOC_S_STD: {
         v4l2_std_id id = *static_cast<v4l2_std_id*>(pArg);
-        if (SimInputCount(nDevice) == 0) return ENODATA;
+        if (SimInputCount(config, nDevice) == 0) return ENODATA;
         if (id & V4L2_STD_PAL) tuner.nStd = V4L2_STD_PAL;
         else if (id & V4L2_STD_NTSC) tuner.nStd = V4L2_STD_NTSC;
         else return EINVAL;
@@ -164,7 +167,7 @@ class SimNode : public IV4l2Node {
       }
       case VIDIOC_G_TUNER: {
         auto* t = static_cast<v4l2_tuner*>(pArg);
-        if (!HasTuner() || t->index != 0) return EINVAL;
+        if (!HasTuner(config) || t->index != 0) return EINVAL;
         *t = {};
         CopyName(reinterpret_cast<char*>(t->name), sizeof t->name, "Simulated Tuner");
         t->type = V4L2_TUNER_ANALOG_TV;
@@ -178,21 +181,21 @@ class SimNode : public IV4l2Node {
       }
       case VIDIOC_S_TUNER: {
         auto* t = static_cast<v4l2_tuner*>(pArg);
-        if (!HasTuner() || t->index != 0) return EINVAL;
+        if (!HasTuner(config) || t->index != 0) return EINVAL;
         if (t->audmode != V4L2_TUNER_MODE_MONO && t->audmode != V4L2_TUNER_MODE_STEREO) return EINVAL;
         tuner.nAudioMode = t->audmode;
         return 0;
       }
       case VIDIOC_G_FREQUENCY: {
         auto* f = static_cast<v4l2_frequency*>(pArg);
-        if (!HasTuner() || f->tuner != 0) return EINVAL;
+        if (!HasTuner(config) || f->tuner != 0) return EINVAL;
         f->type = V4L2_TUNER_ANALOG_TV;
         f->frequency = tuner.nFrequency.load();
         return 0;
       }
       case VIDIOC_S_FREQUENCY: {
         auto* f = static_cast<v4l2_frequency*>(pArg);
-        if (!HasTuner() || f->tuner != 0) return EINVAL;
+        if (!HasTuner(config) || f->tuner != 0) return EINVAL;
         // Drivers clamp to the tuner's range rather than refuse.
         tuner.nFrequency = std::min(std::max(f->frequency, kTunerLowUnits), kTunerHighUnits);
         return 0;
@@ -202,10 +205,10 @@ class SimNode : public IV4l2Node {
   }
 
  private:
-  bool HasTuner() const {
-    for (int i = 0; i < SimInputCount(nDevice); ++i) {
+  bool HasTuner(const SimCameraConfig* config) const {
+    for (int i = 0; i < SimInputCount(config, nDevice); ++i) {
       v4l2_input in{};
-      if (SimEnumInput(nDevice, i, &in) && in.type == V4L2_INPUT_TYPE_TUNER) return true;
+      if (SimEnumInput(config, nDevice, i, &in) && in.type == V4L2_INPUT_TYPE_TUNER) return true;
     }
     return false;
   }
@@ -216,14 +219,14 @@ class SimNode : public IV4l2Node {
     return false;
   }
 
-  int QueryControl(v4l2_query_ext_ctrl* q) {
+  int QueryControl(const SimCameraConfig* config, v4l2_query_ext_ctrl* q) {
     bool bNext = (q->id & V4L2_CTRL_FLAG_NEXT_CTRL) != 0;
     uint32_t nId = q->id & ~(V4L2_CTRL_FLAG_NEXT_CTRL | V4L2_CTRL_FLAG_NEXT_COMPOUND);
     int nBest = -1;
     uint32_t nBestId = 0;
-    for (int i = 0; i < SimControlCount(nDevice); ++i) {
+    for (int i = 0; i < SimControlCount(config, nDevice); ++i) {
       v4l2_query_ext_ctrl c{};
-      if (!SimQueryControl(nDevice, i, &c)) continue;
+      if (!SimQueryControl(config, nDevice, i, &c)) continue;
       bool bFits = bNext ? c.id > nId : c.id == nId;
       if (bFits && (nBest < 0 || c.id < nBestId)) {
         nBest = i;
@@ -231,28 +234,28 @@ class SimNode : public IV4l2Node {
       }
     }
     if (nBest < 0) return EINVAL;
-    return SimQueryControl(nDevice, nBest, q) ? 0 : EINVAL;
+    return SimQueryControl(config, nDevice, nBest, q) ? 0 : EINVAL;
   }
 
-  int Controls(bool bSet, v4l2_ext_controls* cs) {
+  int Controls(const SimCameraConfig* config, bool bSet, v4l2_ext_controls* cs) {
     for (uint32_t i = 0; i < cs->count; ++i) {
       v4l2_ext_control& c = cs->controls[i];
       v4l2_query_ext_ctrl q{};
       q.id = c.id;
-      if (QueryControl(&q) != 0) {
+      if (QueryControl(config, &q) != 0) {
         cs->error_idx = i;
         return EINVAL;
       }
       bool b64 = q.type == V4L2_CTRL_TYPE_INTEGER64;
       if (bSet) {
-        if (!SimSetControl(nDevice, c.id, b64 ? c.value64 : c.value)) {
+        if (!SimSetControl(config, nDevice, c.id, b64 ? c.value64 : c.value)) {
           cs->error_idx = i;
           return ERANGE;
         }
         continue;
       }
       int64_t v = 0;
-      if (!SimGetControl(nDevice, c.id, &v)) {
+      if (!SimGetControl(config, nDevice, c.id, &v)) {
         cs->error_idx = i;
         return EINVAL;
       }
@@ -270,8 +273,9 @@ class SimNode : public IV4l2Node {
 
 V4l2NodeRef OpenSimNode(const char* szPath, std::string* error) {
   int device = -1;
-  if (!szPath || !IsSimDevicePath(szPath, &device) || device < 0 || device >= kSimMaxCount ||
-      device >= SimDeviceCount() || !SimIsPlugged(device)) {
+  const SimCameraConfig* config = SimCurrentConfig();
+  if (!szPath || !IsSimDevicePath(szPath, &device) || device < 0 || device >= kSimMaxCount || !config ||
+      !SimDevicePresent(*config, device, SimNowNs())) {
     if (error) *error = std::string("Cannot open device '") + (szPath ? szPath : "") + "': No such device.";
     return nullptr;
   }

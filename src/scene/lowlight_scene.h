@@ -24,6 +24,8 @@ class LowLightScene {
   explicit LowLightScene(const SceneParams& params);
 
   const SceneParams& Params() const { return params_; }
+  // The picture before noise and banding; the constructor draws it, whatever the amplitudes.
+  const std::vector<uint8_t>& Base() const { return base_; }
 
   // Luma of frame n, width x height bytes per row at the given stride.
   void RenderLuma(int64_t nFrame, uint8_t* dst, int32_t nStride) const;

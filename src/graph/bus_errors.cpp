@@ -18,14 +18,26 @@ std::string BusErrorText(GstMessage* msg) {
   return text;
 }
 
-void LogBusError(GstMessage* msg) { LogPrintf("!!! graph error: %s", BusErrorText(msg).c_str()); }
+void LogBusError(GstMessage* msg, const char* what) { LogPrintf("!!! %s: %s", what, BusErrorText(msg).c_str()); }
 
-bool LogNextBusError(GstElement* graph) {
-  GstRef<GstBus> bus = Adopt(graph ? gst_element_get_bus(graph) : nullptr);
-  GstRef<GstMessage> msg = Adopt(bus ? gst_bus_pop_filtered(bus.get(), GST_MESSAGE_ERROR) : nullptr);
+namespace {
+GstRef<GstBus> BusOf(GstElement* graph) { return Adopt(graph ? gst_element_get_bus(graph) : nullptr); }
+
+bool LogOneBusError(GstBus* bus, const char* what) {
+  GstRef<GstMessage> msg = Adopt(bus ? gst_bus_pop_filtered(bus, GST_MESSAGE_ERROR) : nullptr);
   if (!msg) return false;
-  LogBusError(msg.get());
+  LogBusError(msg.get(), what);
   return true;
+}
+}  // namespace
+
+bool LogNextBusError(GstElement* graph) { return LogOneBusError(BusOf(graph).get(), "graph error"); }
+
+int LogPendingBusErrors(GstElement* graph, const char* what) {
+  GstRef<GstBus> bus = BusOf(graph);
+  int logged = 0;
+  while (LogOneBusError(bus.get(), what)) ++logged;
+  return logged;
 }
 
 }  // namespace ulmora

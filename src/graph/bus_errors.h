@@ -10,10 +10,13 @@ namespace ulmora {
 // "text (detail)" of an error message; "unknown" when it carries none.
 std::string BusErrorText(GstMessage* msg);
 
-// Logs an error message as "!!! graph error: text (detail)".
-void LogBusError(GstMessage* msg);
+// Logs an error message as "!!! <what>: text (detail)".
+void LogBusError(GstMessage* msg, const char* what = "graph error");
 
 // Takes the oldest error message off the graph's bus and logs it; false when none was waiting.
 bool LogNextBusError(GstElement* graph);
+
+// Takes every error message waiting on the graph's bus off it and logs each; how many there were.
+int LogPendingBusErrors(GstElement* graph, const char* what = "graph error");
 
 }  // namespace ulmora

@@ -60,15 +60,20 @@ void CCapGraph::InstallBusHandler() {
   if (bus) gst_bus_set_sync_handler(bus.get(), &CCapGraph::OnBusMessage, this, nullptr);
 }
 
+GstRef<GstMessage> CCapGraph::PopGraphEvent(uint32_t ms) {
+  GstRef<GstBus> bus = Adopt(graph_ ? gst_element_get_bus(graph_.get()) : nullptr);
+  if (!bus) return {};
+  GstRef<GstMessage> msg =
+      Adopt(gst_bus_timed_pop_filtered(bus.get(), static_cast<GstClockTime>(ms) * GST_MSECOND,
+                                       static_cast<GstMessageType>(GST_MESSAGE_EOS | GST_MESSAGE_ERROR)));
+  if (msg) NoteStreamingSettled();
+  return msg;
+}
+
 GraphEvent CCapGraph::WaitGraphEvent(uint32_t timeoutMs) {
   if (!graph_) return GraphEvent::kError;
-  GstRef<GstBus> bus = Adopt(gst_element_get_bus(graph_.get()));
-  if (!bus) return GraphEvent::kError;
-  GstRef<GstMessage> msg =
-      Adopt(gst_bus_timed_pop_filtered(bus.get(), static_cast<GstClockTime>(timeoutMs) * GST_MSECOND,
-                                       static_cast<GstMessageType>(GST_MESSAGE_EOS | GST_MESSAGE_ERROR)));
+  GstRef<GstMessage> msg = PopGraphEvent(timeoutMs);
   if (!msg) return GraphEvent::kNone;
-  NoteStreamingSettled();
   if (GST_MESSAGE_TYPE(msg.get()) == GST_MESSAGE_EOS) return GraphEvent::kEndOfStream;
   LogBusError(msg.get());
   return GraphEvent::kError;

@@ -96,11 +96,14 @@ class CCapGraph {
   HRESULT LoadFile(const char* fileName);
   void InstallBusHandler();
   static GstBusSyncReply OnBusMessage(GstBus* bus, GstMessage* msg, gpointer self);
+  // Waits up to ms for the graph's end of stream or error and takes it off the bus; null when none came.
+  GstRef<GstMessage> PopGraphEvent(uint32_t ms);
   static int SampleThunk(void* session, double sampleTime, const Sample* sample);
   // Live graph: one of the four ways of rendering the device's stream (0..3), as the capture pin or the
   // preview pin with video or interleaved video; the chain is complete and negotiated when it succeeds.
   HRESULT RenderLiveStream(int form, GstElement* renderer);
-  HRESULT LinkLiveToGrabber(GstPad* output);
+  // offer: the caps the output pad reports now.
+  HRESULT LinkLiveToGrabber(GstPad* output, GstRef<GstCaps> offer);
   void UndoLiveLinks(GstPad* output, GstElement* renderer);
   // Lets the device negotiate (PAUSED) and returns to READY: busy and unusable formats fail here.
   HRESULT ConfirmLiveFormat();

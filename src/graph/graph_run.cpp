@@ -8,20 +8,13 @@
 
 namespace ulmora {
 
-namespace {
-void LogPendingErrors(GstElement* graph) {
-  while (LogNextBusError(graph)) {
-  }
-}
-}  // namespace
-
 HRESULT CCapGraph::WaitState(const char* what) {
   GstState cur = GST_STATE_VOID_PENDING, pending = GST_STATE_VOID_PENDING;
   const GstStateChangeReturn r =
       gst_element_get_state(graph_.get(), &cur, &pending, static_cast<GstClockTime>(kStateTimeoutMs) * GST_MSECOND);
   if (r == GST_STATE_CHANGE_FAILURE) {
     LogPrintf("!!! %s failed", what);
-    LogPendingErrors(graph_.get());
+    LogPendingBusErrors(graph_.get());
     return E_FAIL;
   }
   if (r == GST_STATE_CHANGE_ASYNC) {
@@ -62,7 +55,7 @@ HRESULT CCapGraph::CtlRun() {
   if (GstRef<GstBus> bus = Adopt(gst_element_get_bus(graph_.get())))
     while (GstMessage* m = gst_bus_pop_filtered(bus.get(), GST_MESSAGE_EOS)) gst_message_unref(m);
   if (SetGraphState(graph_.get(), GST_STATE_PLAYING) == GST_STATE_CHANGE_FAILURE) {
-    LogPendingErrors(graph_.get());
+    LogPendingBusErrors(graph_.get());
     return E_FAIL;
   }
   return S_OK;
@@ -73,7 +66,7 @@ HRESULT CCapGraph::CtlPause() {
   ForgetCue();
   bStoppedCtl_.store(0);
   if (SetGraphState(graph_.get(), GST_STATE_PAUSED) == GST_STATE_CHANGE_FAILURE) {
-    LogPendingErrors(graph_.get());
+    LogPendingBusErrors(graph_.get());
     return E_FAIL;
   }
   return S_OK;
@@ -85,7 +78,7 @@ HRESULT CCapGraph::CtlStop() {
   const GstState target = seeking_ ? GST_STATE_PAUSED : GST_STATE_READY;
   bStoppedCtl_.store(1);
   if (SetGraphState(graph_.get(), target) == GST_STATE_CHANGE_FAILURE) {
-    LogPendingErrors(graph_.get());
+    LogPendingBusErrors(graph_.get());
     return E_FAIL;
   }
   return S_OK;
@@ -162,8 +155,9 @@ void CCapGraph::DestroyGraph() {
     // Stopped, but without cueing a first frame again: the graph goes down at once, and cueing would
     // only read, decode and process a frame nobody sees.
     sg.nRunState.exchange(kRunStopped);
+    // From here on no buffer reaches the session.
     if (grabber_) grabber_->SetCallback(nullptr, nullptr);
-    gst_element_set_state(graph_.get(), GST_STATE_READY);
+    SetGraphState(graph_.get(), GST_STATE_READY);
   }
   ForgetCue();
   // A source opened outside any graph (or left behind by a failed build) must be closed by hand.
@@ -176,8 +170,6 @@ void CCapGraph::DestroyGraph() {
   }
   control_.reset();
   seeking_.reset();
-  // From here on no buffer reaches the session.
-  if (grabber_) grabber_->SetCallback(nullptr, nullptr);
   builder_.reset();
   if (graph_) {
     // Joins the streaming threads; the bus handler must not outlive this object.

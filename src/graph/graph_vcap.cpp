@@ -1,5 +1,6 @@
 // The live capture graph: the chosen device's source element -> "Grabber" -> "NULL Render".
 #include <string>
+#include <vector>
 
 #include "common/log.h"
 #include "common/report.h"
@@ -11,6 +12,7 @@
 #include "graph/cap_graph.h"
 #include "graph/graph_dump.h"
 #include "graph/graph_report.h"
+#include "graph/gst_sync.h"
 #include "graph/live_source.h"
 
 namespace ulmora {
@@ -86,19 +88,19 @@ void CCapGraph::InitCapFilter() {
   }
   if (!source_) {
     // The remembered device is gone (or none was chosen): the first listed one that opens.
-    std::vector<GstDevice*> devices = VideoDevicesNow();
-    for (GstDevice* d : devices) {
-      const std::string name = DeviceDisplayName(d);
-      if (!source_ && !name.empty()) {
-        SetDeviceName(name.c_str());
-        source_ = BindLiveSource(d);
-        if (source_) {
-          AnnounceDevice(sg);
-          path = DevicePathProperty(d);
-          id = DeviceIdentity(d);
-        }
+    std::vector<GstRef<GstDevice>> devices;
+    for (GstDevice* d : VideoDevicesNow()) devices.push_back(Adopt(d));
+    for (const GstRef<GstDevice>& d : devices) {
+      const std::string name = DeviceDisplayName(d.get());
+      if (name.empty()) continue;
+      SetDeviceName(name.c_str());
+      source_ = BindLiveSource(d.get());
+      if (source_) {
+        AnnounceDevice(sg);
+        path = DevicePathProperty(d.get());
+        id = DeviceIdentity(d.get());
+        break;
       }
-      gst_object_unref(d);
     }
     if (!source_) SetDeviceName("");
   }
@@ -227,7 +229,7 @@ HRESULT CCapGraph::MakeCaptureGraph() {
   sg.SetLiveSource(true);
   WatchSourceFrames();
   // A stopped live graph holds its device open in READY.
-  if (gst_element_set_state(graph_.get(), GST_STATE_READY) == GST_STATE_CHANGE_FAILURE) return E_FAIL;
+  if (SetGraphState(graph_.get(), GST_STATE_READY) == GST_STATE_CHANGE_FAILURE) return E_FAIL;
   if (bActivateGraph) RunGraph();
   return S_OK;
 }

@@ -9,12 +9,7 @@
 namespace ulmora {
 
 GraphEvent CCapGraph::HandleGraphNotify(uint32_t waitMs) {
-  if (!graph_) return GraphEvent::kNone;
-  GstRef<GstBus> bus = Adopt(gst_element_get_bus(graph_.get()));
-  if (!bus) return GraphEvent::kNone;
-  GstRef<GstMessage> msg =
-      Adopt(gst_bus_timed_pop_filtered(bus.get(), static_cast<GstClockTime>(waitMs) * GST_MSECOND,
-                                       static_cast<GstMessageType>(GST_MESSAGE_EOS | GST_MESSAGE_ERROR)));
+  GstRef<GstMessage> msg = PopGraphEvent(waitMs);
   if (!msg) return GraphEvent::kNone;
   if (GST_MESSAGE_TYPE(msg.get()) == GST_MESSAGE_EOS) return GraphEvent::kEndOfStream;
 
@@ -23,10 +18,7 @@ GraphEvent CCapGraph::HandleGraphNotify(uint32_t waitMs) {
   if (!sg.bLiveSource) return GraphEvent::kError;
 
   // One failure often comes with followers (not-linked, internal data stream error): say it once.
-  while (GstMessage* more = gst_bus_pop_filtered(bus.get(), GST_MESSAGE_ERROR)) {
-    LogBusError(more);
-    gst_message_unref(more);
-  }
+  LogPendingBusErrors(graph_.get());
   // The files written so far are whole; no new one is begun.
   if (sg.StartCapture(0) != 0) {
     if (IWindow* w = sg.Processor().MsgWindow()) w->PostMsg(kMsgCaptureEnded);

@@ -9,6 +9,7 @@
 #include "devices/controls_store.h"
 #include "graph/bus_errors.h"
 #include "graph/cap_graph.h"
+#include "graph/gst_sync.h"
 #include "graph/live_source.h"
 
 namespace ulmora {
@@ -63,36 +64,26 @@ GstCaps* NewGrabberCaps(const GstStructure* source, const GstCaps* step) {
   return gst_caps_fixate(caps);
 }
 
-// Logs and drops the message.
-void LogError(GstMessage* m) {
-  LogPrintf("!!! capture device: %s", BusErrorText(m).c_str());
-  gst_message_unref(m);
-}
-
-GstCaps* NewChosenFormatCaps(const std::string& identity, const std::string& path) {
+GstRef<GstCaps> NewChosenFormatCaps(const std::string& identity, const std::string& path) {
   FrameFormatChoice choice;
   if (!identity.empty() && ReadRememberedFrameFormat(identity, &choice)) {
     const std::string text = FrameFormatCaps(choice);
-    if (!text.empty()) return gst_caps_from_string(text.c_str());
+    if (!text.empty()) return Adopt(gst_caps_from_string(text.c_str()));
   }
   // A V4L2 source lists its largest size first, often at a crawling rate; the device's current size is
   // what it was last set to, by us or by the user.
-  if (path.empty()) return nullptr;
+  if (path.empty()) return {};
   std::string why;
   std::unique_ptr<CDeviceDialogs> pages = CDeviceDialogs::Open(path, &why);
   VideoSourceDescription source;
   if (!pages || !pages->DescribeSource(&source, &why) || source.nCurrentWidth == 0 || source.nCurrentHeight == 0)
-    return nullptr;
-  GstCaps* caps = gst_caps_new_empty();
+    return {};
+  GstRef<GstCaps> caps = Adopt(gst_caps_new_empty());
   for (const char* name : {"video/x-raw", "image/jpeg"})
-    gst_caps_append_structure(caps, gst_structure_new(name, "width", G_TYPE_INT, static_cast<int>(source.nCurrentWidth),
-                                                      "height", G_TYPE_INT, static_cast<int>(source.nCurrentHeight),
-                                                      nullptr));
+    gst_caps_append_structure(
+        caps.get(), gst_structure_new(name, "width", G_TYPE_INT, static_cast<int>(source.nCurrentWidth), "height",
+                                      G_TYPE_INT, static_cast<int>(source.nCurrentHeight), nullptr));
   return caps;
-}
-
-void LogBusErrors(GstBus* bus) {
-  while (GstMessage* m = gst_bus_pop_filtered(bus, GST_MESSAGE_ERROR)) LogError(m);
 }
 
 }  // namespace
@@ -106,7 +97,7 @@ HRESULT CCapGraph::RenderLiveStream(int form, GstElement* renderer) {
   GstRef<GstCaps> offer = Adopt(gst_pad_query_caps(output.get(), nullptr));
   if (!OffersKind(offer.get(), interleaved)) return E_FAIL;
 
-  HRESULT hr = LinkLiveToGrabber(output.get());
+  HRESULT hr = LinkLiveToGrabber(output.get(), std::move(offer));
   if (SUCCEEDED(hr)) {
     GstRef<GstPad> grabberOut = OutputPin(grabber_->Element(), 0);
     hr = grabberOut ? ConnectPinToFilter(graph_.get(), grabberOut.get(), renderer) : E_FAIL;
@@ -116,17 +107,15 @@ HRESULT CCapGraph::RenderLiveStream(int form, GstElement* renderer) {
   return hr;
 }
 
-HRESULT CCapGraph::LinkLiveToGrabber(GstPad* output) {
+HRESULT CCapGraph::LinkLiveToGrabber(GstPad* output, GstRef<GstCaps> offer) {
   GstRef<GstPad> input;
   if (FAILED(FindFreePin(grabber_->Element(), GST_PAD_SINK, input))) return E_FAIL;
-  GstRef<GstCaps> offer = Adopt(gst_pad_query_caps(output, nullptr));
   GstRef<GstCaps> step = Adopt(grabber_->NewInputCaps());
   if (!offer || !step) return E_FAIL;
   // The frame format the user chose for this device in its source dialog, else the size the device is
   // set to now, when the device still offers it: nothing else is asked of the device.
-  if (GstCaps* chosen = NewChosenFormatCaps(g_Cap.szDeviceId, g_Cap.szDevicePath)) {
-    GstRef<GstCaps> both = Adopt(gst_caps_intersect(offer.get(), chosen));
-    gst_caps_unref(chosen);
+  if (GstRef<GstCaps> chosen = NewChosenFormatCaps(g_Cap.szDeviceId, g_Cap.szDevicePath)) {
+    GstRef<GstCaps> both = Adopt(gst_caps_intersect(offer.get(), chosen.get()));
     if (!gst_caps_is_empty(both.get())) offer = std::move(both);
   }
 
@@ -150,7 +139,8 @@ HRESULT CCapGraph::LinkLiveToGrabber(GstPad* output) {
     GstRef<GstCaps> one = Adopt(gst_caps_copy_nth(offer.get(), i));
     const GstStructure* s = gst_caps_get_structure(one.get(), 0);
     if (!IsVideo(s)) continue;
-    GstRef<GstCaps> sourceCaps = Adopt(gst_caps_fixate(gst_caps_ref(one.get())));
+    // Ours alone, so fixated in place rather than copied.
+    GstRef<GstCaps> sourceCaps = Adopt(gst_caps_fixate(one.release()));
     const GstStructure* fixed = gst_caps_get_structure(sourceCaps.get(), 0);
     GstRef<GstElement> decoder;
     if (!gst_structure_has_name(fixed, "video/x-raw")) {
@@ -214,16 +204,16 @@ HRESULT CCapGraph::ConfirmLiveFormat() {
   GstRef<GstPad> output = OutputPin(source_.get(), 0);
   GstRef<GstBus> bus = Adopt(gst_element_get_bus(graph_.get()));
   if (!output || !bus) return E_FAIL;
-  LogBusErrors(bus.get());  // left from an earlier attempt
+  LogPendingBusErrors(graph_.get(), "capture device");  // left from an earlier attempt
   HRESULT hr = S_OK;
   // A live source negotiates and sets up its buffers in PAUSED, then waits for PLAYING: nothing streams.
-  if (gst_element_set_state(graph_.get(), GST_STATE_PAUSED) == GST_STATE_CHANGE_FAILURE) {
+  if (SetGraphState(graph_.get(), GST_STATE_PAUSED) == GST_STATE_CHANGE_FAILURE) {
     hr = VFW_E_CANNOT_CONNECT;
   } else {
     const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(kConfirmTimeoutMs);
     for (;;) {
-      if (GstMessage* m = gst_bus_timed_pop_filtered(bus.get(), 2 * GST_MSECOND, GST_MESSAGE_ERROR)) {
-        LogError(m);
+      if (GstRef<GstMessage> m = Adopt(gst_bus_timed_pop_filtered(bus.get(), 2 * GST_MSECOND, GST_MESSAGE_ERROR))) {
+        LogBusError(m.get(), "capture device");
         hr = VFW_E_CANNOT_CONNECT;
         break;
       }
@@ -236,9 +226,9 @@ HRESULT CCapGraph::ConfirmLiveFormat() {
     }
   }
   // A device that failed is closed again rather than opened once more only to fail the same way.
-  gst_element_set_state(graph_.get(), SUCCEEDED(hr) ? GST_STATE_READY : GST_STATE_NULL);
+  SetGraphState(graph_.get(), SUCCEEDED(hr) ? GST_STATE_READY : GST_STATE_NULL);
   gst_element_get_state(graph_.get(), nullptr, nullptr, static_cast<GstClockTime>(kStateTimeoutMs) * GST_MSECOND);
-  LogBusErrors(bus.get());
+  LogPendingBusErrors(graph_.get(), "capture device");
   return hr;
 }
 

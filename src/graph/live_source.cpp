@@ -1,6 +1,6 @@
 #include "graph/live_source.h"
 
-#include "common/log.h"
+#include "graph/bus_errors.h"
 
 namespace ulmora {
 
@@ -46,15 +46,12 @@ GstRef<GstElement> BindLiveSource(GstDevice* device) {
   bool gone = false;
   if (r == GST_STATE_CHANGE_FAILURE) {
     gst_element_set_state(source.get(), GST_STATE_NULL);
-    while (GstMessage* m = gst_bus_pop_filtered(bus.get(), GST_MESSAGE_ERROR)) {
-      GError* err = nullptr;
-      gchar* dbg = nullptr;
-      gst_message_parse_error(m, &err, &dbg);
-      LogPrintf("!!! capture device does not open: %s (%s)", err ? err->message : "unknown", dbg ? dbg : "");
-      gone = gone || IsDeviceGoneError(err);
-      if (err) g_error_free(err);
-      g_free(dbg);
-      gst_message_unref(m);
+    while (GstRef<GstMessage> m = Adopt(gst_bus_pop_filtered(bus.get(), GST_MESSAGE_ERROR))) {
+      LogBusError(m.get(), "capture device does not open");
+      GError* raw = nullptr;
+      gst_message_parse_error(m.get(), &raw, nullptr);
+      GstRef<GError> err = Adopt(raw);
+      gone = gone || IsDeviceGoneError(err.get());
     }
   }
   gst_element_set_bus(source.get(), nullptr);

@@ -107,6 +107,7 @@ TEST_F(RunStateTest, FirstRunDeliversTheCuedFrameWithoutReadingItTwice) {
   gst_pad_add_probe(
       out.get(), GST_PAD_PROBE_TYPE_BUFFER,
       [](GstPad*, GstPadProbeInfo*, gpointer n) {
+        CallbackScope scope;  // the counter was made before GStreamer's threads saw it
         static_cast<std::atomic<int>*>(n)->fetch_add(1);
         return GST_PAD_PROBE_OK;
       },

@@ -9,7 +9,7 @@
 
 #include "bench_session.h"
 #include "graph/cap_graph.h"
-#include "graph/gst_ref.h"
+#include "gst/gst_ref.h"
 
 namespace ulmora {
 namespace {

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "graph/gst_ref.h"
+#include "gst/gst_ref.h"
 #include "scene/lowlight_scene.h"
 
 namespace {

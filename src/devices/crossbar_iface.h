@@ -4,7 +4,7 @@
 #include <memory>
 #include <string>
 
-#include "graph/hresult.h"
+#include "common/hresult.h"
 
 namespace ulmora {
 

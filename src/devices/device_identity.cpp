@@ -10,7 +10,7 @@
 #include <memory>
 #include <vector>
 
-#include "graph/gst_ref.h"
+#include "gst/gst_ref.h"
 
 namespace ulmora {
 namespace {

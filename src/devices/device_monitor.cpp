@@ -5,7 +5,7 @@
 #include "common/log.h"
 #include "devices/cap_state.h"
 #include "devices/device_list.h"
-#include "graph/gst_ref.h"
+#include "gst/gst_ref.h"
 
 namespace ulmora {
 

@@ -14,7 +14,7 @@
 #include "devices/sim_gst.h"
 #include "devices/sim_render.h"
 #include "devices/sim_state.h"
-#include "graph/gst_ref.h"
+#include "gst/gst_ref.h"
 
 namespace ulmora {
 namespace {

@@ -7,12 +7,10 @@
 #include "common/aligned_alloc.h"
 #include "common/log.h"
 #include "common/report.h"
-#include "settings/profile_keys.h"
 
 namespace ulmora {
 
 CDibFrame::~CDibFrame() {
-  if (bPersist) ProfileWriteInt(ProfileKey::ViewMode, nViewMode);
   window.store(nullptr);
 }
 

@@ -77,7 +77,7 @@ class CDibFrame {
   int32_t nViewMode = 3;
   int32_t nBrushOrg = 1;
   int32_t nStretchMode = kStretchColorOnColor;
-  int32_t bPersist = 0;
+  int32_t bPersist = 0;  // the owner saves nViewMode as "ViewMode" when it goes
   std::atomic<IWindow*> window{nullptr};  // read by the streaming thread to post repaints
   FitRect rcDest;
   CImageBuf img;

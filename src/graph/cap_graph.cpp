@@ -3,10 +3,10 @@
 #include <cmath>
 
 #include "common/log.h"
-#include "graph/bus_errors.h"
+#include "gst/bus_errors.h"
 #include "graph/graph_dump.h"
 #include "graph/graph_report.h"
-#include "graph/gst_sync.h"
+#include "gst/gst_sync.h"
 #include "settings/profile_keys.h"
 
 namespace ulmora {

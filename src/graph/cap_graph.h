@@ -10,8 +10,8 @@
 
 #include "common/window.h"
 #include "graph/grabber.h"
-#include "graph/gst_ref.h"
-#include "graph/hresult.h"
+#include "gst/gst_ref.h"
+#include "common/hresult.h"
 #include "graph/pins.h"
 #include "pipeline/sg.h"
 

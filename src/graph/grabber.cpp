@@ -6,7 +6,7 @@
 #include <thread>
 
 #include "common/log.h"
-#include "graph/gst_sync.h"
+#include "gst/gst_sync.h"
 
 namespace ulmora {
 namespace {

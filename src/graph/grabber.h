@@ -7,7 +7,7 @@
 #include <atomic>
 #include <cstdint>
 
-#include "graph/gst_ref.h"
+#include "gst/gst_ref.h"
 #include "graph/media_names.h"
 #include "pipeline/sg.h"
 

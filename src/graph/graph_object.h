@@ -7,7 +7,7 @@
 #include <memory>
 
 #include "common/window.h"
-#include "graph/hresult.h"
+#include "common/hresult.h"
 #include "pipeline/sg.h"
 
 namespace ulmora {

@@ -2,9 +2,9 @@
 #include <gst/video/videooverlay.h>
 
 #include "common/log.h"
-#include "graph/bus_errors.h"
+#include "gst/bus_errors.h"
 #include "graph/cap_graph.h"
-#include "graph/gst_sync.h"
+#include "gst/gst_sync.h"
 
 namespace ulmora {
 

@@ -12,7 +12,7 @@
 #include "graph/cap_graph.h"
 #include "graph/graph_dump.h"
 #include "graph/graph_report.h"
-#include "graph/gst_sync.h"
+#include "gst/gst_sync.h"
 #include "graph/live_source.h"
 
 namespace ulmora {

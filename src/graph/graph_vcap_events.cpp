@@ -1,7 +1,7 @@
 // Graph events on the GUI thread: the end of a file, and errors of a running graph. A live device that
 // fails is told to the person plainly and stopped; its capture run keeps the files it finished.
 #include "common/log.h"
-#include "graph/bus_errors.h"
+#include "gst/bus_errors.h"
 #include "graph/cap_graph.h"
 #include "graph/graph_report.h"
 #include "graph/live_source.h"

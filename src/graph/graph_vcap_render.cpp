@@ -7,9 +7,9 @@
 #include "devices/cap_state.h"
 #include "devices/controls_dialogs.h"
 #include "devices/controls_store.h"
-#include "graph/bus_errors.h"
+#include "gst/bus_errors.h"
 #include "graph/cap_graph.h"
-#include "graph/gst_sync.h"
+#include "gst/gst_sync.h"
 #include "graph/live_source.h"
 
 namespace ulmora {

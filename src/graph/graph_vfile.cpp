@@ -8,11 +8,11 @@
 #include "common/log.h"
 #include "common/paths.h"
 #include "common/report.h"
-#include "graph/bus_errors.h"
+#include "gst/bus_errors.h"
 #include "graph/cap_graph.h"
 #include "graph/graph_dump.h"
 #include "graph/graph_report.h"
-#include "graph/gst_sync.h"
+#include "gst/gst_sync.h"
 
 namespace ulmora {
 namespace {

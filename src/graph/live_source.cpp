@@ -1,6 +1,6 @@
 #include "graph/live_source.h"
 
-#include "graph/bus_errors.h"
+#include "gst/bus_errors.h"
 
 namespace ulmora {
 

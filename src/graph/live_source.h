@@ -4,7 +4,7 @@
 
 #include <gst/gst.h>
 
-#include "graph/gst_ref.h"
+#include "gst/gst_ref.h"
 
 namespace ulmora {
 

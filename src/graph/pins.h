@@ -6,8 +6,8 @@
 #include <gst/gst.h>
 
 #include "graph/grabber.h"
-#include "graph/gst_ref.h"
-#include "graph/hresult.h"
+#include "gst/gst_ref.h"
+#include "common/hresult.h"
 
 namespace ulmora {
 

@@ -120,6 +120,8 @@ CFrameProcessor::~CFrameProcessor() {
     ProfileWriteHundredths(ProfileKey::ProcRMSH, fRmsH.load());
     ProfileWriteHundredths(ProfileKey::ProcRMSV, fRmsV.load());
   }
+  // The processed view's mode is saved here: frames know nothing of the settings store.
+  if (frProc.bPersist) ProfileWriteInt(ProfileKey::ViewMode, frProc.nViewMode);
   pTone.store(nullptr);
 }
 

@@ -4,9 +4,6 @@
 
 #include "common/tests/log_capture.h"
 #include "frames/dib_frame.h"
-#include "settings/profile.h"
-
-#include <unistd.h>
 
 using namespace ulmora;
 
@@ -181,20 +178,3 @@ TEST(DibFrame, WindowAttachmentFollowsTheClient) {
   EXPECT_EQ(client.invalidations, 0);
 }
 
-TEST(DibFrame, TheViewModeIsSavedOnlyWhenPersisting) {
-  char path[] = "/tmp/ulmora-dib-XXXXXX";
-  int fd = mkstemp(path);
-  ASSERT_GE(fd, 0);
-  close(fd);
-  ProfileUsePath(path);
-  { CDibFrame f; }
-  EXPECT_EQ(ProfileGetInt(kSectionNocta, "ViewMode", -1), -1);
-  {
-    CDibFrame f;
-    f.bPersist = 1;
-    f.nViewMode = 5;
-  }
-  EXPECT_EQ(ProfileGetInt(kSectionNocta, "ViewMode", -1), 5);
-  ProfileUsePath("");
-  unlink(path);
-}

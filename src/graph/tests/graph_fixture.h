@@ -16,7 +16,7 @@
 #include "common/tests/log_capture.h"
 #include "graph/cap_graph.h"
 #include "graph/graph_report.h"
-#include "graph/gst_sync.h"
+#include "gst/gst_sync.h"
 #include "settings/profile.h"
 
 namespace ulmora::test {

@@ -1,5 +1,5 @@
 // Pin functions, the negotiation loops and the grabber, on small real pipelines.
-#include "graph/gst_sync.h"
+#include "gst/gst_sync.h"
 #include "graph/pins.h"
 
 #include <gst/gst.h>

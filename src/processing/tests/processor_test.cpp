@@ -147,6 +147,19 @@ TEST(ProcessorKeys, WrittenOnlyWhenSavingIsEnabled) {
   EXPECT_EQ(again.nAuto.load(), 3u);
 }
 
+// The processed view's mode is saved with the processor, and only from a persisting view.
+TEST(ProcessorKeys, TheViewModeIsSavedOnlyWhenPersisting) {
+  TempProfile profile;
+  { CFrameProcessor p; }
+  EXPECT_EQ(profile.Get("ViewMode"), "<none>");
+  {
+    CFrameProcessor p;
+    p.frProc.bPersist = 1;
+    p.frProc.nViewMode = 5;
+  }
+  EXPECT_EQ(profile.Get("ViewMode"), "5");
+}
+
 TEST(ProcessorKeys, ThresholdsRoundTripThroughHundredths) {
   TempProfile profile;
   profile.Set("ProcRMSH", "200");

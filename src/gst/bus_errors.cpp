@@ -1,7 +1,7 @@
-#include "graph/bus_errors.h"
+#include "gst/bus_errors.h"
 
 #include "common/log.h"
-#include "graph/gst_ref.h"
+#include "gst/gst_ref.h"
 
 namespace ulmora {
 

@@ -1,7 +1,7 @@
 #include <mutex>
 
 #include "common/log.h"
-#include "graph/gst_ref.h"
+#include "gst/gst_ref.h"
 
 namespace ulmora {
 

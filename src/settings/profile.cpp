@@ -3,6 +3,10 @@
 #include <glib.h>
 #include <glib/gstdio.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -10,9 +14,12 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <string_view>
 #include <utility>
+#include <vector>
 
 #include "common/log.h"
+#include "common/text_escape.h"
 
 namespace ulmora {
 namespace {
@@ -22,6 +29,8 @@ struct Store {
   std::string path;  // empty: default location
   bool readOnly = false;
   bool writeFailLogged = false;
+  std::string writeFailure;  // the first failed save of this run: "path: reason"
+  std::string warnedFor;     // the file (path, size, time) whose skipped lines were last reported
   std::map<std::pair<std::string, std::string>, std::string> overrides;
   std::map<std::pair<std::string, std::string>, std::string> dropped;  // writes refused in read-only mode
 };
@@ -47,30 +56,133 @@ struct KeyFileDeleter {
 };
 using KeyFilePtr = std::unique_ptr<GKeyFile, KeyFileDeleter>;
 
-// Loads the file; a missing file is an empty profile. One that cannot be parsed is moved aside so
-// that the user's text is kept and the run starts from defaults; in read-only mode it is left alone.
-KeyFilePtr Load(const std::string& path, bool moveAside) {
-  KeyFilePtr file(g_key_file_new());
-  g_autoptr(GError) error = nullptr;
-  if (g_key_file_load_from_file(file.get(), path.c_str(), G_KEY_FILE_KEEP_COMMENTS, &error)) return file;
-  // A path under a regular file names no profile either.
-  if (g_error_matches(error, G_FILE_ERROR, G_FILE_ERROR_NOENT) ||
-      g_error_matches(error, G_FILE_ERROR, G_FILE_ERROR_NOTDIR))
-    return file;
-  if (error->domain == G_KEY_FILE_ERROR && !moveAside) {
-    LogPrintf("Profile %s cannot be read (%s): starting from defaults", path.c_str(), error->message);
-  } else if (error->domain == G_KEY_FILE_ERROR) {
-    std::string aside = path + ".corrupt";
-    if (g_rename(path.c_str(), aside.c_str()) == 0)
-      LogPrintf("Profile %s cannot be read (%s): moved to %s, starting from defaults", path.c_str(), error->message,
-                aside.c_str());
-    else
-      LogPrintf("Profile %s cannot be read (%s) nor moved aside (%s): starting from defaults", path.c_str(),
-                error->message, g_strerror(errno));
-  } else {
-    LogPrintf("Profile %s cannot be read (%s): starting from defaults", path.c_str(), error->message);
+// Profiles larger than this are not settings files (and reading one whole would cost memory).
+constexpr off_t kMaxProfileBytes = 4 << 20;
+
+struct RawProfile {
+  std::string text;
+  std::string problem;  // why the file gives no settings at all; empty when it was read or is missing
+  std::string stamp;    // path, size and change time: reports are made once per version of the file
+};
+
+// The file's bytes. Opened without blocking and only when it is a regular file: a FIFO or a device
+// under the profile's name must not hang the program.
+RawProfile ReadRaw(const std::string& path) {
+  RawProfile raw;
+  int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+  if (fd < 0) {
+    // A missing file, or a path under a regular file, names no profile yet.
+    if (errno != ENOENT && errno != ENOTDIR) raw.problem = g_strerror(errno);
+    return raw;
   }
-  return KeyFilePtr(g_key_file_new());
+  struct stat st {};
+  if (fstat(fd, &st) != 0) {
+    raw.problem = g_strerror(errno);
+  } else if (!S_ISREG(st.st_mode)) {
+    raw.problem = "not a regular file";
+  } else if (st.st_size > kMaxProfileBytes) {
+    raw.problem = "larger than a settings file can be";
+  } else {
+    raw.stamp = path + "|" + std::to_string(st.st_size) + "|" + std::to_string(st.st_mtim.tv_sec) + "." +
+                std::to_string(st.st_mtim.tv_nsec);
+    raw.text.resize(static_cast<size_t>(st.st_size));
+    size_t got = 0;
+    while (got < raw.text.size()) {
+      ssize_t n = read(fd, raw.text.data() + got, raw.text.size() - got);
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) raw.problem = g_strerror(errno);
+      if (n <= 0) break;
+      got += static_cast<size_t>(n);
+    }
+    raw.text.resize(got);
+  }
+  close(fd);
+  if (!raw.problem.empty()) raw.text.clear();
+  return raw;
+}
+
+bool ParsesAs(GKeyFile* probe, const std::string& text) {
+  return g_key_file_load_from_data(probe, text.data(), text.size(), G_KEY_FILE_NONE, nullptr) != FALSE;
+}
+
+// The text with every line the key-file reader refuses turned into a comment: the keys that parse are
+// kept, and the refused line stays in the file (commented) when it is next saved. A byte order mark and
+// CR line ends are taken as they come from other editors. Skipped lines are reported in skipped.
+std::string Tolerate(std::string_view text, std::vector<std::string>& skipped, int& goodLines) {
+  if (text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);
+  KeyFilePtr probe(g_key_file_new());
+  std::string out;
+  out.reserve(text.size() + 64);
+  bool inGroup = false;
+  int lineNo = 0;
+  while (!text.empty()) {
+    size_t end = text.find('\n');
+    std::string line(text.substr(0, end));
+    text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
+    ++lineNo;
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    const size_t first = line.find_first_not_of(" \t");
+    const bool blankOrComment = first == std::string::npos || line[first] == '#';
+    const bool group = !blankOrComment && line[first] == '[';
+    const char* why = nullptr;
+    if (blankOrComment) {
+      // kept as it is
+    } else if (!group && !inGroup) {
+      why = "before any [section]";
+    } else if (!ParsesAs(probe.get(), group ? line : "[x]\n" + line)) {
+      why = group ? "not a [section] line" : "not a key=value line";
+    }
+    if (why) {
+      const std::string shown = EscapeText(line);
+      skipped.push_back("line " + std::to_string(lineNo) + " skipped (" + why + "): " + shown);
+      out += "# " + shown + "\n";
+      continue;
+    }
+    if (group) inGroup = true;
+    if (!blankOrComment) ++goodLines;
+    out += line + "\n";
+  }
+  return out;
+}
+
+// Loads the file tolerantly; a missing file is an empty profile. Nothing is ever moved or rewritten
+// here: a line that cannot be read is skipped with a warning (once per version of the file), the way
+// the profile calls of old skipped what they could not read.
+struct LoadReport {
+  std::string problem;  // the file gives no settings at all
+  int goodLines = 0;
+  int skippedLines = 0;
+};
+
+KeyFilePtr Load(Store& s, const std::string& path, LoadReport* report = nullptr) {
+  KeyFilePtr file(g_key_file_new());
+  RawProfile raw = ReadRaw(path);
+  if (!raw.problem.empty()) {
+    if (raw.stamp != s.warnedFor || s.warnedFor.empty()) {
+      LogPrintf("Profile %s cannot be read (%s): starting from defaults", EscapeText(path).c_str(),
+                raw.problem.c_str());
+      s.warnedFor = raw.stamp.empty() ? "!" + path : raw.stamp;
+    }
+    if (report) report->problem = raw.problem;
+    return file;
+  }
+  std::vector<std::string> skipped;
+  int good = 0;
+  const std::string text = Tolerate(raw.text, skipped, good);
+  if (report) report->goodLines = good, report->skippedLines = static_cast<int>(skipped.size());
+  if (!skipped.empty() && raw.stamp != s.warnedFor) {
+    for (const std::string& line : skipped) LogPrintf("Profile %s: %s", EscapeText(path).c_str(), line.c_str());
+    s.warnedFor = raw.stamp;
+  }
+  g_autoptr(GError) error = nullptr;
+  if (!g_key_file_load_from_data(file.get(), text.data(), text.size(), G_KEY_FILE_KEEP_COMMENTS, &error)) {
+    // Every line was checked above; should the reader still refuse, the settings start from defaults.
+    LogPrintf("Profile %s cannot be read (%s): starting from defaults", EscapeText(path).c_str(),
+              EscapeText(error->message).c_str());
+    if (report) report->problem = EscapeText(error->message);
+    return KeyFilePtr(g_key_file_new());
+  }
+  return file;
 }
 
 // The text of section/key: an override, else the file's; false when missing.
@@ -82,7 +194,7 @@ bool Lookup(const char* section, const char* key, std::string& text) {
     text = it->second;
     return true;
   }
-  KeyFilePtr file = Load(PathLocked(s), !s.readOnly);
+  KeyFilePtr file = Load(s, PathLocked(s));
   g_autofree gchar* value = g_key_file_get_string(file.get(), section, key, nullptr);
   if (!value) return false;
   text = value;
@@ -124,7 +236,7 @@ bool ProfileWriteString(const char* section, const char* key, const char* value)
     return true;
   }
   std::string path = PathLocked(s);
-  KeyFilePtr file = Load(path, true);
+  KeyFilePtr file = Load(s, path);
   g_key_file_set_string(file.get(), section, key, value);
 
   g_autoptr(GError) error = nullptr;
@@ -134,8 +246,9 @@ bool ProfileWriteString(const char* section, const char* key, const char* value)
   // g_key_file_save_to_file writes a temporary file and renames it over the profile.
   if (ok) ok = g_key_file_save_to_file(file.get(), path.c_str(), &error);
   if (!ok) {
-    if (!s.writeFailLogged)
-      LogPrintf("Can`t write profile %s: %s", path.c_str(), error ? error->message : "unknown error");
+    const std::string why = error ? EscapeText(error->message) : "unknown error";
+    if (!s.writeFailLogged) LogPrintf("Can`t write profile %s: %s", path.c_str(), why.c_str());
+    if (s.writeFailure.empty()) s.writeFailure = path + ": " + why;
     s.writeFailLogged = true;
   }
   return ok;
@@ -152,6 +265,8 @@ void ProfileUsePath(const std::string& path) {
   std::lock_guard lock(s.mutex);
   s.path = path;
   s.writeFailLogged = false;
+  s.writeFailure.clear();
+  s.warnedFor.clear();
 }
 
 void ProfileSetReadOnly(bool readOnly) {
@@ -176,13 +291,19 @@ bool ProfileCheckReadable(std::string* why) {
   Store& s = TheStore();
   std::lock_guard lock(s.mutex);
   const std::string path = PathLocked(s);
-  KeyFilePtr file(g_key_file_new());
-  g_autoptr(GError) error = nullptr;
-  if (g_key_file_load_from_file(file.get(), path.c_str(), G_KEY_FILE_NONE, &error)) return true;
-  const bool missing = g_error_matches(error, G_FILE_ERROR, G_FILE_ERROR_NOENT) ||
-                       g_error_matches(error, G_FILE_ERROR, G_FILE_ERROR_NOTDIR);
-  if (!missing && why) *why = error->message;
-  return missing;
+  LoadReport report;
+  Load(s, path, &report);
+  // Not one line of it a setting, and some refused: this is not a settings file.
+  if (report.problem.empty() && report.goodLines == 0 && report.skippedLines > 0)
+    report.problem = "no line of it is a setting";
+  if (!report.problem.empty() && why) *why = report.problem;
+  return report.problem.empty();
+}
+
+std::string ProfileWriteFailure() {
+  Store& s = TheStore();
+  std::lock_guard lock(s.mutex);
+  return s.writeFailure;
 }
 
 bool ProfileDroppedWrite(const char* section, const char* key, std::string* value) {

@@ -24,12 +24,18 @@ std::string ProfilePath();
 // Uses another file from now on (empty: back to the default location). Resets the once-per-run state.
 void ProfileUsePath(const std::string& path);
 
-// Read-only: writes are dropped (they still succeed), and a file that cannot be parsed is left where
-// it is (the program's own profile is otherwise moved aside).
+// Read-only: writes are dropped (they still succeed).
 void ProfileSetReadOnly(bool readOnly);
 
-// True when the file in use parses or does not exist; otherwise false, with the parser's reason.
+// Reading is tolerant: a line that is not a [section], key=value, comment or blank line is skipped with
+// a warning naming the file and line (and kept, commented, when the file is next saved); a byte order
+// mark and CR line ends are accepted. Nothing is ever moved aside.
+// True when the file in use gives settings or does not exist; false, with the reason, when it cannot be
+// read, is not a regular file, or not one of its lines is a setting.
 bool ProfileCheckReadable(std::string* why);
+
+// "path: reason" of the first save that failed since the file was chosen; empty when none did.
+std::string ProfileWriteFailure();
 
 // The last value a write stored under section/key while read-only mode dropped it; false when none.
 // Tells what the owners of the settings made of the values they read.

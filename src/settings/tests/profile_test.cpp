@@ -6,6 +6,7 @@
 #include <set>
 #include <string>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "common/tests/log_capture.h"
 #include "settings/profile.h"
@@ -142,17 +143,47 @@ TEST_F(Profile, WritingReplacesTheFileByRenameSoReadersNeverSeeHalfAFile) {
   EXPECT_NE(before.st_ino, after.st_ino) << "the profile was rewritten in place";
 }
 
-TEST_F(Profile, ACorruptProfileIsKeptAsideAndTheRunStartsFromDefaults) {
-  const std::string garbage = "[nocta\nProcAmp=99\n\x01\x02 not an ini file\n";
-  std::ofstream(path) << garbage;
+TEST_F(Profile, AMalformedLineIsSkippedAndEveryKeyThatParsesIsKept) {
+  std::ofstream(path) << "[nocta]\nCapWorkDir=/data/night/\nProcAmp 128\nProcGamma=90\n";
+  EXPECT_EQ(ProfileReadInt(ProfileKey::ProcGamma), 90);
   EXPECT_EQ(ProfileReadInt(ProfileKey::ProcAmp), 16);
-  EXPECT_EQ(ReadFile(path + ".corrupt"), garbage);
+  char dir[64];
+  ProfileReadText(ProfileKey::CapWorkDir, dir, sizeof dir);
+  EXPECT_STREQ(dir, "/data/night/");
+  // One warning per version of the file, however many keys are read.
   ASSERT_EQ(log.Lines().size(), 1u);
-  EXPECT_NE(log.Lines()[0].find("moved to " + path + ".corrupt"), std::string::npos);
-  // The run goes on with a fresh profile.
+  EXPECT_EQ(log.Lines()[0], "Profile " + path + ": line 3 skipped (not a key=value line): ProcAmp 128");
+  std::string why;
+  EXPECT_TRUE(ProfileCheckReadable(&why)) << why;
+  EXPECT_EQ(access((path + ".corrupt").c_str(), F_OK), -1) << "nothing is moved aside";
+  // A save keeps the keys and the refused line, as a comment the user can mend.
   EXPECT_TRUE(ProfileWriteInt(ProfileKey::ProcAmp, 20));
-  EXPECT_EQ(ProfileReadInt(ProfileKey::ProcAmp), 20);
-  EXPECT_EQ(ReadFile(path + ".corrupt"), garbage);
+  EXPECT_EQ(ReadFile(path), "[nocta]\nCapWorkDir=/data/night/\n# ProcAmp 128\nProcGamma=90\nProcAmp=20\n");
+}
+
+TEST_F(Profile, ByteOrderMarkCarriageReturnsAndControlBytesAreTakenSafely) {
+  std::ofstream(path) << "\xEF\xBB\xBF[nocta]\r\nProcAmp=40\r\n\x01\x1b[2J oops\r\n";
+  EXPECT_EQ(ProfileReadInt(ProfileKey::ProcAmp), 40);
+  ASSERT_EQ(log.Lines().size(), 1u);
+  EXPECT_NE(log.Lines()[0].find("line 3 skipped (not a key=value line): \\x01\\x1B[2J oops"), std::string::npos)
+      << "quoted bytes reach the log escaped: " << log.Lines()[0];
+}
+
+TEST_F(Profile, NoLineASettingOrNotARegularFileGivesDefaultsWithoutWaiting) {
+  const std::string garbage = "[nocta\nProcAmp=99\n";
+  std::ofstream(path) << garbage;
+  std::string why;
+  EXPECT_FALSE(ProfileCheckReadable(&why));
+  EXPECT_EQ(why, "no line of it is a setting");
+  EXPECT_EQ(ProfileReadInt(ProfileKey::ProcAmp), 16);
+  EXPECT_EQ(ReadFile(path), garbage) << "reading never rewrites";
+
+  // A FIFO would block a plain open until a writer came.
+  unlink(path.c_str());
+  ASSERT_EQ(mkfifo(path.c_str(), 0600), 0);
+  EXPECT_FALSE(ProfileCheckReadable(&why));
+  EXPECT_EQ(why, "not a regular file");
+  EXPECT_EQ(ProfileReadInt(ProfileKey::ProcAmp), 16);
 }
 
 TEST_F(Profile, AnUnwritableProfileCostsOneLogLine) {
@@ -165,6 +196,10 @@ TEST_F(Profile, AnUnwritableProfileCostsOneLogLine) {
   ASSERT_EQ(log.Lines().size(), 1u);
   EXPECT_NE(log.Lines()[0].find("Can`t write profile " + blocker + "/sub/ulmora.ini"), std::string::npos);
   EXPECT_EQ(ReadFile(blocker), "x");
+  // What the program shows on screen when its settings could not be saved.
+  EXPECT_EQ(ProfileWriteFailure().rfind(blocker + "/sub/ulmora.ini: ", 0), 0u) << ProfileWriteFailure();
+  ProfileUsePath(path);
+  EXPECT_EQ(ProfileWriteFailure(), "");
 }
 
 TEST_F(Profile, TheDefaultLocationFollowsTheEnvironment) {

@@ -105,10 +105,11 @@ void CSG::CaptureFrame(double sampleTime) {
   const uint32_t size = proc.img.size > 0 ? static_cast<uint32_t>(proc.img.size) : 0;
   bfhCapture.bfSize = size + kBitmapHeadersSize;
   IWindow* notify = pProc->MsgWindow();
-  switch (WriteCaptureBmp(szPath, bfhCapture, proc.FileHeader(), proc.img.bits, size)) {
+  switch (WriteCaptureBmp(szPath, sizeof szPath, bfhCapture, proc.FileHeader(), proc.img.bits, size).result) {
     case BmpWriteResult::kCreateFailed:
       break;  // the run goes on: the next due frame tries a new file
     case BmpWriteResult::kWriteFailed:
+    case BmpWriteResult::kNoRoom:
       bCapture.exchange(0);
       break;
     case BmpWriteResult::kWritten: {

@@ -349,7 +349,7 @@ TEST_F(FramePath, CapturesFollowTheCountAndTheInterval) {
   Detach(sg);
 }
 
-TEST_F(FramePath, AnExistingFileIsReplaced) {
+TEST_F(FramePath, AnExistingFileIsKeptAndThePictureTakesTheNextFreeName) {
   CSG sg;
   Attach(sg);
   ASSERT_EQ(sg.SetVideoSize(4, 2), 1);
@@ -365,7 +365,9 @@ TEST_F(FramePath, AnExistingFileIsReplaced) {
   std::vector<uint8_t> data(32, 9);
   Sample s{data.data(), 32, 0};
   sg.SampleCB(0.0, &s);
-  EXPECT_EQ(ReadFile(capDir + "00001.bmp").size(), 54u + 24u);
+  EXPECT_EQ(ReadFile(capDir + "00001.bmp").size(), 10000u);
+  EXPECT_EQ(ReadFile(capDir + "00001-2.bmp").size(), 54u + 24u);
+  EXPECT_EQ(sg.Path(), capDir + "00001-2.bmp");
   Detach(sg);
 }
 
@@ -480,13 +482,11 @@ TEST_F(FramePath, AFullDiskEndsTheRunAndRemovesThePartialFile) {
   EXPECT_EQ(r.ended, 1);
   EXPECT_EQ(ListDir(capDir), std::vector<std::string>{"keep.txt"});
 
-  // Not even one byte: the file stays, empty, as it was created (nothing of it was written).
+  // Not even one byte: no empty file is left under the final name either.
   r = CaptureWithFileLimit(capDir, 0, 3);
   EXPECT_EQ(r.bCapture, 0);
   EXPECT_EQ(r.ended, 1);
-  EXPECT_EQ(ListDir(capDir), (std::vector<std::string>{"00001.bmp", "keep.txt"}));
-  EXPECT_TRUE(ReadFile(capDir + "00001.bmp").empty());
-  unlink((capDir + "00001.bmp").c_str());
+  EXPECT_EQ(ListDir(capDir), std::vector<std::string>{"keep.txt"});
 
   // Exactly one file's worth per file: every file is whole.
   r = CaptureWithFileLimit(capDir, 9270, 3);

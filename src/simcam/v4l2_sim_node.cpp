@@ -1,14 +1,16 @@
-// The simulated camera answering V4L2 requests, so its inputs, controls, formats and tuner go
-// through the same code as a real node's.
+// The simulated camera answering V4L2 requests.
+#include "simcam/v4l2_sim_node.h"
+
 #include <algorithm>
 #include <array>
 #include <atomic>
 #include <cerrno>
 #include <cstring>
+#include <mutex>
 
-#include "devices/sim_camera.h"
-#include "devices/sim_state.h"
 #include "devices/v4l2_node.h"
+#include "simcam/sim_setup.h"
+#include "simcam/sim_state.h"
 
 namespace ulmora {
 
@@ -269,8 +271,7 @@ class SimNode : public IV4l2Node {
   std::string path;
 };
 
-}  // namespace
-
+// Null, as a missing node, for any "sim:" path that is no present device.
 V4l2NodeRef OpenSimNode(const char* szPath, std::string* error) {
   int device = -1;
   const SimCameraConfig* config = SimCurrentConfig();
@@ -280,6 +281,13 @@ V4l2NodeRef OpenSimNode(const char* szPath, std::string* error) {
     return nullptr;
   }
   return std::make_shared<SimNode>(device, szPath);
+}
+
+}  // namespace
+
+void SimRegisterNodeOpener() {
+  static std::once_flag once;
+  std::call_once(once, [] { RegisterV4l2NodeOpener("sim:", OpenSimNode); });
 }
 
 }  // namespace ulmora

@@ -8,7 +8,8 @@
 #include <vector>
 
 #include "common/handover_notes.h"
-#include "devices/sim_camera.h"
+#include "simcam/sim_camera.h"
+#include "simcam/sim_devices.h"
 
 namespace ulmora {
 namespace {

@@ -23,9 +23,9 @@ V4l2NodeRef OpenV4l2Node(const char* szPath, std::string* error);
 
 // Opens the node of a path that names no device file; null with a plain sentence in *error.
 using V4l2NodeOpener = V4l2NodeRef (*)(const char* szPath, std::string* error);
-// Sends every path starting with szPrefix (not empty) to fn (not null); a later call for the same prefix replaces the opener.
-// Safe while other threads open nodes (the table is an immutable record swapped atomically), though
-// libraries normally register once, when they are switched on.
+// Sends every path starting with szPrefix (not empty) to fn (not null); a later call for the same
+// prefix replaces the opener. Safe while other threads open nodes (the table is an immutable record
+// swapped atomically), though libraries normally register once, when they are switched on.
 void RegisterV4l2NodeOpener(const char* szPrefix, V4l2NodeOpener fn);
 
 }  // namespace ulmora

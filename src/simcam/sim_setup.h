@@ -15,8 +15,9 @@ struct SimCameraSetup {
   int32_t nWidth = 640;
   int32_t nHeight = 480;
   int32_t nFps = 30;
-  std::vector<SimPixelFormat> formats{SimPixelFormat::kYUY2, SimPixelFormat::kBGR};  // in the order offered
-  int32_t nInputs = 1;   // 1: no input list, like a webcam
+  // In the order offered.
+  std::vector<SimPixelFormat> formats{SimPixelFormat::kYUY2, SimPixelFormat::kBGR};
+  int32_t nInputs = 1;  // 1: no input list, like a webcam
   bool bControls = false;
   int32_t nCount = 1;
   int64_t nUnplugAfterMs = -1;  // -1: never; counted from the start of streaming
@@ -30,7 +31,7 @@ constexpr int32_t kSimMaxCount = 16;
 constexpr int32_t kSimMaxInputs = 8;
 
 bool ParseSimCameraSetup(const char* setup, SimCameraSetup* out, std::string* error);  // error names the bad item
-const char* SimPixelFormatName(SimPixelFormat format);                               // "yuy2", "bgr", ...
+const char* SimPixelFormatName(SimPixelFormat format);                                 // "yuy2", "bgr", ...
 
 bool IsSimDevicePath(const char* path, int* device);  // "sim:N"
 std::string SimDevicePath(int device);

@@ -24,7 +24,7 @@ struct SimTuner {
 };
 std::array<SimTuner, kSimMaxCount> g_simTuners;
 
-constexpr uint32_t kTunerLowUnits = 44 * 16;   // 44 MHz
+constexpr uint32_t kTunerLowUnits = 44 * 16;    // 44 MHz
 constexpr uint32_t kTunerHighUnits = 958 * 16;  // 958 MHz
 
 void CopyName(char* dst, size_t size, const std::string& src) {
@@ -151,8 +151,10 @@ int Controls(const SimRequest& r, bool bSet, v4l2_ext_controls* cs) {
       cs->error_idx = i;
       return EINVAL;
     }
-    if (b64) c.value64 = v;
-    else c.value = static_cast<int32_t>(v);
+    if (b64)
+      c.value64 = v;
+    else
+      c.value = static_cast<int32_t>(v);
   }
   return 0;
 }
@@ -182,9 +184,12 @@ int GetStd(const SimRequest& r, v4l2_std_id* id) {
 
 int SetStd(const SimRequest& r, v4l2_std_id* id) {
   if (r.InputCount() == 0) return ENODATA;
-  if (*id & V4L2_STD_PAL) r.tuner.nStd = V4L2_STD_PAL;
-  else if (*id & V4L2_STD_NTSC) r.tuner.nStd = V4L2_STD_NTSC;
-  else return EINVAL;
+  if (*id & V4L2_STD_PAL)
+    r.tuner.nStd = V4L2_STD_PAL;
+  else if (*id & V4L2_STD_NTSC)
+    r.tuner.nStd = V4L2_STD_NTSC;
+  else
+    return EINVAL;
   return 0;
 }
 

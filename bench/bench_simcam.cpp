@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "devices/sim_render.h"
+#include "simcam/sim_render.h"
 
 namespace ulmora {
 namespace {

@@ -24,6 +24,8 @@ for layer in "${layers[@]}"; do
   while IFS=: read -r file line text; do
     used=$(sed -n 's/^[[:space:]]*#[[:space:]]*include[[:space:]]*"\([a-z_]*\)\/.*/\1/p' <<<"$text")
     [ -n "$used" ] && [ -n "${rank[$used]+x}" ] || continue
+    # Tests of any layer may drive the simulated camera: it stands in for the hardware they need.
+    if [ "$used" = simcam ] && [[ "$file" == */tests/* ]]; then continue; fi
     if [ "${rank[$used]}" -gt "${rank[$layer]}" ]; then
       echo "$file:$line: $layer includes $used, a layer above it: $text"
       status=1

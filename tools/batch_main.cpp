@@ -22,7 +22,7 @@
 #include "common/run_log.h"
 #include "devices/device_choice.h"
 #include "devices/device_list.h"
-#include "devices/sim_camera.h"
+#include "simcam/sim_camera.h"
 #include "graph/cap_graph.h"
 #include "graph/graph_report.h"
 #include "settings/profile.h"

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "gst/gst_ref.h"
-#include "scene/lowlight_scene.h"
+#include "simcam/lowlight_scene.h"
 
 namespace {
 

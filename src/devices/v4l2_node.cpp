@@ -8,6 +8,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <memory>
+#include <mutex>
+#include <vector>
+
 #include "common/log.h"
 #include "devices/v4l2_describe.h"
 
@@ -41,14 +46,50 @@ bool Fail(std::string* error, const std::string& text) {
   return false;
 }
 
+struct NodeOpener {
+  std::string prefix;
+  V4l2NodeOpener fn = nullptr;
+};
+using OpenerTable = std::vector<NodeOpener>;
+
+std::atomic<const OpenerTable*> g_openers{nullptr};
+std::mutex g_openersWrite;  // one registration at a time; readers never take it
+
+// Every table ever published stays alive: a thread opening a node may still read an older one, and
+// registrations are a handful per process. Never destroyed, for threads still opening at exit.
+std::vector<std::unique_ptr<const OpenerTable>>& KeptOpenerTables() {
+  static auto* kept = new std::vector<std::unique_ptr<const OpenerTable>>();
+  return *kept;
+}
+
+V4l2NodeOpener FindOpener(const char* szPath) {
+  const OpenerTable* table = g_openers.load(std::memory_order_acquire);
+  if (!table) return nullptr;
+  for (const NodeOpener& o : *table)
+    if (std::strncmp(szPath, o.prefix.c_str(), o.prefix.size()) == 0) return o.fn;
+  return nullptr;
+}
+
 }  // namespace
+
+void RegisterV4l2NodeOpener(const char* szPrefix, V4l2NodeOpener fn) {
+  // An empty prefix would take every path, device files included.
+  if (!szPrefix || !*szPrefix || !fn) return;
+  std::lock_guard<std::mutex> lock(g_openersWrite);
+  const OpenerTable* old = g_openers.load(std::memory_order_relaxed);
+  auto table = std::make_unique<OpenerTable>(old ? *old : OpenerTable{});
+  std::erase_if(*table, [szPrefix](const NodeOpener& o) { return o.prefix == szPrefix; });
+  table->push_back({szPrefix, fn});
+  g_openers.exchange(table.get(), std::memory_order_acq_rel);
+  KeptOpenerTables().push_back(std::move(table));
+}
 
 V4l2NodeRef OpenV4l2Node(const char* szPath, std::string* error) {
   if (!szPath || !*szPath) {
     Fail(error, "No device was named.");
     return nullptr;
   }
-  if (strncmp(szPath, "sim:", 4) == 0) return OpenSimNode(szPath, error);
+  if (V4l2NodeOpener opener = FindOpener(szPath)) return opener(szPath, error);
 
   // Non-blocking: nothing we ask may wait on a frame, and a hung driver must not hang the GUI.
   int fd = open(szPath, O_RDWR | O_NONBLOCK | O_CLOEXEC);

@@ -1,4 +1,4 @@
-// Our own descriptor of a V4L2 node (or the simulated camera answering the same requests).
+// Our own descriptor of a V4L2 node (or of a node another library answers for, such as "sim:N").
 #pragma once
 
 #include <memory>
@@ -11,17 +11,21 @@ class IV4l2Node {
  public:
   virtual ~IV4l2Node() = default;
   virtual int Ioctl(unsigned long nRequest, void* pArg) = 0;
-  // What the node was opened as: a device path or link, or "sim:N".
+  // What the node was opened as: a device path or link, or a registered path such as "sim:N".
   virtual const std::string& Path() const = 0;
 };
 using V4l2NodeRef = std::shared_ptr<IV4l2Node>;
 
 // Opens a descriptor of its own on a video capture node; V4L2 allows several opens beside the
-// streaming element's. Null, with a plain sentence in *error, when the node is missing or no
-// V4L2 capture device.
+// streaming element's. A path starting with a registered prefix goes to that prefix's opener instead.
+// Null, with a plain sentence in *error, when the node is missing or no V4L2 capture device.
 V4l2NodeRef OpenV4l2Node(const char* szPath, std::string* error);
 
-// The simulated camera's node for "sim:N"; null when the path is not one or the camera is gone.
-V4l2NodeRef OpenSimNode(const char* szPath, std::string* error);
+// Opens the node of a path that names no device file; null with a plain sentence in *error.
+using V4l2NodeOpener = V4l2NodeRef (*)(const char* szPath, std::string* error);
+// Sends every path starting with szPrefix (not empty) to fn (not null); a later call for the same
+// prefix replaces the opener. Safe while other threads open nodes (the table is an immutable record
+// swapped atomically), though libraries normally register once, when they are switched on.
+void RegisterV4l2NodeOpener(const char* szPrefix, V4l2NodeOpener fn);
 
 }  // namespace ulmora

@@ -21,7 +21,7 @@
 #include "common/paths.h"
 #include "common/report.h"
 #include "common/run_log.h"
-#include "devices/sim_camera.h"
+#include "simcam/sim_camera.h"
 #include "graph/graph_object.h"
 #include "gui/sources_menu.h"
 #include "gui/command_line.h"

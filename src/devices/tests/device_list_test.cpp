@@ -17,7 +17,7 @@
 #include "devices/dev_menu.h"
 #include "devices/device_identity.h"
 #include "devices/device_list.h"
-#include "devices/sim_camera.h"
+#include "simcam/sim_camera.h"
 #include "devices/tests/test_crossbar.h"
 #include "settings/profile.h"
 #include "settings/profile_keys.h"

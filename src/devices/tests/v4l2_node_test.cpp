@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
 #include <linux/videodev2.h>
+
+#include <cerrno>
+#include <memory>
 #include <string>
 
 #include "common/tests/log_capture.h"
@@ -38,8 +41,45 @@ TEST(V4l2Node, NodesThatAreNoCaptureDevicesAreRefused) {
   unlink(file);
   EXPECT_EQ(OpenV4l2Node("/tmp", &error), nullptr);
   EXPECT_FALSE(error.empty());
-  EXPECT_EQ(OpenV4l2Node("sim:7", &error), nullptr);  // no simulated camera switched on
-  EXPECT_EQ(error, "Cannot open device 'sim:7': No such device.");
+}
+
+// A node that answers nothing, to see which paths reach a registered opener.
+class MuteNode : public IV4l2Node {
+ public:
+  explicit MuteNode(std::string path) : path(std::move(path)) {}
+  int Ioctl(unsigned long, void*) override { return ENOTTY; }
+  const std::string& Path() const override { return path; }
+
+ private:
+  std::string path;
+};
+
+V4l2NodeRef OpenMute(const char* szPath, std::string*) { return std::make_shared<MuteNode>(szPath); }
+
+V4l2NodeRef RefuseMute(const char* szPath, std::string* error) {
+  *error = std::string("refused ") + szPath;
+  return nullptr;
+}
+
+TEST(V4l2Node, PathsWithARegisteredPrefixGoToItsOpener) {
+  test::LogCapture log;
+  std::string error;
+  EXPECT_EQ(OpenV4l2Node("mute:1", &error), nullptr);  // nothing registered: a file that is not there
+  EXPECT_EQ(error, "Cannot open device 'mute:1': No such file or directory.");
+  RegisterV4l2NodeOpener("mute:", RefuseMute);
+  EXPECT_EQ(OpenV4l2Node("mute:1", &error), nullptr);
+  EXPECT_EQ(error, "refused mute:1");
+  RegisterV4l2NodeOpener("mute:", OpenMute);  // replaces the first
+  V4l2NodeRef node = OpenV4l2Node("mute:1", &error);
+  ASSERT_NE(node, nullptr);
+  EXPECT_EQ(node->Path(), "mute:1");
+  int input = 0;
+  EXPECT_EQ(node->Ioctl(VIDIOC_G_INPUT, &input), ENOTTY);
+  EXPECT_EQ(OpenV4l2Node("mut", &error), nullptr);  // shorter than the prefix: the file system's
+  EXPECT_EQ(error, "Cannot open device 'mut': No such file or directory.");
+  RegisterV4l2NodeOpener("", OpenMute);  // refused: it would take device files too
+  EXPECT_EQ(OpenV4l2Node("/dev/video-ulmora-none", &error), nullptr);
+  EXPECT_EQ(error, "Cannot open device '/dev/video-ulmora-none': No such file or directory.");
 }
 
 TEST(V4l2Node, AMissingDeviceHasNoCrossbarNoDialogsAndAppliesNothing) {

@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "scene/lowlight_scene.h"
+#include "simcam/lowlight_scene.h"
 #include "graph/tests/batch_tool.h"
 
 namespace ulmora::test {

@@ -11,7 +11,8 @@
 #include "devices/cap_state.h"
 #include "devices/controls_store.h"
 #include "devices/device_list.h"
-#include "devices/sim_camera.h"
+#include "simcam/sim_camera.h"
+#include "simcam/sim_devices.h"
 #include "graph/tests/graph_fixture.h"
 #include "settings/profile_keys.h"
 

@@ -1,5 +1,5 @@
 // Run, pause and stop follow the state table; stop rewinds and cues the first frame; teardown.
-#include "scene/lowlight_scene.h"
+#include "simcam/lowlight_scene.h"
 #include "graph/tests/graph_fixture.h"
 
 namespace ulmora::test {

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
-#include "devices/sim_camera.h"
+#include "simcam/sim_camera.h"
+#include "simcam/sim_setup.h"
 
 namespace ulmora {
 namespace {

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <vector>
 
-#include "devices/sim_render.h"
+#include "simcam/sim_render.h"
 
 namespace ulmora {
 namespace {

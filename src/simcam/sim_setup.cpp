@@ -5,7 +5,8 @@
 #include <cstring>
 #include <string_view>
 
-#include "devices/sim_camera.h"
+#include "simcam/sim_camera.h"
+#include "simcam/sim_setup.h"
 
 namespace ulmora {
 namespace {

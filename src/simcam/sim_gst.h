@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "devices/sim_camera.h"
+#include "simcam/sim_setup.h"
 
 namespace ulmora {
 

@@ -1,5 +1,7 @@
 // The simulated cameras' shared state and the input and control API over it.
-#include "devices/sim_state.h"
+#include "simcam/sim_state.h"
+
+#include "simcam/sim_devices.h"
 
 #include <chrono>
 #include <climits>

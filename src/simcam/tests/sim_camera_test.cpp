@@ -3,12 +3,17 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "common/handover_notes.h"
-#include "devices/sim_camera.h"
+#include "devices/v4l2_node.h"
+#include "simcam/sim_camera.h"
+#include "simcam/sim_devices.h"
 
 namespace ulmora {
 namespace {
@@ -375,6 +380,38 @@ TEST(SimCamera, ToolOptionIsTakenOutOfTheArguments) {
   g_unsetenv("ULMORA_SIM_CAMERA");
   EXPECT_TRUE(EnableSimCameraFromEnv(&error));
   EXPECT_EQ(SimDeviceCount(), 3);
+}
+
+// The "sim:" opener is registered while another thread opens nodes: each open finds either no
+// opener (a file that is not there) or the simulated camera, and the camera once it is on.
+TEST(SimCamera, NodesOpenedWhileTheCameraIsSwitchedOnFindItOrNothing) {
+  const std::string kNoFile = "Cannot open device 'sim:0': No such file or directory.";
+  const std::string kNoDevice = "Cannot open device 'sim:0': No such device.";
+  std::atomic<int> attempts{0};
+  std::string card;                     // written by the opening thread, read after the join
+  std::vector<std::string> unexpected;  // likewise
+  std::thread opening([&] {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (std::chrono::steady_clock::now() < end) {
+      std::string error;
+      V4l2NodeRef node = OpenV4l2Node("sim:0", &error);
+      attempts.fetch_add(1);
+      if (node) {
+        v4l2_capability cap{};
+        if (node->Ioctl(VIDIOC_QUERYCAP, &cap) == 0) card = reinterpret_cast<const char*>(cap.card);
+        return;
+      }
+      if (error != kNoFile && error != kNoDevice) unexpected.push_back(error);
+      std::this_thread::sleep_for(std::chrono::microseconds(200));
+    }
+  });
+  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+  while (attempts.load() == 0 && std::chrono::steady_clock::now() < end) std::this_thread::yield();
+  Enable("1");
+  opening.join();
+  EXPECT_GT(attempts.load(), 0);
+  EXPECT_EQ(card, "Ulmora Simulated Camera");
+  EXPECT_TRUE(unexpected.empty()) << unexpected.front();
 }
 
 }  // namespace

@@ -13,7 +13,9 @@
 #include "devices/controls_store.h"
 #include "devices/crossbar.h"
 #include "devices/crossbar_inputs.h"
-#include "devices/sim_camera.h"
+#include "devices/v4l2_node.h"
+#include "simcam/sim_camera.h"
+#include "simcam/sim_devices.h"
 #include "devices/tests/temp_profile.h"
 #include "settings/profile.h"
 #include "settings/profile_keys.h"
@@ -217,6 +219,20 @@ TEST_F(SimDevice, AnUnpluggedDeviceSaysSo) {
   EXPECT_FALSE(dialogs->DescribeControls(&groups, &error));
   DeviceDialogEntries e = dialogs->Entries();
   EXPECT_FALSE(e.bVideoSource || e.bCaptureFilter || e.bTvTuner);
+}
+
+TEST_F(SimDevice, ASimulatedPathOpensAsNoDeviceWhenNoneIsThere) {
+  std::string error;
+  EXPECT_EQ(OpenV4l2Node("sim:7", &error), nullptr);  // beyond count=2
+  EXPECT_EQ(error, "Cannot open device 'sim:7': No such device.");
+  EXPECT_EQ(OpenV4l2Node("sim:x", &error), nullptr);
+  EXPECT_EQ(error, "Cannot open device 'sim:x': No such device.");
+  EXPECT_NE(OpenV4l2Node("sim:1", &error), nullptr) << error;
+  DisableSimCamera();
+  EXPECT_EQ(OpenV4l2Node("sim:7", &error), nullptr);  // no simulated camera switched on
+  EXPECT_EQ(error, "Cannot open device 'sim:7': No such device.");
+  EXPECT_EQ(OpenV4l2Node("sim:1", &error), nullptr);
+  EXPECT_EQ(error, "Cannot open device 'sim:1': No such device.");
 }
 
 namespace {

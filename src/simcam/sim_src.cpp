@@ -11,9 +11,9 @@
 #include <string>
 
 #include "common/handover_notes.h"
-#include "devices/sim_gst.h"
-#include "devices/sim_render.h"
-#include "devices/sim_state.h"
+#include "simcam/sim_gst.h"
+#include "simcam/sim_render.h"
+#include "simcam/sim_state.h"
 #include "gst/gst_ref.h"
 
 namespace ulmora {

@@ -1,4 +1,4 @@
-#include "devices/sim_render.h"
+#include "simcam/sim_render.h"
 
 #include <algorithm>
 #include <cmath>

@@ -7,9 +7,9 @@
 #include <memory>
 #include <vector>
 
-#include "devices/sim_camera.h"
-#include "devices/sim_state.h"
-#include "scene/lowlight_scene.h"
+#include "simcam/lowlight_scene.h"
+#include "simcam/sim_setup.h"
+#include "simcam/sim_state.h"
 
 namespace ulmora {
 

@@ -6,8 +6,8 @@
 #include <mutex>
 #include <thread>
 
-#include "devices/sim_gst.h"
-#include "devices/sim_state.h"
+#include "simcam/sim_gst.h"
+#include "simcam/sim_state.h"
 
 struct UlmoraSimDevice {
   GstDevice parent;

@@ -4,13 +4,15 @@
 // streaming thread share: presence, input, control values and the streaming claim.
 #pragma once
 
+#include <linux/videodev2.h>
+
 #include <array>
 #include <atomic>
 #include <cstdint>
 #include <memory>
 #include <vector>
 
-#include "devices/sim_camera.h"
+#include "simcam/sim_setup.h"
 
 namespace ulmora {
 
@@ -50,7 +52,7 @@ void SimUnplug(const SimCameraConfig& config, int device, int64_t nowNs);
 // The device of a "sim:N" path in the configuration, or null.
 SimDeviceState* SimDeviceOf(const SimCameraConfig* config, int device);
 
-// The input and control requests of sim_camera.h answered from a configuration the caller loaded
+// The input and control requests of sim_devices.h answered from a configuration the caller loaded
 // once (null: the camera is off), so one request sees one setup even while another is published.
 int SimInputCount(const SimCameraConfig* config, int device);
 bool SimEnumInput(const SimCameraConfig* config, int device, int index, v4l2_input* out);

@@ -1,4 +1,4 @@
-#include "scene/lowlight_scene.h"
+#include "simcam/lowlight_scene.h"
 
 #include <algorithm>
 #include <cmath>

@@ -3,9 +3,10 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "devices/sim_camera.h"
-#include "devices/sim_gst.h"
-#include "devices/sim_state.h"
+#include "simcam/sim_camera.h"
+#include "simcam/sim_gst.h"
+#include "simcam/sim_state.h"
+#include "simcam/v4l2_sim_node.h"
 
 namespace ulmora {
 
@@ -13,6 +14,7 @@ bool EnableSimCamera(const char* setup, std::string* error) {
   auto config = std::make_unique<SimCameraConfig>();
   if (!ParseSimCameraSetup(setup, &config->setup, error)) return false;
   if (!SimRegisterGst(error)) return false;
+  SimRegisterNodeOpener();
   for (int i = 0; i < config->setup.nCount; ++i) {
     auto device = std::make_unique<SimDeviceState>();
     for (int c = 0; c < kSimControlTotal; ++c) device->values[c].store(kSimControls[c].nDefault);
@@ -23,6 +25,7 @@ bool EnableSimCamera(const char* setup, std::string* error) {
 }
 
 bool EnableSimCameraFromEnv(std::string* error) {
+  SimRegisterNodeOpener();
   const char* setup = std::getenv("ULMORA_SIM_CAMERA");
   if (!setup) return true;
   if (!EnableSimCamera(setup, error)) {

@@ -1,5 +1,5 @@
 // Registration of the simulated camera's element and provider, and the caps it offers.
-#include "devices/sim_gst.h"
+#include "simcam/sim_gst.h"
 
 #include <mutex>
 

@@ -1,0 +1,40 @@
+// The simulated camera's setup as parsed from a SPEC, and the paths and names of its devices.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace ulmora {
+
+enum class SimPixelFormat { kYUY2, kBGR, kI420, kMJPEG };
+
+// A parsed SPEC: "WxH@FPS,formats=a|b,inputs=N,controls,count=N,unplug-after=S,replug-after=T,
+// plug-after=S,busy" (every item optional; "1" alone means all defaults).
+struct SimCameraSetup {
+  int32_t nWidth = 640;
+  int32_t nHeight = 480;
+  int32_t nFps = 30;
+  // In the order offered.
+  std::vector<SimPixelFormat> formats{SimPixelFormat::kYUY2, SimPixelFormat::kBGR};
+  int32_t nInputs = 1;  // 1: no input list, like a webcam
+  bool bControls = false;
+  int32_t nCount = 1;
+  int64_t nUnplugAfterMs = -1;  // -1: never; counted from the start of streaming
+  int64_t nReplugAfterMs = -1;  // -1: never comes back; counted from the unplug
+  int64_t nPlugAfterMs = -1;    // -1: present at once; counted from the first device-monitor start
+  bool bBusy = false;
+};
+
+// Limits of the SPEC items.
+constexpr int32_t kSimMaxCount = 16;
+constexpr int32_t kSimMaxInputs = 8;
+
+bool ParseSimCameraSetup(const char* setup, SimCameraSetup* out, std::string* error);  // error names the bad item
+const char* SimPixelFormatName(SimPixelFormat format);                                 // "yuy2", "bgr", ...
+
+bool IsSimDevicePath(const char* path, int* device);  // "sim:N"
+std::string SimDevicePath(int device);
+std::string SimDeviceName(int device);  // "Ulmora Simulated Camera", "Ulmora Simulated Camera #2", ...
+
+}  // namespace ulmora

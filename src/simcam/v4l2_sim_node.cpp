@@ -1,0 +1,353 @@
+// The simulated camera answering V4L2 requests, one handler per request.
+#include "simcam/v4l2_sim_node.h"
+
+#include <algorithm>
+#include <array>
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+#include <mutex>
+
+#include "devices/v4l2_node.h"
+#include "simcam/sim_setup.h"
+#include "simcam/sim_state.h"
+
+namespace ulmora {
+
+namespace {
+
+// Tuner state of each simulated device; the picture does not depend on it.
+struct SimTuner {
+  std::atomic<uint32_t> nFrequency{2804};  // 175.25 MHz in 62.5 kHz units
+  std::atomic<uint32_t> nAudioMode{V4L2_TUNER_MODE_STEREO};
+  std::atomic<uint64_t> nStd{V4L2_STD_PAL};
+};
+std::array<SimTuner, kSimMaxCount> g_simTuners;
+
+constexpr uint32_t kTunerLowUnits = 44 * 16;    // 44 MHz
+constexpr uint32_t kTunerHighUnits = 958 * 16;  // 958 MHz
+
+void CopyName(char* dst, size_t size, const std::string& src) {
+  std::memset(dst, 0, size);
+  std::strncpy(dst, src.c_str(), size - 1);
+}
+
+uint32_t FourccOf(SimPixelFormat f) {
+  switch (f) {
+    case SimPixelFormat::kYUY2: return V4L2_PIX_FMT_YUYV;
+    case SimPixelFormat::kBGR: return V4L2_PIX_FMT_BGR24;
+    case SimPixelFormat::kI420: return V4L2_PIX_FMT_YUV420;
+    case SimPixelFormat::kMJPEG: return V4L2_PIX_FMT_MJPEG;
+  }
+  return 0;
+}
+
+const char* FormatText(SimPixelFormat f) {
+  switch (f) {
+    case SimPixelFormat::kYUY2: return "YUYV 4:2:2";
+    case SimPixelFormat::kBGR: return "24-bit BGR 8-8-8";
+    case SimPixelFormat::kI420: return "Planar YUV 4:2:0";
+    case SimPixelFormat::kMJPEG: return "Motion-JPEG";
+  }
+  return "";
+}
+
+// One request to one device, answered from the configuration loaded for it.
+struct SimRequest {
+  const SimCameraConfig* config = nullptr;  // never null in a handler: a camera that is off fails before
+  int nDevice = 0;
+  const std::string& path;
+  SimTuner& tuner;
+
+  int InputCount() const { return SimInputCount(config, nDevice); }
+  bool HasTuner() const {
+    for (int i = 0; i < InputCount(); ++i) {
+      v4l2_input in{};
+      if (SimEnumInput(config, nDevice, i, &in) && in.type == V4L2_INPUT_TYPE_TUNER) return true;
+    }
+    return false;
+  }
+  bool Offers(uint32_t nFourcc) const {
+    for (SimPixelFormat f : config->setup.formats)
+      if (FourccOf(f) == nFourcc) return true;
+    return false;
+  }
+};
+
+int QueryCap(const SimRequest& r, v4l2_capability* cap) {
+  *cap = {};
+  CopyName(reinterpret_cast<char*>(cap->driver), sizeof cap->driver, "ulmorasim");
+  CopyName(reinterpret_cast<char*>(cap->card), sizeof cap->card, SimDeviceName(r.nDevice));
+  CopyName(reinterpret_cast<char*>(cap->bus_info), sizeof cap->bus_info, r.path);
+  cap->device_caps = V4L2_CAP_VIDEO_CAPTURE | V4L2_CAP_STREAMING | (r.HasTuner() ? V4L2_CAP_TUNER : 0);
+  cap->capabilities = cap->device_caps | V4L2_CAP_DEVICE_CAPS;
+  return 0;
+}
+
+int EnumInput(const SimRequest& r, v4l2_input* in) {
+  const int index = static_cast<int>(in->index);
+  if (r.InputCount() == 0) {
+    // One input, as a webcam's driver lists it.
+    if (index != 0) return EINVAL;
+    *in = {};
+    CopyName(reinterpret_cast<char*>(in->name), sizeof in->name, "Camera 1");
+    in->type = V4L2_INPUT_TYPE_CAMERA;
+    return 0;
+  }
+  return SimEnumInput(r.config, r.nDevice, index, in) ? 0 : EINVAL;
+}
+
+int GetInput(const SimRequest& r, int* index) {
+  const int n = SimGetInput(r.config, r.nDevice);
+  if (n < 0) return ENODEV;
+  *index = n;
+  return 0;
+}
+
+int SetInput(const SimRequest& r, int* index) { return SimSetInput(r.config, r.nDevice, *index) ? 0 : EINVAL; }
+
+int QueryCtrl(const SimRequest& r, v4l2_query_ext_ctrl* q) {
+  const bool bNext = (q->id & V4L2_CTRL_FLAG_NEXT_CTRL) != 0;
+  const uint32_t nId = q->id & ~(V4L2_CTRL_FLAG_NEXT_CTRL | V4L2_CTRL_FLAG_NEXT_COMPOUND);
+  int nBest = -1;
+  uint32_t nBestId = 0;
+  for (int i = 0; i < SimControlCount(r.config, r.nDevice); ++i) {
+    v4l2_query_ext_ctrl c{};
+    if (!SimQueryControl(r.config, r.nDevice, i, &c)) continue;
+    const bool bFits = bNext ? c.id > nId : c.id == nId;
+    if (bFits && (nBest < 0 || c.id < nBestId)) {
+      nBest = i;
+      nBestId = c.id;
+    }
+  }
+  if (nBest < 0) return EINVAL;
+  return SimQueryControl(r.config, r.nDevice, nBest, q) ? 0 : EINVAL;
+}
+
+int QueryMenu(const SimRequest& r, v4l2_querymenu* m) {
+  return SimQueryMenu(r.config, r.nDevice, m->id, m->index, m) ? 0 : EINVAL;
+}
+
+// Both directions check every id first through QueryCtrl, as a driver does, and name the failing one.
+int Controls(const SimRequest& r, bool bSet, v4l2_ext_controls* cs) {
+  for (uint32_t i = 0; i < cs->count; ++i) {
+    v4l2_ext_control& c = cs->controls[i];
+    v4l2_query_ext_ctrl q{};
+    q.id = c.id;
+    if (QueryCtrl(r, &q) != 0) {
+      cs->error_idx = i;
+      return EINVAL;
+    }
+    const bool b64 = q.type == V4L2_CTRL_TYPE_INTEGER64;
+    if (bSet) {
+      if (!SimSetControl(r.config, r.nDevice, c.id, b64 ? c.value64 : c.value)) {
+        cs->error_idx = i;
+        return ERANGE;
+      }
+      continue;
+    }
+    int64_t v = 0;
+    if (!SimGetControl(r.config, r.nDevice, c.id, &v)) {
+      cs->error_idx = i;
+      return EINVAL;
+    }
+    if (b64)
+      c.value64 = v;
+    else
+      c.value = static_cast<int32_t>(v);
+  }
+  return 0;
+}
+
+int GetControls(const SimRequest& r, v4l2_ext_controls* cs) { return Controls(r, false, cs); }
+int SetControls(const SimRequest& r, v4l2_ext_controls* cs) { return Controls(r, true, cs); }
+
+int EnumStd(const SimRequest& r, v4l2_standard* s) {
+  if (r.InputCount() == 0) return ENODATA;
+  if (s->index > 1) return EINVAL;
+  const bool bPal = s->index == 0;
+  const uint32_t index = s->index;
+  *s = {};
+  s->index = index;
+  s->id = bPal ? V4L2_STD_PAL : V4L2_STD_NTSC;
+  CopyName(reinterpret_cast<char*>(s->name), sizeof s->name, bPal ? "PAL" : "NTSC");
+  s->frameperiod = bPal ? v4l2_fract{1, 25} : v4l2_fract{1001, 30000};
+  s->framelines = bPal ? 625 : 525;
+  return 0;
+}
+
+int GetStd(const SimRequest& r, v4l2_std_id* id) {
+  if (r.InputCount() == 0) return ENODATA;
+  *id = r.tuner.nStd.load();
+  return 0;
+}
+
+int SetStd(const SimRequest& r, v4l2_std_id* id) {
+  if (r.InputCount() == 0) return ENODATA;
+  if (*id & V4L2_STD_PAL)
+    r.tuner.nStd = V4L2_STD_PAL;
+  else if (*id & V4L2_STD_NTSC)
+    r.tuner.nStd = V4L2_STD_NTSC;
+  else
+    return EINVAL;
+  return 0;
+}
+
+int EnumFmt(const SimRequest& r, v4l2_fmtdesc* f) {
+  const SimCameraSetup& setup = r.config->setup;
+  if (f->type != V4L2_BUF_TYPE_VIDEO_CAPTURE || f->index >= setup.formats.size()) return EINVAL;
+  const SimPixelFormat pf = setup.formats[f->index];
+  const uint32_t index = f->index;
+  *f = {};
+  f->index = index;
+  f->type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
+  f->pixelformat = FourccOf(pf);
+  f->flags = pf == SimPixelFormat::kMJPEG ? V4L2_FMT_FLAG_COMPRESSED : 0;
+  CopyName(reinterpret_cast<char*>(f->description), sizeof f->description, FormatText(pf));
+  return 0;
+}
+
+int EnumFrameSizes(const SimRequest& r, v4l2_frmsizeenum* fs) {
+  const SimCameraSetup& setup = r.config->setup;
+  if (fs->index != 0 || !r.Offers(fs->pixel_format)) return EINVAL;
+  fs->type = V4L2_FRMSIZE_TYPE_DISCRETE;
+  fs->discrete = {static_cast<uint32_t>(setup.nWidth), static_cast<uint32_t>(setup.nHeight)};
+  return 0;
+}
+
+int EnumFrameIntervals(const SimRequest& r, v4l2_frmivalenum* iv) {
+  const SimCameraSetup& setup = r.config->setup;
+  if (iv->index != 0 || !r.Offers(iv->pixel_format) || iv->width != static_cast<uint32_t>(setup.nWidth) ||
+      iv->height != static_cast<uint32_t>(setup.nHeight))
+    return EINVAL;
+  iv->type = V4L2_FRMIVAL_TYPE_DISCRETE;
+  iv->discrete = {1, static_cast<uint32_t>(setup.nFps)};
+  return 0;
+}
+
+int GetFmt(const SimRequest& r, v4l2_format* fmt) {
+  const SimCameraSetup& setup = r.config->setup;
+  if (fmt->type != V4L2_BUF_TYPE_VIDEO_CAPTURE || setup.formats.empty()) return EINVAL;
+  fmt->fmt.pix = {};
+  fmt->fmt.pix.pixelformat = FourccOf(setup.formats.front());
+  fmt->fmt.pix.width = static_cast<uint32_t>(setup.nWidth);
+  fmt->fmt.pix.height = static_cast<uint32_t>(setup.nHeight);
+  return 0;
+}
+
+int GetTuner(const SimRequest& r, v4l2_tuner* t) {
+  if (!r.HasTuner() || t->index != 0) return EINVAL;
+  *t = {};
+  CopyName(reinterpret_cast<char*>(t->name), sizeof t->name, "Simulated Tuner");
+  t->type = V4L2_TUNER_ANALOG_TV;
+  t->capability = V4L2_TUNER_CAP_NORM | V4L2_TUNER_CAP_STEREO;
+  t->rangelow = kTunerLowUnits;
+  t->rangehigh = kTunerHighUnits;
+  t->rxsubchans = V4L2_TUNER_SUB_STEREO;
+  t->audmode = r.tuner.nAudioMode.load();
+  t->signal = 0xffff;
+  return 0;
+}
+
+int SetTuner(const SimRequest& r, v4l2_tuner* t) {
+  if (!r.HasTuner() || t->index != 0) return EINVAL;
+  if (t->audmode != V4L2_TUNER_MODE_MONO && t->audmode != V4L2_TUNER_MODE_STEREO) return EINVAL;
+  r.tuner.nAudioMode = t->audmode;
+  return 0;
+}
+
+int GetFrequency(const SimRequest& r, v4l2_frequency* f) {
+  if (!r.HasTuner() || f->tuner != 0) return EINVAL;
+  f->type = V4L2_TUNER_ANALOG_TV;
+  f->frequency = r.tuner.nFrequency.load();
+  return 0;
+}
+
+int SetFrequency(const SimRequest& r, v4l2_frequency* f) {
+  if (!r.HasTuner() || f->tuner != 0) return EINVAL;
+  // Drivers clamp to the tuner's range rather than refuse.
+  r.tuner.nFrequency = std::min(std::max(f->frequency, kTunerLowUnits), kTunerHighUnits);
+  return 0;
+}
+
+using SimHandler = int (*)(const SimRequest&, void* pArg);
+
+struct SimHandlerEntry {
+  unsigned long nRequest;
+  SimHandler fn;
+};
+
+template <class Arg, int (*kFn)(const SimRequest&, Arg*)>
+int Typed(const SimRequest& r, void* pArg) {
+  return kFn(r, static_cast<Arg*>(pArg));
+}
+
+// The argument type each handler takes must be the one the request number encodes.
+template <unsigned long kRequest, class Arg, int (*kFn)(const SimRequest&, Arg*)>
+constexpr SimHandlerEntry Handle() {
+  static_assert(_IOC_SIZE(kRequest) == sizeof(Arg), "handler argument does not match the request");
+  return {kRequest, &Typed<Arg, kFn>};
+}
+
+constexpr SimHandlerEntry kHandlers[] = {
+    Handle<VIDIOC_QUERYCAP, v4l2_capability, QueryCap>(),
+    Handle<VIDIOC_ENUMINPUT, v4l2_input, EnumInput>(),
+    Handle<VIDIOC_G_INPUT, int, GetInput>(),
+    Handle<VIDIOC_S_INPUT, int, SetInput>(),
+    Handle<VIDIOC_QUERY_EXT_CTRL, v4l2_query_ext_ctrl, QueryCtrl>(),
+    Handle<VIDIOC_QUERYMENU, v4l2_querymenu, QueryMenu>(),
+    Handle<VIDIOC_G_EXT_CTRLS, v4l2_ext_controls, GetControls>(),
+    Handle<VIDIOC_S_EXT_CTRLS, v4l2_ext_controls, SetControls>(),
+    Handle<VIDIOC_ENUMSTD, v4l2_standard, EnumStd>(),
+    Handle<VIDIOC_G_STD, v4l2_std_id, GetStd>(),
+    Handle<VIDIOC_S_STD, v4l2_std_id, SetStd>(),
+    Handle<VIDIOC_ENUM_FMT, v4l2_fmtdesc, EnumFmt>(),
+    Handle<VIDIOC_ENUM_FRAMESIZES, v4l2_frmsizeenum, EnumFrameSizes>(),
+    Handle<VIDIOC_ENUM_FRAMEINTERVALS, v4l2_frmivalenum, EnumFrameIntervals>(),
+    Handle<VIDIOC_G_FMT, v4l2_format, GetFmt>(),
+    Handle<VIDIOC_G_TUNER, v4l2_tuner, GetTuner>(),
+    Handle<VIDIOC_S_TUNER, v4l2_tuner, SetTuner>(),
+    Handle<VIDIOC_G_FREQUENCY, v4l2_frequency, GetFrequency>(),
+    Handle<VIDIOC_S_FREQUENCY, v4l2_frequency, SetFrequency>(),
+};
+
+class SimNode : public IV4l2Node {
+ public:
+  SimNode(int device, std::string path) : nDevice(device), path(std::move(path)) {}
+  const std::string& Path() const override { return path; }
+
+  int Ioctl(unsigned long nRequest, void* pArg) override {
+    // Loaded once, so the whole request is answered from one setup.
+    const SimCameraConfig* config = SimCurrentConfig();
+    if (!config || !SimDevicePresent(*config, nDevice, SimNowNs())) return ENODEV;
+    const SimRequest request{config, nDevice, path, g_simTuners[static_cast<size_t>(nDevice)]};
+    for (const SimHandlerEntry& h : kHandlers)
+      if (h.nRequest == nRequest) return h.fn(request, pArg);
+    return ENOTTY;
+  }
+
+ private:
+  int nDevice = 0;
+  std::string path;
+};
+
+// Null, as a missing node, for any "sim:" path that is no present device.
+V4l2NodeRef OpenSimNode(const char* szPath, std::string* error) {
+  int device = -1;
+  const SimCameraConfig* config = SimCurrentConfig();
+  if (!szPath || !IsSimDevicePath(szPath, &device) || device < 0 || device >= kSimMaxCount || !config ||
+      !SimDevicePresent(*config, device, SimNowNs())) {
+    if (error) *error = std::string("Cannot open device '") + (szPath ? szPath : "") + "': No such device.";
+    return nullptr;
+  }
+  return std::make_shared<SimNode>(device, szPath);
+}
+
+}  // namespace
+
+void SimRegisterNodeOpener() {
+  static std::once_flag once;
+  std::call_once(once, [] { RegisterV4l2NodeOpener("sim:", OpenSimNode); });
+}
+
+}  // namespace ulmora

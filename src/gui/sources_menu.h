@@ -10,25 +10,31 @@
 #include <memory>
 
 #include "common/window.h"
+#include "devices/device_list.h"
 
 class QAction;
 class QMenu;
 
 namespace ulmora {
 
+class CDeviceList;
 class CGraphObject;
 class DeviceReconnect;
 class MainWindow;
 
 class SourcesPopup : public QObject, public IWindow {
  public:
-  SourcesPopup(MainWindow* window, CGraphObject* liveGraph);
+  // devices must outlive the popup; its hooks are usually the ones DeviceHooks makes.
+  SourcesPopup(MainWindow* window, CGraphObject* liveGraph, CDeviceList* devices);
   ~SourcesPopup() override;
   SourcesPopup(const SourcesPopup&) = delete;
   SourcesPopup& operator=(const SourcesPopup&) = delete;
 
-  // Start-up step of the window's creation: hooks the device list to the live graph, restores the
-  // remembered device and renders the popup.
+  // The device list's hooks for the program: graphs are built on liveGraph, warnings are the window's
+  // warning report and device entries are disabled in the window's live mode.
+  static DeviceListHooks DeviceHooks(MainWindow* window, CGraphObject* liveGraph);
+
+  // Start-up step of the window's creation: restores the remembered device and renders the popup.
   void RestoreDevices();
   // Close: the chosen device is remembered; no more notifications.
   void SaveDevices();
@@ -38,6 +44,7 @@ class SourcesPopup : public QObject, public IWindow {
   // The rendered entry with that command id, null when none is shown.
   QAction* Action(int id) const;
   QMenu* Popup() const { return popup_; }
+  CDeviceList& Devices() { return *devices_; }
   DeviceReconnect& Reconnect() { return *reconnect_; }
 
   // Sources commands (40030..40039, 40050..40069); false: no device stored under a device id.
@@ -61,6 +68,7 @@ class SourcesPopup : public QObject, public IWindow {
 
   MainWindow* window_ = nullptr;
   CGraphObject* live_ = nullptr;
+  CDeviceList* devices_ = nullptr;
   QMenu* popup_ = nullptr;
   std::unique_ptr<DeviceReconnect> reconnect_;
   std::map<int, QAction*> actions_;

@@ -75,7 +75,8 @@ void CDeviceList::Warn(const char* text) {
 
 void CDeviceList::UpdateChecks() {
   GstDevice* current = table_->Current();
-  for (int i = 0; i < nDevices_; ++i) menu_.SetDeviceChecked(i, current && CDeviceTable::Same(table_->Slot(i), current));
+  for (int i = 0; i < nDevices_; ++i)
+    menu_.SetDeviceChecked(i, current && CDeviceTable::Same(table_->Slot(i), current));
 }
 
 void CDeviceList::RouteInput(int route) {
@@ -245,12 +246,12 @@ bool CDeviceList::IsListed(const std::string& identity) {
 
 std::vector<DeviceInfo> CDeviceList::ListAll() {
   std::vector<DeviceInfo> out;
-  for (const GstRef<GstDevice>& d : table_->DevicesNow()) out.push_back({DeviceIdentity(d.get()), DeviceDisplayName(d.get())});
+  for (const GstRef<GstDevice>& d : table_->DevicesNow())
+    out.push_back({DeviceIdentity(d.get()), DeviceDisplayName(d.get())});
   return out;
 }
 
 void CDeviceList::SetNotifyWindow(IWindow* window) { table_->Monitor().SetNotifyWindow(window); }
 uint32_t CDeviceList::ChangesSeen() const { return table_->Monitor().ChangesSeen(); }
-double CDeviceList::MonitorStartMs() const { return table_->Monitor().StartMs(); }
 
 }  // namespace ulmora

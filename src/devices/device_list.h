@@ -105,8 +105,6 @@ class CDeviceList {
   void SetNotifyWindow(IWindow* window);
   // Arrivals and removals the monitor saw since it started.
   uint32_t ChangesSeen() const;
-  // Milliseconds the device monitor took to start (0 before it started).
-  double MonitorStartMs() const;
 
   // The GStreamer side (devices/device_table.h): the live graph binds the current device through it.
   CDeviceTable& Table() { return *table_; }

@@ -17,7 +17,6 @@ class QMenu;
 
 namespace ulmora {
 
-class CDeviceList;
 class CGraphObject;
 class DeviceReconnect;
 class MainWindow;
@@ -44,7 +43,6 @@ class SourcesPopup : public QObject, public IWindow {
   // The rendered entry with that command id, null when none is shown.
   QAction* Action(int id) const;
   QMenu* Popup() const { return popup_; }
-  CDeviceList& Devices() { return *devices_; }
   DeviceReconnect& Reconnect() { return *reconnect_; }
 
   // Sources commands (40030..40039, 40050..40069); false: no device stored under a device id.

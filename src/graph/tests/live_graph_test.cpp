@@ -220,7 +220,7 @@ TEST_F(LiveGraphTest, ABusyDeviceFailsBothAttempts) {
   EXPECT_EQ(ui.boxes.back().first, kBusy);
   EXPECT_TRUE(log.Contains("Device 'sim:0' is busy"));
   EXPECT_TRUE(log.Contains("find Media Type step 1"));  // the manual attempt
-  EXPECT_EQ(devices->Menu().Entries().size(), 1u);         // the device is listed but not current
+  EXPECT_EQ(devices->Menu().Entries().size(), 1u);      // the device is listed but not current
   EXPECT_FALSE(devices->Menu().Entries()[0].checked && !devices->CurrentIdentity().empty());
 }
 

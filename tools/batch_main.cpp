@@ -20,7 +20,6 @@
 #include "common/cpu_report.h"
 #include "common/paths.h"
 #include "common/run_log.h"
-#include "devices/device_choice.h"
 #include "devices/device_list.h"
 #include "simcam/sim_camera.h"
 #include "graph/cap_graph.h"
@@ -131,10 +130,10 @@ void ReportAdjustedSets(const Options& o) {
 }
 
 int ListDevices() {
-  const std::vector<DeviceInfo> devices = ListVideoDevices();
+  CDeviceList list({});
+  const std::vector<DeviceInfo> devices = list.ListAll();
   for (const DeviceInfo& d : devices) std::printf("%s\t%s\n", d.id.c_str(), d.name.c_str());
   if (devices.empty()) std::fprintf(stderr, "ulmora-batch: no video capture device found\n");
-  ReleaseDevices();
   return 0;
 }
 
@@ -211,6 +210,14 @@ int main(int argc, char** argv) {
   int status = 0;
   {
     CCapGraph graph;
+    // --device: choosing the device builds the graph on it, as the program's device list does.
+    DeviceListHooks hooks;
+    hooks.buildCaptureGraph = [&graph] { return graph.BuildCaptureGraph(); };
+    hooks.warning = [](const char* text) { GraphWarning(text); };
+    hooks.stopGraph = [&graph] { return SUCCEEDED(graph.StopGraph()); };
+    hooks.runGraph = [&graph] { return SUCCEEDED(graph.RunGraph()); };
+    CDeviceList devices(std::move(hooks));
+    graph.SetDeviceList(&devices);
     CSG& sg = graph.Session();
     sg.Processor().SetWindows(&win, &win);
     // As in the GUI, the live frame has a window: every frame then reaches the pacing, not only the
@@ -225,23 +232,13 @@ int main(int argc, char** argv) {
       return SetGraphUi(nullptr), Fail("cannot write into '%s'", sg.WorkDir(), why.c_str());
 
     if (live) {
-      GstDevice* device = FindVideoDevice(source);
-      if (!device) {
+      const int chosen = devices.ChooseNamed(source);
+      if (chosen == -2) {
         SetGraphUi(nullptr);
-        ReleaseDevices();
         return Fail("no video device '%s' (see --list-devices)", source);
       }
-      DeviceListHooks hooks;
-      hooks.buildCaptureGraph = [&graph] { return graph.BuildCaptureGraph(); };
-      hooks.warning = [](const char* text) { GraphWarning(text); };
-      hooks.stopGraph = [&graph] { return SUCCEEDED(graph.StopGraph()); };
-      hooks.runGraph = [&graph] { return SUCCEEDED(graph.RunGraph()); };
-      SetDeviceListHooks(std::move(hooks));
-      const int chosen = ChooseDevice(device);
-      gst_object_unref(device);
       if (chosen < 0 || !graph.HasGraph()) {
         SetGraphUi(nullptr);
-        ReleaseDevices();
         return Fail("cannot record from '%s'", source, Trimmed(ui.last).c_str());
       }
     } else if (FAILED(graph.BuildFileGraph(source))) {
@@ -258,7 +255,6 @@ int main(int argc, char** argv) {
     const auto start = std::chrono::steady_clock::now();
     if (FAILED(graph.RunGraph())) {
       SetGraphUi(nullptr);
-      ReleaseDevices();
       return Fail("cannot run '%s'", source, Trimmed(ui.last).c_str());
     }
 
@@ -312,7 +308,6 @@ int main(int argc, char** argv) {
     if (g_signal.load() != 0) std::fprintf(stderr, "ulmora-batch: stopped by signal %d\n", g_signal.load());
     const double periodMs = 1000.0 / sg.GetFrameRate();
     graph.DestroyGraph();
-    if (live) ReleaseDevices();
     std::printf("frames in %llu, pictures %llu, files written %u, %.1f frames per second",
                 static_cast<unsigned long long>(frames), static_cast<unsigned long long>(pictures), files,
                 seconds > 0 ? frames / seconds : 0.0);

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "devices/crossbar.h"
+#include "devices/live_device.h"
 
 namespace ulmora {
 
@@ -19,11 +20,10 @@ void ClearLiveGraphEntries() {
   g_Cap.nVideoInputs = 0;
 }
 
-void SetDeviceRef(GstDevice*& slot, GstDevice* device) {
-  if (device) gst_object_ref(device);
-  if (slot) gst_object_unref(slot);
-  slot = device;
-}
+const std::string& LiveDeviceId() { return g_Cap.szDeviceId; }
+const std::string& LiveDevicePath() { return g_Cap.szDevicePath; }
+const std::string& LiveDeviceName() { return g_Cap.szDeviceName; }
+CCrossbar* LiveCrossbar() { return g_Cap.pCrossbar.get(); }
 
 void SetDeviceName(const char* name) {
   g_Cap.szDeviceName.clear();

@@ -7,44 +7,12 @@
 #include "devices/controls_dialogs.h"
 #include "devices/controls_store.h"
 #include "devices/crossbar.h"
-#include "devices/device_choice.h"
 #include "devices/device_identity.h"
-#include "devices/device_monitor.h"
+#include "devices/device_table.h"
 #include "settings/profile_keys.h"
 
 namespace ulmora {
 namespace {
-
-DeviceListHooks g_hooks;
-
-CDeviceMonitor& Monitor() {
-  static CDeviceMonitor monitor;
-  return monitor;
-}
-
-void Warn(const char* text) {
-  if (g_hooks.warning)
-    g_hooks.warning(text);
-  else
-    LogPrintf("%s", text);
-}
-
-void ReleaseTable() {
-  for (GstDevice*& slot : g_Cap.rgpDevices) SetDeviceRef(slot, nullptr);
-  g_Cap.nDevices = 0;
-}
-
-bool SameDevice(GstDevice* a, GstDevice* b) {
-  if (!a || !b) return false;
-  if (a == b) return true;
-  const std::string ia = DeviceIdentity(a);
-  return !ia.empty() && ia == DeviceIdentity(b);
-}
-
-void UpdateChecks() {
-  for (int i = 0; i < g_Cap.nDevices; ++i)
-    g_Cap.menu.SetDeviceChecked(i, g_Cap.pMoniker && SameDevice(g_Cap.rgpDevices[static_cast<size_t>(i)], g_Cap.pMoniker));
-}
 
 // The crossbar next to the capture device: the last hop of any route.
 ICrossbar* HardwareCrossbar(CCrossbar& xbar) {
@@ -52,161 +20,238 @@ ICrossbar* HardwareCrossbar(CCrossbar& xbar) {
   return route && !route->empty() ? route->back().pXbar.get() : nullptr;
 }
 
-void RouteInput(int route) {
+}  // namespace
+
+// --- CDeviceTable ---
+
+std::vector<GstRef<GstDevice>> CDeviceTable::DevicesNow() {
+  if (!monitor_.Start()) return {};
+  return monitor_.Devices();
+}
+
+GstDevice* CDeviceTable::Slot(int i) const {
+  return i >= 0 && i < kDeviceSlots ? slots_[static_cast<size_t>(i)].get() : nullptr;
+}
+
+void CDeviceTable::SetSlot(int i, GstDevice* device) {
+  if (i >= 0 && i < kDeviceSlots) slots_[static_cast<size_t>(i)] = RefDevice(device);
+}
+
+void CDeviceTable::ReleaseSlots() {
+  for (GstRef<GstDevice>& slot : slots_) slot.reset();
+}
+
+bool CDeviceTable::TakeAsCurrent(GstDevice* device) {
+  if (device && device == current_.get()) return false;
+  current_ = RefDevice(device);
+  return true;
+}
+
+bool CDeviceTable::Same(GstDevice* a, GstDevice* b) {
+  if (!a || !b) return false;
+  if (a == b) return true;
+  const std::string ia = DeviceIdentity(a);
+  return !ia.empty() && ia == DeviceIdentity(b);
+}
+
+// --- CDeviceList ---
+
+CDeviceList::CDeviceList(DeviceListHooks hooks)
+    : hooks_(std::move(hooks)), table_(std::make_unique<CDeviceTable>(&bMenuValid_)) {}
+
+CDeviceList::~CDeviceList() {
+  table_->Monitor().SetNotifyWindow(nullptr);
+  table_->Monitor().Stop();
+  // The live graph's entries belong to a device of this list.
+  ClearLiveGraphEntries();
+}
+
+void CDeviceList::Warn(const char* text) {
+  if (hooks_.warning)
+    hooks_.warning(text);
+  else
+    LogPrintf("%s", text);
+}
+
+void CDeviceList::UpdateChecks() {
+  GstDevice* current = table_->Current();
+  for (int i = 0; i < nDevices_; ++i)
+    menu_.SetDeviceChecked(i, current && CDeviceTable::Same(table_->Slot(i), current));
+}
+
+void CDeviceList::RouteInput(int route) {
   CCrossbar* xbar = g_Cap.pCrossbar.get();
   if (!xbar || route < 0) return;
-  const auto stop = [] { return g_hooks.stopGraph ? g_hooks.stopGraph() : false; };
-  const auto run = [] { return g_hooks.runGraph ? g_hooks.runGraph() : false; };
+  const auto stop = [this] { return hooks_.stopGraph ? hooks_.stopGraph() : false; };
+  const auto run = [this] { return hooks_.runGraph ? hooks_.runGraph() : false; };
   const HRESULT hr = SetInputIndexRestarting(*xbar, route, stop, run);
   if (FAILED(hr)) LogPrintf("!!! input %d could not be routed (0x%08X)", route, static_cast<unsigned>(hr));
 }
 
+void CDeviceList::SyncInputFromHardware() {
+  CCrossbar* xbar = g_Cap.pCrossbar.get();
+  if (!xbar) return;
+  if (ICrossbar* hw = HardwareCrossbar(*xbar)) menu_.SyncInputFromHardware(*xbar, *hw);
+}
+
 // The entries after the devices, for the device just built (Sources menu).
-void RebuildSourcesEntries() {
+void CDeviceList::RebuildSourcesEntries() {
   DeviceDialogEntries dialogs;
-  if (g_hooks.sourceDialogs) {
-    dialogs = g_hooks.sourceDialogs();
+  if (hooks_.sourceDialogs) {
+    dialogs = hooks_.sourceDialogs();
   } else if (!g_Cap.szDevicePath.empty()) {
     std::string why;
     if (auto pages = CDeviceDialogs::Open(g_Cap.szDevicePath, &why)) dialogs = pages->Entries();
   }
-  const int route = g_Cap.menu.RebuildEntries(g_Cap.nDevices, dialogs, g_Cap.pCrossbar.get());
+  const int route = menu_.RebuildEntries(nDevices_, dialogs, g_Cap.pCrossbar.get());
   if (route < 0 || !g_Cap.pCrossbar) return;
   RouteInput(route);
-  if (ICrossbar* hw = HardwareCrossbar(*g_Cap.pCrossbar)) g_Cap.menu.SyncInputFromHardware(*g_Cap.pCrossbar, *hw);
+  SyncInputFromHardware();
 }
 
-}  // namespace
-
-void SetDeviceListHooks(DeviceListHooks hooks) { g_hooks = std::move(hooks); }
-CDeviceMonitor& DeviceMonitor() { return Monitor(); }
-void SetDeviceNotifyWindow(IWindow* window) { Monitor().SetNotifyWindow(window); }
-
-void EnumerateDevices() {
-  if (g_Cap.bDevMenuValid.load() != 0) return;
-  g_Cap.bDevMenuValid.store(1);
-  g_Cap.nDevices = 0;
-  g_Cap.menu.Clear();
-  ReleaseTable();
-  if (!Monitor().Start()) {
+void CDeviceList::Enumerate() {
+  if (bMenuValid_.load() != 0) return;
+  bMenuValid_.store(1);
+  nDevices_ = 0;
+  menu_.Clear();
+  table_->ReleaseSlots();
+  if (!table_->Monitor().Start()) {
     Warn("Error Creating Device Enumerator");
     return;
   }
-  std::vector<GstDevice*> devices = Monitor().Devices();
+  const std::vector<GstRef<GstDevice>> devices = table_->Monitor().Devices();
   if (devices.empty()) {
     Warn("Sorry, you have no video capture hardware.\r\n\r\nVideo capture will not function properly.");
     return;
   }
-  const bool disabled = g_hooks.liveMode && g_hooks.liveMode();
+  const bool disabled = hooks_.liveMode && hooks_.liveMode();
+  GstDevice* current = table_->Current();
   int index = 0;
-  for (GstDevice* d : devices) {
-    const std::string name = DeviceDisplayName(d);
-    if (index < kMaxListedDevices && !name.empty()) {
-      const bool checked = !g_Cap.pMoniker || SameDevice(g_Cap.pMoniker, d);
-      g_Cap.menu.AppendDevice(index, name, checked, !disabled);
-      SetDeviceRef(g_Cap.rgpDevices[static_cast<size_t>(index)], d);
-      ++index;
-    }
-    gst_object_unref(d);
+  for (const GstRef<GstDevice>& d : devices) {
+    const std::string name = DeviceDisplayName(d.get());
+    if (index >= kMaxListedDevices || name.empty()) continue;
+    const bool checked = !current || CDeviceTable::Same(current, d.get());
+    menu_.AppendDevice(index, name, checked, !disabled);
+    table_->SetSlot(index, d.get());
+    ++index;
   }
-  g_Cap.nDevices = index;
+  nDevices_ = index;
 }
 
-int ChooseDevice(GstDevice* device) {
-  if (device && device == g_Cap.pMoniker) return 0;
-  SetDeviceRef(g_Cap.pMoniker, device);
-  const int32_t hr = g_hooks.buildCaptureGraph ? g_hooks.buildCaptureGraph() : -1;
+int CDeviceList::BuildForCurrent() {
+  const int32_t hr = hooks_.buildCaptureGraph ? hooks_.buildCaptureGraph() : -1;
   if (hr < 0) {
-    SetDeviceRef(g_Cap.pMoniker, nullptr);
+    table_->TakeAsCurrent(nullptr);
   } else {
     RebuildSourcesEntries();
     // The values the user set on this device before come back whenever it is chosen.
-    const std::string id = DeviceIdentity(g_Cap.pMoniker);
+    const std::string id = CurrentIdentity();
     if (!id.empty()) ApplyRememberedControls(id);
   }
   UpdateChecks();
-  return g_Cap.pMoniker ? 1 : -1;
+  return table_->Current() ? 1 : -1;
 }
 
-int ChooseDeviceCommand(int id) {
-  const int i = id - kDevMenuDeviceFirst;
-  if (i < 0 || i >= kDeviceSlots || !g_Cap.rgpDevices[static_cast<size_t>(i)]) return -2;
-  return ChooseDevice(g_Cap.rgpDevices[static_cast<size_t>(i)]);
+int CDeviceList::ChooseCommand(int id) {
+  GstDevice* device = table_->Slot(id - kDevMenuDeviceFirst);
+  if (!device) return -2;
+  if (!table_->TakeAsCurrent(device)) return 0;
+  return BuildForCurrent();
 }
 
-const CDevMenu& SourcesMenu() { return g_Cap.menu; }
-bool DeviceMenuValid() { return g_Cap.bDevMenuValid.load() != 0; }
-int DeviceCount() { return g_Cap.nDevices; }
-double DeviceMonitorStartMs() { return Monitor().StartMs(); }
-
-std::vector<GstDevice*> VideoDevicesNow() {
-  if (!Monitor().Start()) return {};
-  return Monitor().Devices();
+int CDeviceList::ChooseNamed(const char* text) {
+  if (!text || !*text) return -2;
+  const std::string wanted = std::strncmp(text, "/dev/", 5) == 0 ? StableNodeIdentity(text) : std::string(text);
+  for (const GstRef<GstDevice>& d : table_->DevicesNow()) {
+    if (DeviceIdentity(d.get()) != wanted && DevicePathProperty(d.get()) != text && DeviceDisplayName(d.get()) != text)
+      continue;
+    if (!table_->TakeAsCurrent(d.get())) return 0;
+    return BuildForCurrent();
+  }
+  return -2;
 }
 
-void RestoreDevices() {
+int CDeviceList::ChooseAgain(const std::string& identity) {
+  // The list is enumerated again so the menu holds the returning device with its entries.
+  Enumerate();
+  for (int i = 0; i < nDevices_; ++i) {
+    GstDevice* d = table_->Slot(i);
+    if (!d || DeviceIdentity(d) != identity) continue;
+    // The device object may be the one held before it went: forget it, so the graph is built again.
+    table_->TakeAsCurrent(nullptr);
+    table_->TakeAsCurrent(d);
+    return BuildForCurrent();
+  }
+  return -2;
+}
+
+void CDeviceList::Restore() {
   char stored[1024] = "";
   ProfileReadText(ProfileKey::VideoDevice2, stored, sizeof stored);
-  g_Cap.bDevMenuValid.store(0);
-  EnumerateDevices();
-  g_Cap.nMasterStream = ProfileReadInt(ProfileKey::MasterStream);
-  GstDevice* chosen = nullptr;
-  for (int i = 0; i < g_Cap.nDevices && *stored; ++i) {
-    GstDevice* d = g_Cap.rgpDevices[static_cast<size_t>(i)];
-    if (DeviceIdentity(d) == stored) {
-      chosen = d;
-      break;
-    }
-  }
-  if (!chosen && g_Cap.nDevices > 0) chosen = g_Cap.rgpDevices[0];
-  if (chosen) ChooseDevice(chosen);
+  bMenuValid_.store(0);
+  Enumerate();
+  nMasterStream_ = ProfileReadInt(ProfileKey::MasterStream);
+  int chosen = -1;
+  for (int i = 0; i < nDevices_ && *stored && chosen < 0; ++i)
+    if (DeviceIdentity(table_->Slot(i)) == stored) chosen = i;
+  if (chosen < 0 && nDevices_ > 0) chosen = 0;
+  if (chosen >= 0) ChooseCommand(kDevMenuDeviceFirst + chosen);
 }
 
-void SaveDevices() {
-  Monitor().Stop();
-  if (g_Cap.pMoniker) {
-    const std::string id = DeviceIdentity(g_Cap.pMoniker);
-    if (!id.empty()) ProfileWriteText(ProfileKey::VideoDevice2, id.substr(0, 1023).c_str());
-  }
-  ProfileWriteInt(ProfileKey::MasterStream, g_Cap.nMasterStream);
+void CDeviceList::Save() {
+  table_->Monitor().SetNotifyWindow(nullptr);
+  table_->Monitor().Stop();
+  const std::string id = CurrentIdentity();
+  if (!id.empty()) ProfileWriteText(ProfileKey::VideoDevice2, id.substr(0, 1023).c_str());
+  ProfileWriteInt(ProfileKey::MasterStream, nMasterStream_);
   ClearLiveGraphEntries();
 }
 
-void ReleaseDevices() {
-  Monitor().Stop();
-  ClearLiveGraphEntries();
-  ReleaseTable();
-  SetDeviceRef(g_Cap.pMoniker, nullptr);
-  g_Cap.menu.Clear();
-  g_Cap.bDevMenuValid.store(0);
+void CDeviceList::RevalidateIfUnchanged() {
+  if (MenuValid()) return;
+  const uint32_t changes = ChangesSeen();
+  if (TableMatchesDevices() && ChangesSeen() == changes) bMenuValid_.store(1);
 }
 
-SourcesCommand SourcesMenuCommand(int id) {
-  SourcesCommand cmd = g_Cap.menu.PropertyCommand(id);
+void CDeviceList::InvalidateIfChanged() {
+  if (!TableMatchesDevices()) bMenuValid_.store(0);
+}
+
+bool CDeviceList::TableMatchesDevices() {
+  std::vector<std::string> now;
+  for (const GstRef<GstDevice>& d : table_->DevicesNow())
+    if (now.size() < static_cast<size_t>(kMaxListedDevices) && !DeviceDisplayName(d.get()).empty())
+      now.push_back(DeviceIdentity(d.get()));
+  if (now.size() != static_cast<size_t>(nDevices_)) return false;
+  for (size_t i = 0; i < now.size(); ++i) {
+    GstDevice* d = table_->Slot(static_cast<int>(i));
+    if (!d || DeviceIdentity(d) != now[i]) return false;
+  }
+  return true;
+}
+
+SourcesCommand CDeviceList::MenuCommand(int id) {
+  SourcesCommand cmd = menu_.PropertyCommand(id);
   if (cmd.action == SourcesAction::kVideoInput) RouteInput(cmd.nInput);
   return cmd;
 }
 
-std::vector<DeviceInfo> ListVideoDevices() {
+std::string CDeviceList::CurrentIdentity() const { return DeviceIdentity(table_->Current()); }
+
+bool CDeviceList::IsListed(const std::string& identity) {
+  for (const GstRef<GstDevice>& d : table_->DevicesNow())
+    if (DeviceIdentity(d.get()) == identity) return true;
+  return false;
+}
+
+std::vector<DeviceInfo> CDeviceList::ListAll() {
   std::vector<DeviceInfo> out;
-  if (!Monitor().Start()) return out;
-  for (GstDevice* d : Monitor().Devices()) {
-    out.push_back({DeviceIdentity(d), DeviceDisplayName(d)});
-    gst_object_unref(d);
-  }
+  for (const GstRef<GstDevice>& d : table_->DevicesNow())
+    out.push_back({DeviceIdentity(d.get()), DeviceDisplayName(d.get())});
   return out;
 }
 
-GstDevice* FindVideoDevice(const char* text) {
-  if (!text || !*text || !Monitor().Start()) return nullptr;
-  const std::string wanted = std::strncmp(text, "/dev/", 5) == 0 ? StableNodeIdentity(text) : std::string(text);
-  GstDevice* found = nullptr;
-  for (GstDevice* d : Monitor().Devices()) {
-    if (!found && (DeviceIdentity(d) == wanted || DevicePathProperty(d) == text || DeviceDisplayName(d) == text))
-      found = GST_DEVICE(gst_object_ref(d));
-    gst_object_unref(d);
-  }
-  return found;
-}
+void CDeviceList::SetNotifyWindow(IWindow* window) { table_->Monitor().SetNotifyWindow(window); }
+uint32_t CDeviceList::ChangesSeen() const { return table_->Monitor().ChangesSeen(); }
 
 }  // namespace ulmora

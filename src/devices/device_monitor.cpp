@@ -3,7 +3,6 @@
 #include <chrono>
 
 #include "common/log.h"
-#include "devices/cap_state.h"
 #include "devices/device_list.h"
 #include "gst/gst_ref.h"
 
@@ -42,11 +41,11 @@ void CDeviceMonitor::Stop() {
   bStarted_ = false;
 }
 
-std::vector<GstDevice*> CDeviceMonitor::Devices() {
-  std::vector<GstDevice*> out;
+std::vector<GstRef<GstDevice>> CDeviceMonitor::Devices() {
+  std::vector<GstRef<GstDevice>> out;
   if (!monitor_) return out;
   GList* list = gst_device_monitor_get_devices(monitor_);
-  for (GList* l = list; l; l = l->next) out.push_back(GST_DEVICE(l->data));  // the list's references pass on
+  for (GList* l = list; l; l = l->next) out.push_back(Adopt(GST_DEVICE(l->data)));  // the list's references pass on
   g_list_free(list);
   return out;
 }
@@ -55,7 +54,7 @@ GstBusSyncReply CDeviceMonitor::OnBusMessage(GstBus*, GstMessage* msg, gpointer 
   auto* m = static_cast<CDeviceMonitor*>(self);
   const GstMessageType type = GST_MESSAGE_TYPE(msg);
   if (type == GST_MESSAGE_DEVICE_ADDED || type == GST_MESSAGE_DEVICE_REMOVED) {
-    g_Cap.bDevMenuValid.store(0);
+    m->menuValid_->store(0);
     m->nChanges_.fetch_add(1);
     if (IWindow* w = m->notify_.load()) w->PostMsg(kMsgDeviceChange);
   }

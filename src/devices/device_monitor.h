@@ -5,15 +5,18 @@
 #include <gst/gst.h>
 
 #include <atomic>
+#include <cstdint>
 #include <vector>
 
 #include "common/window.h"
+#include "gst/gst_ref.h"
 
 namespace ulmora {
 
 class CDeviceMonitor {
  public:
-  CDeviceMonitor() = default;
+  // Arrivals and removals clear *menuValid (the device list's flag); it must outlive the monitor.
+  explicit CDeviceMonitor(std::atomic<int32_t>* menuValid) : menuValid_(menuValid) {}
   ~CDeviceMonitor();
   CDeviceMonitor(const CDeviceMonitor&) = delete;
   CDeviceMonitor& operator=(const CDeviceMonitor&) = delete;
@@ -23,12 +26,12 @@ class CDeviceMonitor {
   // Stops watching; no change is reported afterwards.
   void Stop();
   bool Started() const { return monitor_ != nullptr && bStarted_; }
-  // The devices listed now, each with a reference the caller releases (gst_object_unref).
-  std::vector<GstDevice*> Devices();
+  // The devices listed now.
+  std::vector<GstRef<GstDevice>> Devices();
   // Milliseconds the last Start took.
   double StartMs() const { return dStartMs_; }
 
-  // Arrivals and removals clear g_Cap.bDevMenuValid and post kMsgDeviceChange to this window (from the
+  // Arrivals and removals clear the menu-valid flag and post kMsgDeviceChange to this window (from the
   // provider's thread; PostMsg never waits). Null: the flag only. The window must outlive Stop.
   void SetNotifyWindow(IWindow* window) { notify_.store(window); }
   // Arrivals and removals seen since the start.
@@ -37,6 +40,7 @@ class CDeviceMonitor {
  private:
   static GstBusSyncReply OnBusMessage(GstBus* bus, GstMessage* msg, gpointer self);
 
+  std::atomic<int32_t>* menuValid_ = nullptr;
   GstDeviceMonitor* monitor_ = nullptr;
   bool bStarted_ = false;
   double dStartMs_ = 0.0;

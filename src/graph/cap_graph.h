@@ -17,6 +17,8 @@
 
 namespace ulmora {
 
+class CDeviceList;
+
 // What a bounded wait on the graph's events saw.
 enum class GraphEvent { kNone, kEndOfStream, kError };
 
@@ -40,6 +42,9 @@ class CCapGraph {
   HRESULT BuildCaptureGraph();
   // One attempt; the graph slot must be empty.
   HRESULT MakeCaptureGraph();
+  // The device list whose current device the live graph binds; it must outlive every build. Null: no
+  // device is listed.
+  void SetDeviceList(CDeviceList* devices) { devices_ = devices; }
   // Binds the chosen device (else the first listed one that opens) into the source slot.
   void InitCapFilter();
   // GUI thread, on kMsgGraphNotify (or polling, waiting up to waitMs): takes the graph's pending end or
@@ -131,6 +136,7 @@ class CCapGraph {
   std::atomic<uint64_t> nLastOffset_{GST_BUFFER_OFFSET_NONE};
   double dDurationSec_ = 0.0;
   int64_t nDurationFrames_ = 0;
+  CDeviceList* devices_ = nullptr;  // not owned
 
  public:
   // The embedded grabber session; declared last so that it goes first.

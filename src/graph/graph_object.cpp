@@ -1,8 +1,6 @@
 #include "graph/graph_object.h"
 
-#include "devices/device_list.h"
 #include "graph/cap_graph.h"
-#include "graph/graph_report.h"
 
 namespace ulmora {
 
@@ -21,16 +19,7 @@ int CGraphObject::HandleGraphNotify() {
       return 0;
   }
 }
-void CGraphObject::AttachDeviceList(std::function<bool()> liveMode) {
-  DeviceListHooks hooks;
-  CCapGraph* g = impl_.get();
-  hooks.buildCaptureGraph = [g] { return g->BuildCaptureGraph(); };
-  hooks.stopGraph = [g] { return SUCCEEDED(g->StopGraph()); };
-  hooks.runGraph = [g] { return SUCCEEDED(g->RunGraph()); };
-  hooks.liveMode = std::move(liveMode);
-  hooks.warning = [](const char* text) { GraphWarning(text); };
-  SetDeviceListHooks(std::move(hooks));
-}
+void CGraphObject::AttachDeviceList(CDeviceList* devices) { impl_->SetDeviceList(devices); }
 
 HRESULT CGraphObject::RunGraph() { return impl_->RunGraph(); }
 HRESULT CGraphObject::PauseGraph() { return impl_->PauseGraph(); }

@@ -3,7 +3,6 @@
 #pragma once
 
 #include <cstdint>
-#include <functional>
 #include <memory>
 
 #include "common/window.h"
@@ -13,6 +12,7 @@
 namespace ulmora {
 
 class CCapGraph;
+class CDeviceList;
 
 class CGraphObject {
  public:
@@ -29,10 +29,8 @@ class CGraphObject {
   // On kMsgGraphNotify: 0 nothing, 1 end of stream, 2 the graph failed (a live one was stopped and the
   // person told why).
   int HandleGraphNotify();
-  // Makes this the live graph object of the device list (devices/device_list.h): choosing a device builds
-  // its graph here, an input the device refuses to switch while streaming stops and restarts it, and the
-  // list's warnings are the graph's warning report. liveMode is the main window's live-mode flag.
-  void AttachDeviceList(std::function<bool()> liveMode);
+  // The device list whose current device the live graph is built for; it must outlive every build.
+  void AttachDeviceList(CDeviceList* devices);
   HRESULT RunGraph();
   HRESULT PauseGraph();
   HRESULT StopGraph();

@@ -7,8 +7,8 @@
 #include "devices/cap_state.h"
 #include "devices/crossbar.h"
 #include "devices/crossbar_inputs.h"
-#include "devices/device_choice.h"
 #include "devices/device_identity.h"
+#include "devices/device_table.h"
 #include "graph/cap_graph.h"
 #include "graph/graph_dump.h"
 #include "graph/graph_report.h"
@@ -74,22 +74,23 @@ void CCapGraph::InitCapFilter() {
   }
   SetDeviceName("");
   std::string path, id;
-  if (g_Cap.pMoniker) {
-    const std::string name = DeviceDisplayName(g_Cap.pMoniker);
+  GstDevice* current = devices_ ? devices_->Table().Current() : nullptr;
+  if (current) {
+    const std::string name = DeviceDisplayName(current);
     if (!name.empty()) {
       SetDeviceName(name.c_str());
       AnnounceDevice(sg);
     }
-    source_ = BindLiveSource(g_Cap.pMoniker);
+    source_ = BindLiveSource(current);
     if (source_) {
-      path = DevicePathProperty(g_Cap.pMoniker);
-      id = DeviceIdentity(g_Cap.pMoniker);
+      path = DevicePathProperty(current);
+      id = DeviceIdentity(current);
     }
   }
   if (!source_) {
     // The remembered device is gone (or none was chosen): the first listed one that opens.
     std::vector<GstRef<GstDevice>> devices;
-    for (GstDevice* d : VideoDevicesNow()) devices.push_back(Adopt(d));
+    if (devices_) devices = devices_->Table().DevicesNow();
     for (const GstRef<GstDevice>& d : devices) {
       const std::string name = DeviceDisplayName(d.get());
       if (name.empty()) continue;

@@ -21,6 +21,7 @@
 #include "common/paths.h"
 #include "common/report.h"
 #include "common/run_log.h"
+#include "devices/device_list.h"
 #include "simcam/sim_camera.h"
 #include "graph/graph_object.h"
 #include "gui/sources_menu.h"
@@ -141,6 +142,8 @@ int main(int argc, char** argv) {
   }
 
   {
+    // Declared first, so it outlives the graph objects, the window and its Sources popup that point at it.
+    std::unique_ptr<CDeviceList> devices;
     std::unique_ptr<CGraphObject> fileGraph(new (std::nothrow) CGraphObject);
     std::unique_ptr<CGraphObject> liveGraph(fileGraph ? new (std::nothrow) CGraphObject : nullptr);
     if (!fileGraph || !liveGraph) {
@@ -149,7 +152,9 @@ int main(int argc, char** argv) {
       const QRect wa = WorkArea();
       MainWindow window(fileGraph.get(), liveGraph.get(), programDir);
       window.move(PlaceMainWindow(wa));
-      new SourcesPopup(&window, liveGraph.get());  // owned by the window
+      devices = std::make_unique<CDeviceList>(SourcesPopup::DeviceHooks(&window, liveGraph.get()));
+      liveGraph->AttachDeviceList(devices.get());
+      new SourcesPopup(&window, liveGraph.get(), devices.get());  // owned by the window
       if (window.Create(cl.file, wa)) {
         window.ProcWindow()->SetOnFirstPicture([&sinceStart] {
           LogPrintf("first processed picture on screen %lld ms after start",

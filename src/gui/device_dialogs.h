@@ -1,6 +1,7 @@
-// The current device's settings dialogs, built from the device's own descriptions: "Video Capture
-// Filter..." (controls), "Video Crossbar..." / "Second Crossbar..." (routing), "Video Source..."
-// (standard and frame format) and "TV Tuner...". Modal, at (30, 30) from the main window.
+// The current device's settings dialogs, opened from the Sources menu: "Video Capture Filter..."
+// (ControlsDialog), "Video Crossbar..." / "Second Crossbar..." (CrossbarDialog), "Video Source..."
+// (VideoSourceDialog) and "TV Tuner..." (TunerDialog). Each opens its own descriptor on the live device;
+// modal, at (30, 30) from the main window.
 #pragma once
 
 #include <cstdint>
@@ -8,11 +9,11 @@
 #include <memory>
 
 class QDialog;
-class QWidget;
 
 namespace ulmora {
 
 class CDeviceDialogs;
+class CDeviceList;
 class CGraphObject;
 class MainWindow;
 
@@ -25,7 +26,7 @@ class DeviceDialogs {
   using DialogHook = std::function<void(QDialog* dialog)>;
   static void SetDialogHook(DialogHook hook);
 
-  DeviceDialogs(MainWindow* window, CGraphObject* liveGraph);
+  DeviceDialogs(MainWindow* window, CGraphObject* liveGraph, CDeviceList* devices);
   ~DeviceDialogs();
 
   // Every change applies at once to the running stream and is remembered for the device.
@@ -45,6 +46,7 @@ class DeviceDialogs {
 
   MainWindow* window_ = nullptr;
   CGraphObject* live_ = nullptr;
+  CDeviceList* devices_ = nullptr;
   std::unique_ptr<CDeviceDialogs> device_;
 };
 

@@ -1,13 +1,9 @@
 #include "gui/device_reconnect.h"
 
-#include <gst/gst.h>
-
 #include "common/log.h"
 #include "common/safe_snprintf.h"
-#include "devices/cap_state.h"
-#include "devices/device_choice.h"
-#include "devices/device_identity.h"
 #include "devices/device_list.h"
+#include "devices/live_device.h"
 #include "graph/graph_object.h"
 #include "gui/device_dialogs.h"
 #include "gui/main_window.h"
@@ -19,13 +15,14 @@ namespace {
 constexpr char kGoneText[] = "The capture device stopped sending pictures: it was unplugged or switched off.";
 }  // namespace
 
-DeviceReconnect::DeviceReconnect(MainWindow* window, CGraphObject* liveGraph, std::function<void()> rebuilt)
-    : window_(window), live_(liveGraph), rebuilt_(std::move(rebuilt)) {}
+DeviceReconnect::DeviceReconnect(MainWindow* window, CGraphObject* liveGraph, CDeviceList* devices,
+                                 std::function<void()> rebuilt)
+    : window_(window), live_(liveGraph), devices_(devices), rebuilt_(std::move(rebuilt)) {}
 
 void DeviceReconnect::MarkLost(int32_t state) {
   bLost_ = true;
-  lostId_ = g_Cap.szDeviceId;
-  lostName_ = g_Cap.szDeviceName;
+  lostId_ = LiveDeviceId();
+  lostName_ = LiveDeviceName();
   nLostState_ = state;
   LogPrintf("live device '%s' lost (state %d); waiting for it to come back", lostId_.c_str(), static_cast<int>(state));
 }
@@ -40,7 +37,7 @@ void DeviceReconnect::OnGraphNotify() {
   bHandling_ = true;
   const int event = live_->HandleGraphNotify();  // its message box runs a nested event loop
   bHandling_ = false;
-  if (event == 2 && !g_Cap.szDeviceId.empty()) MarkLost(state);
+  if (event == 2 && !LiveDeviceId().empty()) MarkLost(state);
   if (event == 2 && window_->ActiveGraph() == live_) {
     window_->PlayStateRefresh(live_->RunState(), false);
     window_->RefreshMenuAndToolbar();
@@ -52,16 +49,6 @@ void DeviceReconnect::RunDeferredChange() {
   if (!bDeferredChange_) return;
   bDeferredChange_ = false;
   OnDeviceChange();
-}
-
-// Compares identities only: a different camera of the same name must not count as the one lost.
-bool DeviceReconnect::Listed(const std::string& identity) {
-  bool listed = false;
-  for (GstDevice* d : VideoDevicesNow()) {
-    if (!listed && DeviceIdentity(d) == identity) listed = true;
-    gst_object_unref(d);
-  }
-  return listed;
 }
 
 void DeviceReconnect::OnDeviceChange() {
@@ -76,7 +63,8 @@ void DeviceReconnect::OnDeviceChange() {
     TakeBack();
     return;
   }
-  if (!live_->HasGraph() || g_Cap.szDeviceId.empty() || Listed(g_Cap.szDeviceId)) return;
+  // Identities only: a different camera of the same name must not count as the one lost.
+  if (!live_->HasGraph() || LiveDeviceId().empty() || devices_->IsListed(LiveDeviceId())) return;
   const int32_t state = live_->RunState();
   MarkLost(state);
   bHandling_ = true;
@@ -96,19 +84,9 @@ void DeviceReconnect::OnDeviceChange() {
 }
 
 void DeviceReconnect::TakeBack() {
-  if (!Listed(lostId_)) return;
-  // The list is enumerated again so the menu holds the returning device with its entries.
-  EnumerateDevices();
-  GstDevice* back = nullptr;
-  for (int i = 0; i < g_Cap.nDevices && !back; ++i) {
-    GstDevice* d = g_Cap.rgpDevices[static_cast<size_t>(i)];
-    if (d && DeviceIdentity(d) == lostId_) back = GST_DEVICE(gst_object_ref(d));
-  }
-  if (!back) return;
-  // The device object may be the one we held before it went: forget it, so the graph is built again.
-  SetDeviceRef(g_Cap.pMoniker, nullptr);
-  const int result = ChooseDevice(back);
-  gst_object_unref(back);
+  if (!devices_->IsListed(lostId_)) return;
+  const int result = devices_->ChooseAgain(lostId_);
+  if (result == -2) return;
   if (result != 1) {
     LogPrintf("live device '%s' came back but its graph could not be built", lostId_.c_str());
     return;

@@ -9,13 +9,14 @@
 
 namespace ulmora {
 
+class CDeviceList;
 class CGraphObject;
 class MainWindow;
 
 class DeviceReconnect {
  public:
   // rebuilt runs after the graph was built again for the returning device.
-  DeviceReconnect(MainWindow* window, CGraphObject* liveGraph, std::function<void()> rebuilt);
+  DeviceReconnect(MainWindow* window, CGraphObject* liveGraph, CDeviceList* devices, std::function<void()> rebuilt);
 
   // kMsgGraphNotify of the live graph: handles the graph's event; a failure of the live device is
   // remembered with the state the graph had.
@@ -33,12 +34,12 @@ class DeviceReconnect {
 
  private:
   void MarkLost(int32_t state);
-  static bool Listed(const std::string& identity);
   void TakeBack();
   void RunDeferredChange();
 
   MainWindow* window_ = nullptr;
   CGraphObject* live_ = nullptr;
+  CDeviceList* devices_ = nullptr;
   std::function<void()> rebuilt_;
   bool bLost_ = false;
   std::string lostId_;

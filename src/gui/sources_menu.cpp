@@ -5,11 +5,6 @@
 #include <QEvent>
 #include <QMenu>
 
-#include "devices/cap_state.h"
-#include "devices/device_choice.h"
-#include "devices/device_identity.h"
-#include "devices/device_list.h"
-#include "devices/device_monitor.h"
 #include "graph/graph_object.h"
 #include "gui/device_dialogs.h"
 #include "gui/device_reconnect.h"
@@ -21,26 +16,21 @@ namespace {
 
 constexpr char kOwnEntry[] = "ulmoraSourcesEntry";
 
-// True when the devices listed now are the ones the table holds. Starting the monitor announces every
-// present device as an arrival; those must not empty the Sources menu of the current device's entries.
-bool ListMatchesTable() {
-  std::vector<std::string> now;
-  for (GstDevice* d : VideoDevicesNow()) {
-    if (now.size() < static_cast<size_t>(kMaxListedDevices) && !DeviceDisplayName(d).empty())
-      now.push_back(DeviceIdentity(d));
-    gst_object_unref(d);
-  }
-  if (now.size() != static_cast<size_t>(g_Cap.nDevices)) return false;
-  for (size_t i = 0; i < now.size(); ++i)
-    if (!g_Cap.rgpDevices[i] || DeviceIdentity(g_Cap.rgpDevices[i]) != now[i]) return false;
-  return true;
-}
-
 }  // namespace
 
-SourcesPopup::SourcesPopup(MainWindow* window, CGraphObject* liveGraph)
-    : QObject(window), window_(window), live_(liveGraph), popup_(window->Popup(kPopupSources)) {
-  reconnect_ = std::make_unique<DeviceReconnect>(window, liveGraph, [this] { AfterRebuild(true); });
+DeviceListHooks SourcesPopup::DeviceHooks(MainWindow* window, CGraphObject* liveGraph) {
+  DeviceListHooks hooks;
+  hooks.buildCaptureGraph = [liveGraph] { return static_cast<int32_t>(liveGraph->BuildCaptureGraph()); };
+  hooks.liveMode = [window] { return window->IsLiveMode(); };
+  hooks.stopGraph = [liveGraph] { return SUCCEEDED(liveGraph->StopGraph()); };
+  hooks.runGraph = [liveGraph] { return SUCCEEDED(liveGraph->RunGraph()); };
+  hooks.warning = [window](const char* text) { window->ReportWarning(text); };
+  return hooks;
+}
+
+SourcesPopup::SourcesPopup(MainWindow* window, CGraphObject* liveGraph, CDeviceList* devices)
+    : QObject(window), window_(window), live_(liveGraph), devices_(devices), popup_(window->Popup(kPopupSources)) {
+  reconnect_ = std::make_unique<DeviceReconnect>(window, liveGraph, devices, [this] { AfterRebuild(true); });
   if (popup_) connect(popup_, &QMenu::aboutToShow, this, &SourcesPopup::Render);
   window_->SetDeviceCommandHandler([this](int id) { return Command(id); });
   window_->SetDeviceListSteps([this] { RestoreDevices(); }, [this] { SaveDevices(); });
@@ -49,36 +39,20 @@ SourcesPopup::SourcesPopup(MainWindow* window, CGraphObject* liveGraph)
   });
 }
 
-SourcesPopup::~SourcesPopup() {
-  SetDeviceNotifyWindow(nullptr);
-  SetDeviceListHooks({});
-}
+SourcesPopup::~SourcesPopup() { devices_->SetNotifyWindow(nullptr); }
 
 void SourcesPopup::RestoreDevices() {
-  DeviceListHooks hooks;
-  hooks.buildCaptureGraph = [this] { return static_cast<int32_t>(live_->BuildCaptureGraph()); };
-  hooks.liveMode = [this] { return window_->IsLiveMode(); };
-  hooks.stopGraph = [this] { return SUCCEEDED(live_->StopGraph()); };
-  hooks.runGraph = [this] { return SUCCEEDED(live_->RunGraph()); };
-  hooks.warning = [this](const char* text) { window_->ReportWarning(text); };
-  SetDeviceListHooks(std::move(hooks));
-  ulmora::RestoreDevices();
-  SetDeviceNotifyWindow(this);
+  devices_->Restore();
+  devices_->SetNotifyWindow(this);
   Render();
 }
 
-void SourcesPopup::SaveDevices() {
-  SetDeviceNotifyWindow(nullptr);
-  ulmora::SaveDevices();
-}
+void SourcesPopup::SaveDevices() { devices_->Save(); }
 
 void SourcesPopup::Render() {
-  if (!DeviceMenuValid()) {
-    const uint32_t changes = DeviceMonitor().ChangesSeen();
-    if (ListMatchesTable() && DeviceMonitor().ChangesSeen() == changes) g_Cap.bDevMenuValid.store(1);
-  }
-  EnumerateDevices();
-  const CDevMenu& model = g_Cap.menu;
+  devices_->RevalidateIfUnchanged();
+  devices_->Enumerate();
+  const CDevMenu& model = devices_->Menu();
   if (!popup_ || model.Revision() == nRendered_) return;
   nRendered_ = model.Revision();
   // An entry may be the one whose command is running now: its action goes later, not at once.
@@ -133,7 +107,7 @@ bool SourcesPopup::Command(int id) {
 }
 
 bool SourcesPopup::ChooseDevice(int id) {
-  const int result = ChooseDeviceCommand(id);
+  const int result = devices_->ChooseCommand(id);
   if (result == -2) return false;
   if (result != 0) {
     reconnect_->Forget();
@@ -151,8 +125,8 @@ void SourcesPopup::AfterRebuild(bool withText) {
 }
 
 void SourcesPopup::PropertyCommand(int id) {
-  const SourcesCommand cmd = SourcesMenuCommand(id);
-  DeviceDialogs dialogs(window_, live_);
+  const SourcesCommand cmd = devices_->MenuCommand(id);
+  DeviceDialogs dialogs(window_, live_, devices_);
   switch (cmd.action) {
     case SourcesAction::kVideoSource:
       if (dialogs.VideoSource()) AfterRebuild(true);
@@ -185,7 +159,7 @@ bool SourcesPopup::event(QEvent* e) {
   if (e->type() != static_cast<QEvent::Type>(QEvent::User + 1)) return QObject::event(e);
   bChangePending_.store(0);
   // Render may have found the list unchanged just before this change landed: look again.
-  if (!ListMatchesTable()) g_Cap.bDevMenuValid.store(0);
+  devices_->InvalidateIfChanged();
   reconnect_->OnDeviceChange();
   return true;
 }

@@ -10,6 +10,7 @@
 #include <memory>
 
 #include "common/window.h"
+#include "devices/device_list.h"
 
 class QAction;
 class QMenu;
@@ -22,13 +23,17 @@ class MainWindow;
 
 class SourcesPopup : public QObject, public IWindow {
  public:
-  SourcesPopup(MainWindow* window, CGraphObject* liveGraph);
+  // devices must outlive the popup; its hooks are usually the ones DeviceHooks makes.
+  SourcesPopup(MainWindow* window, CGraphObject* liveGraph, CDeviceList* devices);
   ~SourcesPopup() override;
   SourcesPopup(const SourcesPopup&) = delete;
   SourcesPopup& operator=(const SourcesPopup&) = delete;
 
-  // Start-up step of the window's creation: hooks the device list to the live graph, restores the
-  // remembered device and renders the popup.
+  // The device list's hooks for the program: graphs are built on liveGraph, warnings are the window's
+  // warning report and device entries are disabled in the window's live mode.
+  static DeviceListHooks DeviceHooks(MainWindow* window, CGraphObject* liveGraph);
+
+  // Start-up step of the window's creation: restores the remembered device and renders the popup.
   void RestoreDevices();
   // Close: the chosen device is remembered; no more notifications.
   void SaveDevices();
@@ -61,6 +66,7 @@ class SourcesPopup : public QObject, public IWindow {
 
   MainWindow* window_ = nullptr;
   CGraphObject* live_ = nullptr;
+  CDeviceList* devices_ = nullptr;
   QMenu* popup_ = nullptr;
   std::unique_ptr<DeviceReconnect> reconnect_;
   std::map<int, QAction*> actions_;

@@ -8,11 +8,11 @@
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "devices/cap_state.h"
 #include "devices/crossbar.h"
 #include "devices/dev_menu.h"
 #include "devices/device_identity.h"
@@ -46,19 +46,21 @@ class DeviceListTest : public ::testing::Test {
     dir = MakeTempDir();
     ASSERT_FALSE(dir.empty());
     ProfileUsePath(dir + "/ulmora.ini");
+    devices = std::make_unique<CDeviceList>(Hooks());
+  }
+  // Builds are counted and answered with buildResult; warnings are kept.
+  DeviceListHooks Hooks() {
     DeviceListHooks hooks;
     hooks.buildCaptureGraph = [this] {
       ++builds;
       return buildResult;
     };
     hooks.warning = [this](const char* text) { warnings.emplace_back(text); };
-    SetDeviceListHooks(std::move(hooks));
+    return hooks;
   }
   void TearDown() override {
-    SetDeviceNotifyWindow(nullptr);
-    ReleaseDevices();
+    devices.reset();
     DisableSimCamera();
-    SetDeviceListHooks({});
     ProfileUsePath("");
     const std::string cmd = "rm -rf '" + dir + "'";
     EXPECT_EQ(std::system(cmd.c_str()), 0);
@@ -67,8 +69,8 @@ class DeviceListTest : public ::testing::Test {
     std::string error;
     ASSERT_TRUE(EnableSimCamera(setup, &error)) << error;
   }
-  static int CheckedDevice() {
-    for (const MenuEntry& e : SourcesMenu().Entries())
+  int CheckedDevice() const {
+    for (const MenuEntry& e : devices->Menu().Entries())
       if (e.id >= kDevMenuDeviceFirst && e.id < kDevMenuSourcesFirst && e.checked) return e.id;
     return 0;
   }
@@ -79,6 +81,7 @@ class DeviceListTest : public ::testing::Test {
   }
 
   std::string dir;
+  std::unique_ptr<CDeviceList> devices;
   int builds = 0;
   int32_t buildResult = 0;
   std::vector<std::string> warnings;
@@ -86,15 +89,15 @@ class DeviceListTest : public ::testing::Test {
 
 TEST_F(DeviceListTest, TenCamerasListNineWithTheirCommandIds) {
   Enable("count=10");
-  EnumerateDevices();
-  ASSERT_EQ(DeviceCount(), 9);
-  const auto& entries = SourcesMenu().Entries();
+  devices->Enumerate();
+  ASSERT_EQ(devices->Count(), 9);
+  const auto& entries = devices->Menu().Entries();
   ASSERT_EQ(entries.size(), 9u);
   for (int i = 0; i < 9; ++i) EXPECT_EQ(entries[static_cast<size_t>(i)].id, 40030 + i);
   EXPECT_EQ(entries[0].text, "Ulmora Simulated Camera");
   EXPECT_EQ(entries[8].text, "Ulmora Simulated Camera #9");
   // A tool sees every one of them, with its identity.
-  const std::vector<DeviceInfo> all = ListVideoDevices();
+  const std::vector<DeviceInfo> all = devices->ListAll();
   ASSERT_EQ(all.size(), 10u);
   EXPECT_EQ(all[9].id, "sim:9");
 }
@@ -102,69 +105,70 @@ TEST_F(DeviceListTest, TenCamerasListNineWithTheirCommandIds) {
 TEST_F(DeviceListTest, RemembersTheChosenDeviceAndFallsBackToTheFirst) {
   Enable("count=3");
   ProfileWriteText(ProfileKey::VideoDevice2, "sim:2");
-  RestoreDevices();
+  devices->Restore();
   EXPECT_EQ(builds, 1);
   EXPECT_EQ(CheckedDevice(), 40032);
-  SaveDevices();
+  devices->Save();
   EXPECT_EQ(Stored(), "sim:2");
 
-  // The remembered camera is gone: the first one is used and stored at close.
-  ReleaseDevices();
+  // The remembered camera is gone: the first one is used and stored at close (the next start's list).
+  devices.reset();
+  devices = std::make_unique<CDeviceList>(Hooks());
   ProfileWriteText(ProfileKey::VideoDevice2, "sim:7");
-  RestoreDevices();
+  devices->Restore();
   EXPECT_EQ(CheckedDevice(), 40030);
-  SaveDevices();
+  devices->Save();
   EXPECT_EQ(Stored(), "sim:0");
   EXPECT_EQ(ProfileReadInt(ProfileKey::MasterStream), 1);
 }
 
 TEST_F(DeviceListTest, ChoosingTheCurrentDeviceRebuildsNothing) {
   Enable("count=2");
-  RestoreDevices();
+  devices->Restore();
   ASSERT_EQ(builds, 1);
-  EXPECT_EQ(ChooseDeviceCommand(40030), 0);
+  EXPECT_EQ(devices->ChooseCommand(40030), 0);
   EXPECT_EQ(builds, 1);
-  EXPECT_EQ(ChooseDeviceCommand(40031), 1);
+  EXPECT_EQ(devices->ChooseCommand(40031), 1);
   EXPECT_EQ(builds, 2);
   EXPECT_EQ(CheckedDevice(), 40031);
-  EXPECT_EQ(ChooseDeviceCommand(40035), -2);  // an empty slot
+  EXPECT_EQ(devices->ChooseCommand(40035), -2);  // an empty slot
 }
 
 TEST_F(DeviceListTest, AFailedBuildLeavesNoCurrentDeviceAndKeepsTheStoredOne) {
   Enable("count=1");
   ProfileWriteText(ProfileKey::VideoDevice2, "/dev/v4l/by-id/usb-Some_Camera-video-index0");
   buildResult = static_cast<int32_t>(0x80004005u);
-  RestoreDevices();
+  devices->Restore();
   EXPECT_EQ(builds, 1);
   EXPECT_EQ(CheckedDevice(), 0);
-  SaveDevices();
+  devices->Save();
   EXPECT_EQ(Stored(), "/dev/v4l/by-id/usb-Some_Camera-video-index0");
 }
 
 TEST_F(DeviceListTest, NoDeviceWarnsOnceAndBuildsNothing) {
-  RestoreDevices();
+  devices->Restore();
   EXPECT_EQ(builds, 0);
   ASSERT_EQ(warnings.size(), 1u);
   EXPECT_EQ(warnings[0], "Sorry, you have no video capture hardware.\r\n\r\nVideo capture will not function properly.");
-  EnumerateDevices();  // the list is still valid: nothing is done
+  devices->Enumerate();  // the list is still valid: nothing is done
   EXPECT_EQ(warnings.size(), 1u);
 }
 
 TEST_F(DeviceListTest, ACameraPluggedInLaterClearsTheMenuFlag) {
   Enable("plug-after=0.3");
   ChangeWindow window;
-  SetDeviceNotifyWindow(&window);
-  RestoreDevices();
-  EXPECT_EQ(DeviceCount(), 0);
-  EXPECT_TRUE(DeviceMenuValid());
+  devices->SetNotifyWindow(&window);
+  devices->Restore();
+  EXPECT_EQ(devices->Count(), 0);
+  EXPECT_TRUE(devices->MenuValid());
   const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-  while (DeviceMenuValid() && std::chrono::steady_clock::now() < end)
+  while (devices->MenuValid() && std::chrono::steady_clock::now() < end)
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  EXPECT_FALSE(DeviceMenuValid());
+  EXPECT_FALSE(devices->MenuValid());
   EXPECT_GE(window.changes.load(), 1);
-  EnumerateDevices();
-  EXPECT_EQ(DeviceCount(), 1);
-  SetDeviceNotifyWindow(nullptr);  // the monitor's thread must not post to a window that is gone
+  devices->Enumerate();
+  EXPECT_EQ(devices->Count(), 1);
+  devices->SetNotifyWindow(nullptr);  // the monitor's thread must not post to a window that is gone
 }
 
 TEST_F(DeviceListTest, StableIdentityPrefersTheByIdLinkThenByPath) {

@@ -47,19 +47,23 @@ class LiveGraphTest : public GraphTest {
     GraphTest::SetUp();
     graph = std::make_unique<CCapGraph>();
     graph->Session().Processor().SetWindows(&window, &window);
+    devices = std::make_unique<CDeviceList>(Hooks());
+    graph->SetDeviceList(devices.get());
+  }
+  // The device list over this fixture's graph, as the program hooks it to its live graph.
+  DeviceListHooks Hooks() {
     DeviceListHooks hooks;
     hooks.buildCaptureGraph = [this] { return graph->BuildCaptureGraph(); };
     hooks.stopGraph = [this] { return SUCCEEDED(graph->StopGraph()); };
     hooks.runGraph = [this] { return SUCCEEDED(graph->RunGraph()); };
     hooks.warning = [](const char* text) { GraphWarning(text); };
-    SetDeviceListHooks(std::move(hooks));
+    return hooks;
   }
   void TearDown() override {
     ClearLiveGraphEntries();
     graph.reset();
-    ReleaseDevices();
+    devices.reset();
     DisableSimCamera();
-    SetDeviceListHooks({});
     GraphTest::TearDown();
   }
   void Enable(const char* setup) {
@@ -95,11 +99,12 @@ class LiveGraphTest : public GraphTest {
 
   CountingWindow window;
   std::unique_ptr<CCapGraph> graph;
+  std::unique_ptr<CDeviceList> devices;
 };
 
 TEST_F(LiveGraphTest, AutomaticModeTakesYuy2BeforeBgrAndLogsTheBuild) {
   Enable("formats=bgr|yuy2");
-  RestoreDevices();
+  devices->Restore();
   ASSERT_TRUE(graph->HasGraph());
   CSG& sg = graph->Session();
   EXPECT_EQ(sg.fccSubtype, kFourccYUY2);
@@ -125,7 +130,8 @@ TEST_F(LiveGraphTest, ActivateGraphRunsTheGraphAsSoonAsItIsBuilt) {
   Enable("1");
   ProfileSetOverride(kSectionNocta, "ActivateGraph", "1");
   graph = std::make_unique<CCapGraph>();
-  RestoreDevices();
+  graph->SetDeviceList(devices.get());
+  devices->Restore();
   ASSERT_TRUE(graph->HasGraph());
   EXPECT_EQ(graph->RunState(), kRunRunning);
   const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
@@ -136,7 +142,7 @@ TEST_F(LiveGraphTest, ActivateGraphRunsTheGraphAsSoonAsItIsBuilt) {
 
 TEST_F(LiveGraphTest, ABgrCameraConnectsOnTheSecondSubtypeInBothModes) {
   Enable("formats=bgr");
-  RestoreDevices();
+  devices->Restore();
   ASSERT_TRUE(graph->HasGraph());
   EXPECT_EQ(graph->Session().fccSubtype, 0u);
   EXPECT_FALSE(HasElement("videoconvert"));
@@ -159,7 +165,7 @@ TEST_F(LiveGraphTest, TheFormatChosenInTheSourceDialogIsTheOneUsed) {
   choice.nHeight = 480;
   choice.dFrameRate = 30.0;
   ASSERT_TRUE(RememberFrameFormat("sim:0", choice));
-  RestoreDevices();
+  devices->Restore();
   ASSERT_TRUE(graph->HasGraph());
   EXPECT_EQ(graph->Session().fccSubtype, 0u);
   EXPECT_FALSE(HasElement("videoconvert"));
@@ -169,8 +175,11 @@ TEST_F(LiveGraphTest, AutomaticModeConvertsI420AndDecodesMjpegButManualModeDoesN
   for (const char* setup : {"formats=i420", "formats=mjpeg"}) {
     SCOPED_TRACE(setup);
     Enable(setup);
-    ReleaseDevices();
-    RestoreDevices();
+    // A fresh list, so the camera set up now is chosen and built again.
+    devices.reset();
+    devices = std::make_unique<CDeviceList>(Hooks());
+    graph->SetDeviceList(devices.get());
+    devices->Restore();
     ASSERT_TRUE(graph->HasGraph());
     EXPECT_EQ(graph->Session().fccSubtype, kFourccYUY2);
     EXPECT_TRUE(HasElement("videoconvert"));
@@ -206,20 +215,20 @@ TEST_F(LiveGraphTest, NoDeviceAtAllWarnsTwiceThenGivesUp) {
 
 TEST_F(LiveGraphTest, ABusyDeviceFailsBothAttempts) {
   Enable("busy");
-  RestoreDevices();
+  devices->Restore();
   EXPECT_FALSE(graph->HasGraph());
   ASSERT_FALSE(ui.boxes.empty());
   EXPECT_EQ(ui.boxes.back().first, kBusy);
   EXPECT_TRUE(log.Contains("Device 'sim:0' is busy"));
   EXPECT_TRUE(log.Contains("find Media Type step 1"));  // the manual attempt
-  EXPECT_EQ(SourcesMenu().Entries().size(), 1u);         // the device is listed but not current
-  EXPECT_FALSE(SourcesMenu().Entries()[0].checked && g_Cap.pMoniker);
+  EXPECT_EQ(devices->Menu().Entries().size(), 1u);      // the device is listed but not current
+  EXPECT_FALSE(devices->Menu().Entries()[0].checked && !devices->CurrentIdentity().empty());
 }
 
 TEST_F(LiveGraphTest, AGoneDeviceFallsBackToTheFirstListedOne) {
   Enable("count=2");
   ProfileWriteText(ProfileKey::VideoDevice2, "sim:1");
-  RestoreDevices();
+  devices->Restore();
   ASSERT_TRUE(graph->HasGraph());
   EXPECT_EQ(LastStatus(0), "Ulmora Simulated Camera #2");
   // The chosen camera vanishes; building again binds the first one that is listed.
@@ -232,7 +241,7 @@ TEST_F(LiveGraphTest, AGoneDeviceFallsBackToTheFirstListedOne) {
 
 TEST_F(LiveGraphTest, UnpluggedDuringACaptureRunKeepsEveryFinishedFile) {
   Enable("unplug-after=1.5");
-  RestoreDevices();
+  devices->Restore();
   ASSERT_TRUE(graph->HasGraph());
   ASSERT_TRUE(SUCCEEDED(graph->SetGraphNotifyWindow(&window)));
   CSG& sg = graph->Session();
@@ -269,11 +278,11 @@ TEST_F(LiveGraphTest, UnpluggedDuringACaptureRunKeepsEveryFinishedFile) {
 
 TEST_F(LiveGraphTest, ChoosingAnInputChangesThePicture) {
   Enable("inputs=3");
-  RestoreDevices();
+  devices->Restore();
   ASSERT_TRUE(graph->HasGraph());
   ASSERT_TRUE(g_Cap.pCrossbar);
   EXPECT_EQ(g_Cap.nVideoInputs, 3);
-  const CDevMenu& menu = SourcesMenu();
+  const CDevMenu& menu = devices->Menu();
   ASSERT_GE(menu.iVideoInputMenuPos, 0);
   MeanProbe probe;
   probe.session = &graph->Session();
@@ -283,7 +292,7 @@ TEST_F(LiveGraphTest, ChoosingAnInputChangesThePicture) {
   const double before = probe.mean.load();
   const int current = SimGetInput(0);
   const int other = (current + 1) % 3;
-  const SourcesCommand cmd = SourcesMenuCommand(kDevMenuSourcesFirst + menu.iVideoInputMenuPos + 1 + other);
+  const SourcesCommand cmd = devices->MenuCommand(kDevMenuSourcesFirst + menu.iVideoInputMenuPos + 1 + other);
   EXPECT_EQ(cmd.action, SourcesAction::kVideoInput);
   EXPECT_EQ(SimGetInput(0), other);
   ASSERT_TRUE(WaitSamples(probe, 3));
@@ -298,7 +307,7 @@ TEST_F(LiveGraphTest, ControlsSetOnADeviceComeBackWhenItIsChosen) {
   const int64_t value = q.default_value != q.maximum ? q.maximum : q.minimum;
   ASSERT_TRUE(RememberControl("sim:1", q.id, value));
   ProfileWriteText(ProfileKey::VideoDevice2, "sim:1");
-  RestoreDevices();
+  devices->Restore();
   ASSERT_TRUE(graph->HasGraph());
   int64_t now = 0;
   ASSERT_TRUE(SimGetControl(1, q.id, &now));

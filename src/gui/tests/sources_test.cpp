@@ -17,12 +17,10 @@
 #include <string>
 
 #include "common/log.h"
-#include "devices/cap_state.h"
 #include "devices/controls_store.h"
 #include "devices/crossbar.h"
-#include "devices/device_choice.h"
 #include "devices/device_list.h"
-#include "devices/device_monitor.h"
+#include "devices/live_device.h"
 #include "simcam/sim_camera.h"
 #include "simcam/sim_devices.h"
 #include "devices/tests/test_crossbar.h"
@@ -43,6 +41,7 @@ namespace {
 // The main window with its Sources popup over two graph objects; the profile and the capture folder
 // are the test's own, so a second Open is the program's next start.
 struct Program {
+  std::unique_ptr<CDeviceList> devices;
   std::unique_ptr<CGraphObject> file, live;
   std::unique_ptr<MainWindow> window;
   SourcesPopup* sources = nullptr;
@@ -54,14 +53,16 @@ struct Program {
     file = std::make_unique<CGraphObject>();
     live = std::make_unique<CGraphObject>();
     window = std::make_unique<MainWindow>(file.get(), live.get(), dir + QLatin1Char('/'));
-    sources = new SourcesPopup(window.get(), live.get());
+    devices = std::make_unique<CDeviceList>(SourcesPopup::DeviceHooks(window.get(), live.get()));
+    live->AttachDeviceList(devices.get());
+    sources = new SourcesPopup(window.get(), live.get(), devices.get());
     window->Create(QString(), QRect(0, 0, 1280, 1024));
   }
   // As the user closes it: the device is remembered.
   void Close() {
     if (window) window->close();
     window.reset();
-    ReleaseDevices();
+    devices.reset();
     file.reset();
     live.reset();
   }
@@ -138,7 +139,7 @@ class SourcesTest : public QObject {
     Enable("320x240@15,controls,count=2");
     p_.Open(dir_);
     // The monitor announces the devices present at its start; that leaves the entries in place.
-    QVERIFY(DeviceMonitor().ChangesSeen() > 0);
+    QVERIFY(p_.devices->ChangesSeen() > 0);
     p_.ShowPopup();
     const QList<int> ids = p_.Ids();
     QVERIFY(ids.size() > 2);
@@ -163,24 +164,24 @@ class SourcesTest : public QObject {
     p_.Close();
     QFile::remove(dir_ + QStringLiteral("/profile.ini"));
     p_.Open(dir_);
-    QAction* input = p_.sources->Action(40050 + 1 + g_Cap.menu.iVideoInputMenuPos);
+    QAction* input = p_.sources->Action(40050 + 1 + p_.devices->Menu().iVideoInputMenuPos);
     QVERIFY(input);
     QCOMPARE(input->text(), QStringLiteral("Video Composite"));
     QVERIFY(input->isChecked());
     QCOMPARE(SimGetInput(0), 0);
     // The other input from the sub-menu: routed, and the check moves.
-    QAction* svideo = p_.sources->Action(40051 + 1 + g_Cap.menu.iVideoInputMenuPos);
+    QAction* svideo = p_.sources->Action(40051 + 1 + p_.devices->Menu().iVideoInputMenuPos);
     QVERIFY(svideo);
     svideo->trigger();
     QCOMPARE(SimGetInput(0), 1);
-    QVERIFY(p_.sources->Action(40051 + 1 + g_Cap.menu.iVideoInputMenuPos)->isChecked());
-    QVERIFY(!p_.sources->Action(40050 + 1 + g_Cap.menu.iVideoInputMenuPos)->isChecked());
+    QVERIFY(p_.sources->Action(40051 + 1 + p_.devices->Menu().iVideoInputMenuPos)->isChecked());
+    QVERIFY(!p_.sources->Action(40050 + 1 + p_.devices->Menu().iVideoInputMenuPos)->isChecked());
   }
 
   void theCrossbarDialogRoutesAndTheSubMenuFollows() {
     Enable("320x240@15,inputs=3");
     p_.Open(dir_);
-    QVERIFY(g_Cap.menu.nSlotCrossbar >= 0);
+    QVERIFY(p_.devices->Menu().nSlotCrossbar >= 0);
     p_.window->OnCommand(kCmdPlay);
     DeviceDialogs::SetDialogHook([&](QDialog* d) {
       auto* out = d->findChild<QComboBox*>(QStringLiteral("output0"));
@@ -191,10 +192,10 @@ class SourcesTest : public QObject {
       emit out->activated(svideo);
       d->accept();
     });
-    p_.window->OnCommand(40050 + g_Cap.menu.nSlotCrossbar);
+    p_.window->OnCommand(40050 + p_.devices->Menu().nSlotCrossbar);
     QCOMPARE(SimGetInput(0), 1);
     p_.ShowPopup();
-    const int first = 40051 + g_Cap.menu.iVideoInputMenuPos;
+    const int first = 40051 + p_.devices->Menu().iVideoInputMenuPos;
     QVERIFY(p_.sources->Action(first + 1)->isChecked());
     QVERIFY(!p_.sources->Action(first)->isChecked());
     QCOMPARE(p_.Run(), static_cast<int>(kRunRunning));
@@ -206,9 +207,9 @@ class SourcesTest : public QObject {
       format->setCurrentIndex(1 - format->currentIndex());
       d->accept();
     });
-    p_.window->OnCommand(40050 + g_Cap.menu.nSlotVideoSource);
+    p_.window->OnCommand(40050 + p_.devices->Menu().nSlotVideoSource);
     QCOMPARE(SimGetInput(0), 1);
-    QCOMPARE(g_Cap.pCrossbar->CurrentRoute(), 1);
+    QCOMPARE(LiveCrossbar()->CurrentRoute(), 1);
     p_.ShowPopup();
     QVERIFY(p_.sources->Action(first + 1)->isChecked());
 
@@ -221,14 +222,14 @@ class SourcesTest : public QObject {
       standard->setCurrentIndex(standard->currentIndex() == 0 ? 1 : 0);
       d->accept();
     });
-    p_.window->OnCommand(40050 + g_Cap.menu.nSlotVideoSource);
+    p_.window->OnCommand(40050 + p_.devices->Menu().nSlotVideoSource);
     uint64_t standard = 0;
-    QVERIFY(ReadRememberedStandard(g_Cap.szDeviceId, &standard));
+    QVERIFY(ReadRememberedStandard(LiveDeviceId(), &standard));
     QVERIFY(standard != 0 && standard != standardBefore);
     QCOMPARE(p_.Run(), static_cast<int>(kRunRunning));
 
     // The tuner's frequency is set and remembered for the device.
-    QVERIFY(g_Cap.menu.nSlotTvTuner >= 0);
+    QVERIFY(p_.devices->Menu().nSlotTvTuner >= 0);
     DeviceDialogs::SetDialogHook([&](QDialog* d) {
       auto* mhz = d->findChild<QDoubleSpinBox*>(QStringLiteral("frequency"));
       QVERIFY(mhz);
@@ -236,9 +237,9 @@ class SourcesTest : public QObject {
       emit mhz->editingFinished();
       d->accept();
     });
-    p_.window->OnCommand(40050 + g_Cap.menu.nSlotTvTuner);
+    p_.window->OnCommand(40050 + p_.devices->Menu().nSlotTvTuner);
     uint64_t hz = 0;
-    QVERIFY(ReadRememberedFrequency(g_Cap.szDeviceId, &hz));
+    QVERIFY(ReadRememberedFrequency(LiveDeviceId(), &hz));
     QVERIFY(hz > 0);
     // The main window's placeholder entry outlives the popup's rebuilds.
     QVERIFY(p_.window->Action(kCmdDeviceFirst));
@@ -252,11 +253,11 @@ class SourcesTest : public QObject {
     xbar->AddInput(PhysConn_Video_Tuner);
     xbar->AddOutput(PhysConn_Video_VideoDecoder);
     HRESULT hr = E_FAIL;
-    g_Cap.pCrossbar.reset(new CCrossbar(CrossbarFeed{xbar, 0}, &hr));
+    CCrossbar crossbar(CrossbarFeed{xbar, 0}, &hr);
     QVERIFY(hr >= 0);
-    QCOMPARE(g_Cap.menu.RebuildEntries(g_Cap.nDevices, DeviceDialogEntries{}, g_Cap.pCrossbar.get()), 0);
+    QCOMPARE(p_.devices->Menu().RebuildEntries(p_.devices->Count(), DeviceDialogEntries{}, &crossbar), 0);
     p_.ShowPopup();
-    QAction* tuner = p_.sources->Action(40050 + 1 + g_Cap.menu.iVideoInputMenuPos);
+    QAction* tuner = p_.sources->Action(40050 + 1 + p_.devices->Menu().iVideoInputMenuPos);
     QVERIFY(tuner);
     QCOMPARE(tuner->text(), QStringLiteral("Video Tuner"));
     QVERIFY(tuner->isChecked());
@@ -269,7 +270,7 @@ class SourcesTest : public QObject {
     const QList<int> ids = p_.Ids();
     QCOMPARE(ids.mid(0, 9), (QList<int>{40030, 40031, 40032, 40033, 40034, 40035, 40036, 40037, 40038}));
     QVERIFY(ids.last() > 40069);
-    const int first = 40051 + g_Cap.menu.iVideoInputMenuPos;
+    const int first = 40051 + p_.devices->Menu().iVideoInputMenuPos;
     QVERIFY(p_.sources->Action(first)->isChecked());
     const int before = SimGetInput(0);
     p_.sources->Action(ids.last())->trigger();
@@ -286,8 +287,8 @@ class SourcesTest : public QObject {
   void videoSourceStopsTheGraphAndGivesItsStateBack() {
     Enable("320x240@15,formats=yuy2|bgr");
     p_.Open(dir_);
-    QCOMPARE(g_Cap.menu.nSlotVideoSource, 1);
-    const int id = 40050 + g_Cap.menu.nSlotVideoSource;
+    QCOMPARE(p_.devices->Menu().nSlotVideoSource, 1);
+    const int id = 40050 + p_.devices->Menu().nSlotVideoSource;
     int during = -1;
     DeviceDialogs::SetDialogHook([&](QDialog* d) {
       during = p_.Run();
@@ -331,12 +332,12 @@ class SourcesTest : public QObject {
     QVERIFY(p_.sources->Action(40051));
     // Choosing the current device does nothing, not even a rebuild.
     p_.window->OnCommand(kCmdPlay);
-    GstElement* pipeline = g_Cap.pBuilder;
-    const uint32_t revision = g_Cap.menu.Revision();
+    const auto* pipeline = p_.live->Impl().Pipeline();
+    const uint32_t revision = p_.devices->Menu().Revision();
     p_.sources->Action(40030)->trigger();
-    QCOMPARE(g_Cap.pBuilder, pipeline);
+    QCOMPARE(p_.live->Impl().Pipeline(), pipeline);
     QCOMPARE(p_.Run(), static_cast<int>(kRunRunning));
-    QCOMPARE(g_Cap.menu.Revision(), revision);
+    QCOMPARE(p_.devices->Menu().Revision(), revision);
 
     // A camera plugged in after the start (none before): listed at the next opening, alone, and disabled
     // while the live graph is the active one.
@@ -347,7 +348,7 @@ class SourcesTest : public QObject {
     QVERIFY(boxes_[0].startsWith(QStringLiteral("Sorry, you have no video capture hardware.")));
     p_.ShowPopup();
     QVERIFY(p_.Ids().isEmpty());
-    QTRY_VERIFY_WITH_TIMEOUT(!DeviceMenuValid(), 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(!p_.devices->MenuValid(), 10000);
     p_.ShowPopup();
     QCOMPARE(p_.Ids(), (QList<int>{40030}));
     QVERIFY(!p_.sources->Action(40030)->isEnabled());
@@ -380,7 +381,7 @@ class SourcesTest : public QObject {
       QCOMPARE(p_.Run(), static_cast<int>(kRunRunning));  // the stream kept running
       d->accept();
     });
-    p_.window->OnCommand(40050 + g_Cap.menu.nSlotCaptureFilter);
+    p_.window->OnCommand(40050 + p_.devices->Menu().nSlotCaptureFilter);
     QCOMPARE(problem, QString());
     int64_t value = 0;
     QVERIFY(SimGetControl(0, V4L2_CID_BRIGHTNESS, &value));
@@ -403,7 +404,7 @@ class SourcesTest : public QObject {
       QCOMPARE(dynamic_cast<ControlsDialog*>(d)->Number(V4L2_CID_BRIGHTNESS)->value(), 0);
       d->accept();
     });
-    p_.window->OnCommand(40050 + g_Cap.menu.nSlotCaptureFilter);
+    p_.window->OnCommand(40050 + p_.devices->Menu().nSlotCaptureFilter);
     QVERIFY(SimGetControl(0, V4L2_CID_BRIGHTNESS, &value));
     QCOMPARE(value, int64_t{0});
   }

@@ -87,7 +87,7 @@ MainWindow::~MainWindow() {
     if (!g) continue;
     g->SetGraphNotifyWindow(nullptr);
     CSG& sg = g->Session();
-    sg.Processor().pMsgWindow.store(nullptr);
+    sg.Processor().DetachMsgWindow();
     sg.frLive.DetachWindow();
     sg.FrProc().DetachWindow();
   }
@@ -265,14 +265,14 @@ void MainWindow::RefreshMenuAndToolbar() {
   CSG* sg = ActiveSession();
   CFrameProcessor* p = ActiveProcessor();
   SetToolbarCheck(kCmdCaptureToggle, sg && sg->bCapture.load() != 0);
-  Action(kCmdFlipV)->setChecked(p && p->bFlipV.load() != 0);
-  const uint32_t flags = p ? p->nAuto.load() : 0;
+  Action(kCmdFlipV)->setChecked(p && p->Settings().bFlipV.load() != 0);
+  const uint32_t flags = p ? p->Settings().nAuto.load() : 0;
   Action(kCmdAuto)->setChecked(flags & kAutoOn);
   Action(kCmdAutoAmp)->setChecked(flags & kAutoAmp);
   Action(kCmdAutoAccum)->setChecked(flags & kAutoAccum);
   Action(kCmdAutoDelay)->setChecked(flags & kAutoDelay);
-  Action(kCmdNRH)->setChecked(p && p->bNRH.load() != 0);
-  Action(kCmdNRV)->setChecked(p && p->bNRV.load() != 0);
+  Action(kCmdNRH)->setChecked(p && p->Settings().bNRH.load() != 0);
+  Action(kCmdNRV)->setChecked(p && p->Settings().bNRV.load() != 0);
   if (panel_) panel_->EnableNoiseRows();
   Action(kCmdLivePreview)->setChecked(sg ? sg->bViewLive.load() != 0 : true);
 }

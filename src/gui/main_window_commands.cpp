@@ -82,13 +82,13 @@ void MainWindow::CmdStop() {
 void MainWindow::CmdAuto() {
   CFrameProcessor* p = ActiveProcessor();
   if (!p) return;
-  const uint32_t f = p->nAuto.load();
+  const uint32_t f = p->Settings().nAuto.load();
   uint32_t v = 0;
   if (f & kAutoOn) {
     v = f & ~uint32_t(kAutoOn);
   } else {
     v = f | kAutoOn;
-    if (f == 0) v |= p->nAutoSaved;
+    if (f == 0) v |= p->Settings().nAutoSaved;
     if (v & kAutoAmp)
       SetToolbarCheck(kCmdAutoAmp, true);
     else if (v & kAutoAccum)
@@ -101,14 +101,14 @@ void MainWindow::CmdAuto() {
     }
   }
   p->SetAuto(v);
-  SetToolbarCheck(kCmdAuto, (p->nAuto.load() & kAutoOn) != 0);
+  SetToolbarCheck(kCmdAuto, (p->Settings().nAuto.load() & kAutoOn) != 0);
 }
 
 void MainWindow::CmdAutoSubMode(int, uint32_t flag) {
   CFrameProcessor* p = ActiveProcessor();
   if (!p) return;
-  const uint32_t f = p->nAuto.load();
-  p->nAutoSaved = f;
+  const uint32_t f = p->Settings().nAuto.load();
+  p->SetAutoSaved(f);
   uint32_t v = 0;
   if (f & flag) {
     v = f & ~flag;
@@ -156,7 +156,7 @@ void MainWindow::CmdNoise(int id) {
   CFrameProcessor* p = ActiveProcessor();
   if (!p) return;
   const bool h = id == kCmdNRH;
-  const bool on = (h ? p->bNRH.load() : p->bNRV.load()) == 0;
+  const bool on = (h ? p->Settings().bNRH.load() : p->Settings().bNRV.load()) == 0;
   if (h)
     p->SetNRH(on);
   else
@@ -171,7 +171,7 @@ void MainWindow::CmdFlip() {
     SetToolbarCheck(kCmdFlipV, false);
     return;
   }
-  const bool on = sg->Processor().bFlipV.load() == 0;
+  const bool on = sg->Processor().Settings().bFlipV.load() == 0;
   sg->SetFlip(on);
   SetToolbarCheck(kCmdFlipV, on);
 }

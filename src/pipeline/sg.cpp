@@ -117,7 +117,7 @@ void CSG::SetFramesDelay(uint32_t n) {
 }
 
 void CSG::UpdateDelayMs() {
-  double rate = pProc ? pProc->dOutRate.load() : 0.0;
+  double rate = pProc ? pProc->Counters().dOutRate.load() : 0.0;
   const uint32_t frames = nFramesDelay.load();
   if (frames == 0 || !(rate > 0.0)) {
     nDelayMs = 0;
@@ -134,7 +134,7 @@ void CSG::RequestReprocess() {
 }
 
 void CSG::SetFlip(bool flip) {
-  pProc->bFlipV.exchange(flip ? 1 : 0);
+  pProc->SetFlipV(flip);
   FrProc().SetFlipV(flip);
   frLive.SetFlipV(flip);
 }

@@ -297,7 +297,7 @@ TEST_F(FramePath, TheTimeDelayDropsFramesBeforeTheChain) {
   CSG sg;
   Attach(sg);
   ASSERT_EQ(sg.SetVideoSize(4, 2), 1);
-  ASSERT_EQ(sg.Processor().nDelayFrames.load(), 2);
+  ASSERT_EQ(sg.Processor().Counters().nDelayFrames.load(), 2);
   sg.SetCapCount(100);
   sg.SetCapFormat("%f");
   sg.Processor().Restart();

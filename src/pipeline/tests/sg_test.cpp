@@ -7,6 +7,7 @@
 #include <cstring>
 #include <string>
 
+#include "processing/stages.h"  // StageAccess: a sum under way, as the streaming thread leaves it
 #include "session_fixture.h"
 
 using namespace ulmora;
@@ -43,7 +44,7 @@ TEST_F(SessionKeys, ConstructionReadsTheKeysAndSetsTheInitialState) {
   EXPECT_EQ(std::string(sg.Path()), capDir + "run00001.bmp");
   EXPECT_EQ(sg.pName, sg.Path() + capDir.size());
   EXPECT_EQ(sg.nDelayMs, 100) << "3 frames at 29.97 pictures per second";
-  EXPECT_EQ(sg.dFrameRate.load(), 29.97);
+  EXPECT_EQ(sg.GetFrameRate(), 29.97);
   EXPECT_EQ(sg.nRunState.load(), 0);
   EXPECT_EQ(sg.bFirstSum.load(), 0);
   EXPECT_EQ(sg.bCapture.load(), 0);
@@ -97,7 +98,7 @@ TEST_F(SessionKeys, OnlyTheActiveSessionWritesItsKeys) {
   {
     CSG sg;
     sg.SetActive(true);
-    EXPECT_EQ(sg.Processor().bSaveSettings, 1);
+    EXPECT_TRUE(sg.Processor().SavesSettings());
     EXPECT_EQ(sg.FrProc().bPersist, 1);
     EXPECT_EQ(sg.frLive.bPersist, 0) << "only the processed frame persists its view mode";
     sg.SetCapCount(4294967295u);
@@ -169,11 +170,11 @@ TEST_F(SessionTest, FrameRatesBelowOneBecomeTheDefault) {
   CSG sg;
   sg.SetFrameRate(25.0);
   EXPECT_EQ(sg.GetFrameRate(), 25.0);
-  EXPECT_EQ(sg.Processor().dFrameRate.load(), 25.0);
+  EXPECT_EQ(sg.Processor().Counters().dFrameRate.load(), 25.0);
   for (double bad : {0.5, 0.0, -30.0, std::nan(""), static_cast<double>(INFINITY)}) {
     sg.SetFrameRate(bad);
     EXPECT_EQ(sg.GetFrameRate(), 29.97) << bad;
-    EXPECT_EQ(sg.Processor().dFrameRate.load(), 29.97) << bad;
+    EXPECT_EQ(sg.Processor().Counters().dFrameRate.load(), 29.97) << bad;
   }
   sg.SetFrameRate(1.0);
   EXPECT_EQ(sg.GetFrameRate(), 1.0);
@@ -192,10 +193,10 @@ TEST_F(SessionTest, CaptureIntervalInMillisecondsFollowsTheOutputRate) {
   sg.Processor().SetCountAccum(4);
   EXPECT_EQ(sg.nDelayMs, 750);
   sg.Processor().SetTimeDelay(100);  // one frame in three, sums of four: 2 pictures per second
-  EXPECT_EQ(sg.nDelayMs, static_cast<int32_t>(std::nearbyint(3 * 1000.0 / sg.Processor().dOutRate.load())));
+  EXPECT_EQ(sg.nDelayMs, static_cast<int32_t>(std::nearbyint(3 * 1000.0 / sg.Processor().Counters().dOutRate.load())));
   EXPECT_EQ(sg.nDelayMs, 1500);
   sg.SetFrameRate(32.0);
-  EXPECT_EQ(sg.nDelayMs, static_cast<int32_t>(std::nearbyint(3 * 1000.0 / sg.Processor().dOutRate.load())));
+  EXPECT_EQ(sg.nDelayMs, static_cast<int32_t>(std::nearbyint(3 * 1000.0 / sg.Processor().Counters().dOutRate.load())));
   sg.nSkipLeft.store(5);
   sg.SetFramesDelay(0);
   EXPECT_EQ(sg.nSkipLeft.load(), 0);
@@ -225,13 +226,13 @@ TEST_F(SessionTest, RequestReprocessRestartsTheFirstSum) {
   Override("ProcCountAccum", "3");
   CSG sg;
   ASSERT_EQ(sg.SetVideoSize(8, 2), 1);
-  sg.Processor().nSummed.store(2);
+  StageAccess::Counters(sg.Processor()).nSummed.store(2);
   sg.nStartTick.store(1234);
   sg.RequestReprocess();
   EXPECT_EQ(sg.bFirstSum.load(), 1);
   EXPECT_EQ(sg.nStartTick.load(), 0u);
-  EXPECT_EQ(sg.Processor().nSummed.load(), 0);
-  EXPECT_EQ(sg.Processor().nSumDivisor.load(), 3);
+  EXPECT_EQ(sg.Processor().Counters().nSummed.load(), 0);
+  EXPECT_EQ(sg.Processor().Counters().nSumDivisor.load(), 3);
 }
 
 TEST_F(SessionTest, FlipTurnsTheProcessorAndBothFrames) {
@@ -240,13 +241,13 @@ TEST_F(SessionTest, FlipTurnsTheProcessorAndBothFrames) {
   EXPECT_EQ(sg.frLive.FileHeader().biHeight, -6);
   EXPECT_EQ(sg.FrProc().FileHeader().biHeight, -6);
   sg.SetFlip(true);
-  EXPECT_EQ(sg.Processor().bFlipV.load(), 1);
+  EXPECT_EQ(sg.Processor().Settings().bFlipV.load(), 1);
   EXPECT_EQ(sg.frLive.DisplayHeader().biHeight, -6);
   EXPECT_EQ(sg.frLive.FileHeader().biHeight, 6);
   EXPECT_EQ(sg.FrProc().DisplayHeader().biHeight, -6);
   EXPECT_EQ(sg.FrProc().FileHeader().biHeight, 6);
   sg.SetFlip(false);
-  EXPECT_EQ(sg.Processor().bFlipV.load(), 0);
+  EXPECT_EQ(sg.Processor().Settings().bFlipV.load(), 0);
   EXPECT_EQ(sg.FrProc().FileHeader().biHeight, -6);
   EXPECT_EQ(sg.frLive.DisplayHeader().biHeight, 6);
 }

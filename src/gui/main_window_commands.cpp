@@ -124,16 +124,16 @@ void MainWindow::CmdAutoSubMode(int, uint32_t flag) {
 
 void MainWindow::CmdLivePreview() {
   CSG* sg = ActiveSession();
-  const bool on = sg ? sg->bViewLive.load() == 0 : false;
+  const bool on = sg ? sg->Modes().bViewLive.load() == 0 : false;
   if (live_) {
     if (on) {
       live_->setAttribute(Qt::WA_ShowWithoutActivating);
       live_->show();
       live_->setEnabled(true);
-      if (sg) sg->bViewLive.store(1);
+      if (sg) sg->SetViewLive(true);
       live_->update();
     } else {
-      if (sg) sg->bViewLive.store(0);
+      if (sg) sg->SetViewLive(false);
       live_->hide();
       live_->setEnabled(false);
     }
@@ -144,10 +144,10 @@ void MainWindow::CmdLivePreview() {
 void MainWindow::CmdCaptureToggle() {
   CSG* sg = ActiveSession();
   if (!sg) return;
-  const bool running = sg->bCapture.load() != 0;
+  const bool running = sg->Capture().bCapture.load() != 0;
   if (running) SetStatusText(FinishedCaptureText().toLatin1().constData());
   sg->StartCapture(running ? 0 : 1);
-  const bool now = sg->bCapture.load() != 0;
+  const bool now = sg->Capture().bCapture.load() != 0;
   SetToolbarCheck(kCmdCaptureToggle, now);
   if (now) SetStatusText(CaptureProgressText().toLatin1().constData());
 }

@@ -101,9 +101,9 @@ TEST_F(LiveGraphTest, AutomaticModeTakesYuy2BeforeBgrAndLogsTheBuild) {
   RestoreDevices();
   ASSERT_TRUE(graph->HasGraph());
   CSG& sg = graph->Session();
-  EXPECT_EQ(sg.fccSubtype, kFourccYUY2);
-  EXPECT_EQ(sg.bLiveSource, 1);
-  EXPECT_EQ(sg.nVideoWidth, 640);
+  EXPECT_EQ(sg.Format().fccSubtype, kFourccYUY2);
+  EXPECT_EQ(sg.Modes().bLiveSource, 1);
+  EXPECT_EQ(sg.Format().nVideoWidth, 640);
   EXPECT_DOUBLE_EQ(sg.GetFrameRate(), 30.0);
   EXPECT_EQ(graph->RunState(), kRunStopped);
   EXPECT_FALSE(HasElement("videoconvert"));
@@ -137,7 +137,7 @@ TEST_F(LiveGraphTest, ABgrCameraConnectsOnTheSecondSubtypeInBothModes) {
   Enable("formats=bgr");
   RestoreDevices();
   ASSERT_TRUE(graph->HasGraph());
-  EXPECT_EQ(graph->Session().fccSubtype, 0u);
+  EXPECT_EQ(graph->Session().Format().fccSubtype, 0u);
   EXPECT_FALSE(HasElement("videoconvert"));
   EXPECT_TRUE(log.Contains("Found media type: MEDIASUBTYPE_RGB24"));
 
@@ -147,7 +147,7 @@ TEST_F(LiveGraphTest, ABgrCameraConnectsOnTheSecondSubtypeInBothModes) {
   graph->bAutoRender = 0;
   ASSERT_TRUE(SUCCEEDED(graph->MakeCaptureGraph()));
   EXPECT_TRUE(log.Contains("Can`t connect to media type: MEDIASUBTYPE_YUY2"));
-  EXPECT_EQ(graph->Session().fccSubtype, 0u);
+  EXPECT_EQ(graph->Session().Format().fccSubtype, 0u);
 }
 
 TEST_F(LiveGraphTest, TheFormatChosenInTheSourceDialogIsTheOneUsed) {
@@ -160,7 +160,7 @@ TEST_F(LiveGraphTest, TheFormatChosenInTheSourceDialogIsTheOneUsed) {
   ASSERT_TRUE(RememberFrameFormat("sim:0", choice));
   RestoreDevices();
   ASSERT_TRUE(graph->HasGraph());
-  EXPECT_EQ(graph->Session().fccSubtype, 0u);
+  EXPECT_EQ(graph->Session().Format().fccSubtype, 0u);
   EXPECT_FALSE(HasElement("videoconvert"));
 }
 
@@ -171,7 +171,7 @@ TEST_F(LiveGraphTest, AutomaticModeConvertsI420AndDecodesMjpegButManualModeDoesN
     ReleaseDevices();
     RestoreDevices();
     ASSERT_TRUE(graph->HasGraph());
-    EXPECT_EQ(graph->Session().fccSubtype, kFourccYUY2);
+    EXPECT_EQ(graph->Session().Format().fccSubtype, kFourccYUY2);
     EXPECT_TRUE(HasElement("videoconvert"));
     MeanProbe probe;
     probe.session = &graph->Session();
@@ -244,7 +244,7 @@ TEST_F(LiveGraphTest, UnpluggedDuringACaptureRunKeepsEveryFinishedFile) {
   ASSERT_EQ(ev, GraphEvent::kError);
   EXPECT_GE(window.graphNotify.load(), 1);
   EXPECT_EQ(graph->RunState(), kRunStopped);
-  EXPECT_EQ(sg.bCapture.load(), 0);
+  EXPECT_EQ(sg.Capture().bCapture.load(), 0);
   ASSERT_FALSE(ui.boxes.empty());
   EXPECT_EQ(ui.boxes.back().first, "The capture device stopped sending pictures: it was unplugged or switched off.");
   EXPECT_TRUE(log.Contains("poll error 1: No such device"));
@@ -263,7 +263,7 @@ TEST_F(LiveGraphTest, UnpluggedDuringACaptureRunKeepsEveryFinishedFile) {
   }
   closedir(d);
   EXPECT_GT(files, 0);
-  EXPECT_EQ(static_cast<uint32_t>(files), sg.nCaptured.load());
+  EXPECT_EQ(static_cast<uint32_t>(files), sg.Capture().nCaptured.load());
 }
 
 TEST_F(LiveGraphTest, ChoosingAnInputChangesThePicture) {

@@ -252,7 +252,7 @@ class MainWindowTest : public QObject {
     QCOMPARE(p.Settings().bFlipV.load(), 1);
     QVERIFY(s_.Checked(kCmdFlipV));
     QCOMPARE(sg.FrProc().DisplayHeight(), -h);
-    QCOMPARE(sg.frLive.DisplayHeight(), -sg.frLive.nHeightSigned);
+    QCOMPARE(sg.FrLive().DisplayHeight(), -sg.FrLive().nHeightSigned);
     s_.Command(kCmdFlipV);
     QCOMPARE(sg.FrProc().DisplayHeight(), h);
 
@@ -267,13 +267,13 @@ class MainWindowTest : public QObject {
 
   void livePreview() {
     CSG& sg = *s_.window->ActiveSession();
-    QCOMPARE(sg.bViewLive.load(), 1);
+    QCOMPARE(sg.Modes().bViewLive.load(), 1);
     s_.Command(kCmdLivePreview);
-    QCOMPARE(sg.bViewLive.load(), 0);
+    QCOMPARE(sg.Modes().bViewLive.load(), 0);
     QVERIFY(!s_.window->LiveWindow()->isVisible());
     QVERIFY(!s_.Checked(kCmdLivePreview));
     s_.Command(kCmdLivePreview);
-    QCOMPARE(sg.bViewLive.load(), 1);
+    QCOMPARE(sg.Modes().bViewLive.load(), 1);
     QVERIFY(s_.window->LiveWindow()->isVisible());
     QVERIFY(s_.Checked(kCmdLivePreview));
   }
@@ -298,13 +298,13 @@ class MainWindowTest : public QObject {
     sg.SetCapCount(100000);
     s_.Command(kCmdCaptureToggle);
     s_.Command(kCmdPlay);
-    QTRY_VERIFY_WITH_TIMEOUT(sg.nCaptured.load() >= 2, 15000);
+    QTRY_VERIFY_WITH_TIMEOUT(sg.Capture().nCaptured.load() >= 2, 15000);
     s_.Command(kCmdStop);
-    const uint32_t n = sg.nCaptured.load();
+    const uint32_t n = sg.Capture().nCaptured.load();
     QCOMPARE(s_.Status(), QStringLiteral("Capturing %1 (+%2) frame(s)").arg(8 + n).arg(n));
     s_.Command(kCmdCaptureToggle);
     QVERIFY(!s_.Checked(kCmdCaptureToggle));
-    QCOMPARE(sg.bCapture.load(), 0);
+    QCOMPARE(sg.Capture().bCapture.load(), 0);
   }
 
   void reportsAndHelp() {

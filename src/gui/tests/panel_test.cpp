@@ -347,8 +347,8 @@ class PanelTest : public QObject {
     QTRY_VERIFY(delay->hasFocus());
     delay->selectAll();
     QTest::keyClicks(delay, "25");
-    QCOMPARE(sg_->nFramesDelay.load(), 25u);
-    QCOMPARE(sg_->nDelayMs.load(), 834);  // 25 frames at 29.97 frames per second
+    QCOMPARE(sg_->Capture().nFramesDelay.load(), 25u);
+    QCOMPARE(sg_->Capture().nDelayMs.load(), 834);  // 25 frames at 29.97 frames per second
     QCOMPARE(interval->text(), QString("00:834"));
 
     frames->setFocus();
@@ -356,7 +356,7 @@ class PanelTest : public QObject {
     frames->selectAll();
     QTest::keyClick(frames, Qt::Key_Backspace);
     QCOMPARE(frames->text(), QString());
-    QCOMPARE(sg_->nCapCount.load(), 5u);
+    QCOMPARE(sg_->Capture().nCapCount.load(), 5u);
     QTest::keyClicks(frames, "x");  // not a digit: refused
     QCOMPARE(frames->text(), QString());
     delay->setFocus();
@@ -366,7 +366,7 @@ class PanelTest : public QObject {
     QTRY_VERIFY(frames->hasFocus());
     frames->selectAll();
     QTest::keyClicks(frames, "12");
-    QCOMPARE(sg_->nCapCount.load(), 12u);
+    QCOMPARE(sg_->Capture().nCapCount.load(), 12u);
   }
 
   void dialogLongFolderWarnsAndKeepsTheOld() {
@@ -446,7 +446,7 @@ class PanelTest : public QObject {
     QCOMPARE(QString(sg_->CapFormat()), QString("next%f"));
     sg_->SampleCB(2 / 29.97, &s);
     QCOMPARE(QDir(capDir_).entryList(QDir::Files), QStringList({"cap00001.bmp", "cap00002.bmp", "next00003.bmp"}));
-    QCOMPARE(sg_->bCapture.load(), 1);
+    QCOMPARE(sg_->Capture().bCapture.load(), 1);
     dlg.done(1);
 
     sg_->StartCapture(0);

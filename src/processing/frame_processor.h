@@ -94,13 +94,13 @@ struct ProcSettings {
   std::atomic<int32_t> nAmp{kAmpDefault};
   std::atomic<int32_t> nBlackLevel{0};
   std::atomic<int32_t> nGamma{kGammaLinear};
-  int32_t bColor = 0;  // GUI thread only
+  int32_t bColor = 0;
   std::atomic<int32_t> bFlipH{0};
   std::atomic<int32_t> bFlipV{0};
 };
 
-// Derived and working state: changed only by atomic exchange or add, by the setters (GUI thread) and the
-// stages (streaming thread).
+// Derived and working state, kept by the setters (GUI thread) and the stages (streaming thread); each
+// change is one atomic operation.
 struct ProcCounters {
   std::atomic<double> dFrameRate{kDefaultFrameRate};
   std::atomic<double> dOutRate{kDefaultFrameRate};
@@ -112,8 +112,8 @@ struct ProcCounters {
   std::atomic<int32_t> bGammaBusy{0};
 };
 
-// The stages in force. Installed on the GUI thread (format set, graph not running); the chain loads them
-// once per call.
+// The stages the single-stage calls run. Installed on the GUI thread when the format is set (graph not
+// running).
 struct StageSlots {
   std::atomic<AccumulateFn> pfnAccumulate{nullptr};
   std::atomic<StatsStageFn> pfnRender{nullptr};

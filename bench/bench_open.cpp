@@ -66,12 +66,12 @@ void BM_OpenFile(benchmark::State& st) {
     CCapGraph g;
     CSG& sg = g.Session();
     sg.Processor().SetWindows(&setup.main, &setup.proc);
-    sg.frLive.AttachWindow(&setup.live);
+    sg.FrLive().AttachWindow(&setup.live);
     sg.SetPacing(false);
     if (FAILED(g.BuildFileGraph(path.c_str()))) return st.SkipWithError("cannot build the file graph");
     const bool ended = SUCCEEDED(g.RunGraph()) && g.WaitGraphEvent(20000) == GraphEvent::kEndOfStream;
     g.DestroyGraph();
-    sg.frLive.DetachWindow();
+    sg.FrLive().DetachWindow();
     sg.FrProc().DetachWindow();
     if (!ended) return st.SkipWithError("the clip did not play to its end");
   }

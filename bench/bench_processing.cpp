@@ -9,6 +9,7 @@
 #include "bench_session.h"
 #include "common/aligned_alloc.h"
 #include "processing/frame_processor.h"
+#include "processing/stages.h"
 
 namespace ulmora {
 namespace {
@@ -135,8 +136,8 @@ void BM_ChainAuto(benchmark::State& st, Size size) {
   Setup s(size);
   s.p.SetAuto(kAutoOn | kAutoAmp);
   for (auto _ : st) {
-    s.p.nAmp.store(24);
-    s.p.nAutoSign.store(0);
+    StageAccess::Settings(s.p).nAmp.store(24);
+    StageAccess::Counters(s.p).nAutoSign.store(0);
     benchmark::DoNotOptimize(s.p.ProcessFrame(s.frame.img, s.firstSum));
   }
   Done(st, s.frame.img);

@@ -82,14 +82,14 @@ void RunSampleCB(benchmark::State& st, Size size, int32_t count, bool windowsBus
   Yuy2Sample sample(size);
   CSG sg;
   sg.SetPacing(false);
-  sg.fccSubtype = kFourccYUY2;
+  sg.SetSubtype(kFourccYUY2);
   if (sg.SetVideoSize(size.w, size.h) != 1) {
     st.SkipWithError("no memory for the frames");
     return;
   }
   CFrameProcessor& p = sg.Processor();
   p.SetWindows(&setup.main, &setup.proc);
-  sg.frLive.AttachWindow(&setup.live);
+  sg.FrLive().AttachWindow(&setup.live);
   p.SetTimeDelay(0);
   p.SetCountAccum(count);
   p.SetAmp(24);
@@ -106,7 +106,7 @@ void RunSampleCB(benchmark::State& st, Size size, int32_t count, bool windowsBus
     t += 1 / 29.97;
   }
   st.SetBytesProcessed(int64_t(st.iterations()) * sample.size);
-  sg.frLive.DetachWindow();
+  sg.FrLive().DetachWindow();
   sg.FrProc().DetachWindow();
 }
 

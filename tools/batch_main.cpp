@@ -222,7 +222,7 @@ int main(int argc, char** argv) {
     sg.Processor().SetWindows(&win, &win);
     // As in the GUI, the live frame has a window: every frame then reaches the pacing, not only the
     // ones that finish a sum.
-    sg.frLive.AttachWindow(&liveWin);
+    sg.FrLive().AttachWindow(&liveWin);
     // A camera paces itself; a file only when asked.
     sg.SetPacing(!live && o.realtime);
     // The session falls back to the temporary directory when it cannot take the one asked for.
@@ -266,7 +266,8 @@ int main(int argc, char** argv) {
       const GraphEvent ev = graph.HandleGraphNotify(200);
       const uint64_t frames = graph.Grabber()->FramesDelivered() - framesBefore;
       if (tty)
-        std::fprintf(stderr, "\r%llu frames, %u files", static_cast<unsigned long long>(frames), sg.nCaptured.load());
+        std::fprintf(stderr, "\r%llu frames, %u files", static_cast<unsigned long long>(frames),
+                     sg.Capture().nCaptured.load());
       if (ev == GraphEvent::kEndOfStream) break;
       if (ev == GraphEvent::kError) {
         std::fprintf(stderr, "%sulmora-batch: %s '%s' failed%s%s\n", tty ? "\n" : "", live ? "recording from" : "playing",
@@ -275,7 +276,7 @@ int main(int argc, char** argv) {
         break;
       }
       if (g_signal.load() != 0) break;
-      if (!o.noCapture && sg.bCapture.load() == 0) {  // the run has all its pictures, or a write failed
+      if (!o.noCapture && sg.Capture().bCapture.load() == 0) {  // the run has all its pictures, or a write failed
         captureStopped = true;
         break;
       }
@@ -300,7 +301,7 @@ int main(int argc, char** argv) {
     const uint64_t pictures = win.nRepaints.load();
     const uint64_t sourceFrames = graph.SourceFrames();
     const uint64_t sourceDropped = graph.SourceDroppedFrames();
-    const uint32_t files = sg.nCaptured.load();
+    const uint32_t files = sg.Capture().nCaptured.load();
     if (captureStopped && (!o.haveCount || files < o.count)) {
       std::fprintf(stderr, "ulmora-batch: writing into '%s' failed after %u files\n", sg.WorkDir(), files);
       status = 1;

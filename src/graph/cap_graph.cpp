@@ -83,7 +83,7 @@ HRESULT CCapGraph::ReadConnectedFormat(const NegotiationTexts& texts) {
   sg.FreeMediaType();
   CapsMediaType cmt;
   const bool read = grabber_ && grabber_->GetConnectedMediaType(cmt);
-  if (read) sg.mtConnected = cmt.mt;
+  if (read) sg.SetMediaType(cmt.mt);
   if (!read || cmt.mt.formattype != FORMAT_VideoInfo) {
     GraphError(texts.bFile ? "Can't read the connected media type" : "Could not read the connected video type");
     if (!read) {
@@ -106,7 +106,7 @@ HRESULT CCapGraph::ReadConnectedFormat(const NegotiationTexts& texts) {
   DumpMediaType("Out Video Format", cmt);
   const BitmapInfoHeader& bih = cmt.mt.vih.bmiHeader;
   if (bih.biCompression == kFourccYUY2) LogPrintf("\nFound Input Compression :  FOURCC_YUY2\n");
-  sg.fccSubtype = bih.biCompression;
+  sg.SetSubtype(bih.biCompression);
   sg.SetVideoSize(bih.biWidth, bih.biHeight);  // its result is not part of the build's outcome
   return S_OK;
 }

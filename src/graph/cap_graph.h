@@ -66,7 +66,7 @@ class CCapGraph {
 
   // --- accessors for the main window and tools ---
   bool HasGraph() const { return graph_ != nullptr; }
-  int32_t RunState() const { return sg.nRunState.load(); }
+  int32_t RunState() const { return sg.Modes().nRunState.load(); }
   void SetActive(bool active);
   CSG& Session() { return sg; }
   CGrabber* Grabber() const { return grabber_.get(); }

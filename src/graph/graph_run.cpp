@@ -104,33 +104,33 @@ HRESULT CCapGraph::SeekToStart() {
 
 HRESULT CCapGraph::RunGraph() {
   if (!control_) return E_UNEXPECTED;
-  const int32_t state = sg.nRunState.load();
+  const int32_t state = sg.Modes().nRunState.load();
   if (state == kRunRunning) return S_FALSE;
   if (state == kRunPaused) CtlStop();
-  sg.nRunState.store(kRunRunning);
+  sg.SetRunState(kRunRunning);
   sg.RequestReprocess();
   return CtlRun();
 }
 
 HRESULT CCapGraph::StopGraph() {
   if (!control_) return E_UNEXPECTED;
-  if (sg.nRunState.load() == kRunStopped) return S_FALSE;
+  if (sg.Modes().nRunState.load() == kRunStopped) return S_FALSE;
   CtlPause();
   if (seeking_) SeekToStart();
-  sg.nRunState.exchange(kRunStopped);
+  sg.SetRunState(kRunStopped);
   return CtlStopWhenReady();
 }
 
 HRESULT CCapGraph::PauseGraph() {
   if (!control_) return E_UNEXPECTED;
-  switch (sg.nRunState.load()) {
+  switch (sg.Modes().nRunState.load()) {
     case kRunStopped:
       return S_FALSE;
     case kRunPaused:
-      sg.nRunState.store(kRunRunning);
+      sg.SetRunState(kRunRunning);
       return CtlRun();
     default:
-      sg.nRunState.exchange(kRunPaused);
+      sg.SetRunState(kRunPaused);
       return CtlPause();
   }
 }
@@ -154,7 +154,7 @@ void CCapGraph::DestroyGraph() {
   if (graph_) {
     // Stopped, but without cueing a first frame again: the graph goes down at once, and cueing would
     // only read, decode and process a frame nobody sees.
-    sg.nRunState.exchange(kRunStopped);
+    sg.SetRunState(kRunStopped);
     // From here on no buffer reaches the session.
     if (grabber_) grabber_->SetCallback(nullptr, nullptr);
     SetGraphState(graph_.get(), GST_STATE_READY);

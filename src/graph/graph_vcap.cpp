@@ -213,7 +213,7 @@ HRESULT CCapGraph::MakeCaptureGraph() {
   if (const GstCaps* caps = grabber_->ConnectedCaps()) {
     if (!gst_structure_get_fraction(gst_caps_get_structure(caps, 0), "framerate", &fpsN, &fpsD)) fpsN = 0;
   }
-  const int64_t avg = sg.mtConnected.vih.AvgTimePerFrame;
+  const int64_t avg = sg.Format().mtConnected.vih.AvgTimePerFrame;
   if (avg != 0) {
     sg.SetFrameRate(ExactFormatRate(fpsN, fpsD, avg));
     LogPrintf("FPS=%.2f", sg.GetFrameRate());

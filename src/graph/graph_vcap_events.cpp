@@ -15,7 +15,7 @@ GraphEvent CCapGraph::HandleGraphNotify(uint32_t waitMs) {
 
   const char* from = GST_MESSAGE_SRC(msg.get()) ? GST_OBJECT_NAME(GST_MESSAGE_SRC(msg.get())) : "?";
   LogPrintf("!!! graph error from '%s': %s", from ? from : "?", BusErrorText(msg.get()).c_str());
-  if (!sg.bLiveSource) return GraphEvent::kError;
+  if (!sg.Modes().bLiveSource) return GraphEvent::kError;
 
   // One failure often comes with followers (not-linked, internal data stream error): say it once.
   LogPendingBusErrors(graph_.get());

@@ -203,7 +203,7 @@ HRESULT CCapGraph::MakeFileGraph(const char* fileName) {
     const GstStructure* s = gst_caps_get_structure(caps, 0);
     if (!gst_structure_get_fraction(s, "framerate", &fpsN, &fpsD)) fpsN = 0;
   }
-  const int64_t avg = sg.mtConnected.vih.AvgTimePerFrame;
+  const int64_t avg = sg.Format().mtConnected.vih.AvgTimePerFrame;
   sg.SetFrameRate(avg ? ExactFormatRate(fpsN, fpsD, avg) : 23.976);
   grabber_->SetCallback(&CCapGraph::SampleThunk, &sg);
   DetachVideoWindow();

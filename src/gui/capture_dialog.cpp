@@ -125,17 +125,17 @@ void CaptureDialog::Fill() {
   if (!session_) return;
   // The frame path writes the name while a run goes on: read it only when no run is going. Before the
   // first capture it holds only the directory: no file has been named yet.
-  if (session_->bCapture.load() != 0) {
+  if (session_->Capture().bCapture.load() != 0) {
     ShowLastPath(QStringLiteral("(capture in progress)"));
   } else {
-    const bool named = session_->pName && session_->pName[0] != '\0';
+    const bool named = session_->Stream().pName && session_->Stream().pName[0] != '\0';
     ShowLastPath(named ? FromLocal(session_->Path()) : QString());
   }
   directory_->setText(FromLocal(session_->WorkDir()));
   template_->setMaxLength(kTemplateMaxChars);
   template_->setText(FromLocal(session_->CapFormat()));
-  frames_->setText(QString::number(session_->nCapCount.load()));
-  delay_->setText(QString::number(session_->nFramesDelay.load()));
+  frames_->setText(QString::number(session_->Capture().nCapCount.load()));
+  delay_->setText(QString::number(session_->Capture().nFramesDelay.load()));
   ShowInterval();
 }
 
@@ -178,12 +178,12 @@ void CaptureDialog::OnBrowse() {
 
 void CaptureDialog::OnFramesEdited(const QString& text) {
   uint32_t n = 0;
-  if (session_ && ReadUnsigned(text, n) && n != session_->nCapCount.load()) session_->SetCapCount(n);
+  if (session_ && ReadUnsigned(text, n) && n != session_->Capture().nCapCount.load()) session_->SetCapCount(n);
 }
 
 void CaptureDialog::OnDelayEdited(const QString& text) {
   uint32_t n = 0;
-  if (!session_ || !ReadUnsigned(text, n) || n == session_->nFramesDelay.load()) return;
+  if (!session_ || !ReadUnsigned(text, n) || n == session_->Capture().nFramesDelay.load()) return;
   session_->SetFramesDelay(n);
   ShowInterval();
 }
@@ -192,13 +192,14 @@ void CaptureDialog::OnNumberLeft(QLineEdit* edit) {
   uint32_t n = 0;
   if (ReadUnsigned(edit->text(), n)) return;
   uint32_t current = 0;
-  if (session_) current = edit == frames_ ? session_->nCapCount.load() : session_->nFramesDelay.load();
+  if (session_)
+    current = edit == frames_ ? session_->Capture().nCapCount.load() : session_->Capture().nFramesDelay.load();
   edit->setText(QString::number(current));
 }
 
 void CaptureDialog::ShowInterval() {
   if (session_) {
-    const int32_t ms = session_->nDelayMs.load();
+    const int32_t ms = session_->Capture().nDelayMs.load();
     interval_->setText(QString::fromStdString(DelayTimeText(ms < 0 ? 0u : static_cast<unsigned>(ms))));
   }
 }

@@ -162,7 +162,7 @@ void ControlPanel::SetToolbar(QToolBar* toolbar) {
     delayBox_->installEventFilter(this);
     connect(delayBox_, &QLineEdit::textEdited, this, &ControlPanel::OnDelayBoxEdited);
     CFrameProcessor* p = Processor();
-    SetDelayBoxText(p ? p->nTimeDelay.load() : 0);
+    SetDelayBoxText(p ? p->Settings().nTimeDelay.load() : 0);
   }
 }
 
@@ -220,22 +220,22 @@ void ControlPanel::OnTrackbarMoved(int row, int position) {
   position = position < d.minimum ? d.minimum : (position > d.maximum ? d.maximum : position);
   switch (row) {
     case kRowAmp:
-      if (position == p->nAmp.load()) return;
+      if (position == p->Settings().nAmp.load()) return;
       p->SetAmp(position);  // the amplification first, then the automatic control's direction is cleared
       SetValue(row, AmpPercentText(position));
       break;
     case kRowBlack:
-      if (position == p->nBlackLevel.load()) return;
+      if (position == p->Settings().nBlackLevel.load()) return;
       p->SetBlackLevel(position);
       SetValue(row, IntText(position));
       break;
     case kRowGamma:
-      if (position == p->nGamma.load()) return;
+      if (position == p->Settings().nGamma.load()) return;
       SetValue(row, GammaText(position));
       p->SetGamma(position);
       break;
     case kRowAccum:
-      if (position == p->nCountAccum.load()) return;
+      if (position == p->Settings().nCountAccum.load()) return;
       p->SetCountAccum(position);
       SetValue(row, IntText(position));
       break;
@@ -245,9 +245,12 @@ void ControlPanel::OnTrackbarMoved(int row, int position) {
     case kRowNRH:
     case kRowNRV: {
       const float f = static_cast<float>(position) * 0.01f;
-      std::atomic<float>& field = row == kRowNRH ? p->fRmsH : p->fRmsV;
-      if (f == field.load()) return;
-      field.exchange(f);
+      const bool h = row == kRowNRH;
+      if (f == (h ? p->Settings().fRmsH : p->Settings().fRmsV).load()) return;
+      if (h)
+        p->SetRmsH(f);
+      else
+        p->SetRmsV(f);
       SetValue(row, ThresholdValueText(f));
       break;
     }
@@ -262,22 +265,22 @@ void ControlPanel::ResetRow(int resetId) {
   if (row < 0 || PanelRowAt(row).resetId != resetId) return;
   switch (row) {
     case kRowAmp:
-      if (p && p->nAmp.load() == kAmpDefault) return;
+      if (p && p->Settings().nAmp.load() == kAmpDefault) return;
       if (p) p->SetAmp(kAmpDefault);
       ShowRow(row, kAmpDefault);
       break;
     case kRowBlack:
-      if (p && p->nBlackLevel.load() == 0) return;
+      if (p && p->Settings().nBlackLevel.load() == 0) return;
       if (p) p->SetBlackLevel(0);
       ShowRow(row, 0);
       break;
     case kRowGamma:
-      if (p && p->nGamma.load() == kGammaLinear) return;
+      if (p && p->Settings().nGamma.load() == kGammaLinear) return;
       ShowRow(row, kGammaLinear);
       if (p) p->SetGamma(kGammaLinear);
       break;
     case kRowAccum:
-      if (p && p->nCountAccum.load() == kCountDefault) return;
+      if (p && p->Settings().nCountAccum.load() == kCountDefault) return;
       if (p) p->SetCountAccum(kCountDefault);
       ShowRow(row, kCountDefault);
       break;
@@ -288,9 +291,14 @@ void ControlPanel::ResetRow(int resetId) {
     case kRowNRV: {
       const PanelRow& d = PanelRowAt(row);
       const float def = static_cast<float>(d.initial) * 0.01f;
-      std::atomic<float>* field = p ? (row == kRowNRH ? &p->fRmsH : &p->fRmsV) : nullptr;
-      if (field && field->load() == def) return;
-      if (field) field->exchange(def);
+      if (p) {
+        const bool h = row == kRowNRH;
+        if ((h ? p->Settings().fRmsH : p->Settings().fRmsV).load() == def) return;
+        if (h)
+          p->SetRmsH(def);
+        else
+          p->SetRmsV(def);
+      }
       SetTrack(row, d.initial);
       SetValue(row, ThresholdValueText(def));
       break;
@@ -303,14 +311,14 @@ void ControlPanel::ResetRow(int resetId) {
 void ControlPanel::SyncAllRows() {
   CFrameProcessor* p = Processor();
   ShowAmplification();
-  ShowRow(kRowBlack, p ? p->nBlackLevel.load() : 0);
-  ShowRow(kRowGamma, p ? p->nGamma.load() : kGammaLinear);
+  ShowRow(kRowBlack, p ? p->Settings().nBlackLevel.load() : 0);
+  ShowRow(kRowGamma, p ? p->Settings().nGamma.load() : kGammaLinear);
   ShowAccumulator();
   SyncDelay(true);
-  const float rmsH = p ? p->fRmsH.load() : 2.0f;
+  const float rmsH = p ? p->Settings().fRmsH.load() : 2.0f;
   SetTrack(kRowNRH, ThresholdPosition(rmsH));
   SetValue(kRowNRH, ThresholdValueText(rmsH));
-  const float rmsV = p ? p->fRmsV.load() : 0.5f;
+  const float rmsV = p ? p->Settings().fRmsV.load() : 0.5f;
   SetTrack(kRowNRV, ThresholdPosition(rmsV));
   SetValue(kRowNRV, ThresholdValueText(rmsV));
 }
@@ -322,16 +330,16 @@ void ControlPanel::ShowRow(int row, int position) {
 
 void ControlPanel::SyncDelay(bool withTrackbar) {
   CFrameProcessor* p = Processor();
-  const uint32_t ms = p ? p->nTimeDelay.load() : 0;
+  const uint32_t ms = p ? p->Settings().nTimeDelay.load() : 0;
   if (withTrackbar) SetTrack(kRowDelay, static_cast<int>(ms));
   SetDelayBoxText(ms);
-  SetValue(kRowDelay, UnsignedText(p ? static_cast<unsigned>(p->nDelayFrames.load()) : 0u));
+  SetValue(kRowDelay, UnsignedText(p ? static_cast<unsigned>(p->Counters().nDelayFrames.load()) : 0u));
 }
 
 void ControlPanel::EnableNoiseRows() {
   CFrameProcessor* p = Processor();
-  const bool onH = p && p->bNRH.load() != 0;
-  const bool onV = p && p->bNRV.load() != 0;
+  const bool onH = p && p->Settings().bNRH.load() != 0;
+  const bool onV = p && p->Settings().bNRV.load() != 0;
   for (int row : {kRowNRH, kRowNRV}) {
     const bool on = row == kRowNRH ? onH : onV;
     rows_[row].reset->setEnabled(on);
@@ -342,12 +350,12 @@ void ControlPanel::EnableNoiseRows() {
 
 void ControlPanel::ShowAmplification() {
   CFrameProcessor* p = Processor();
-  ShowRow(kRowAmp, p ? p->nAmp.load() : kAmpDefault);
+  ShowRow(kRowAmp, p ? p->Settings().nAmp.load() : kAmpDefault);
 }
 
 void ControlPanel::ShowAccumulator() {
   CFrameProcessor* p = Processor();
-  ShowRow(kRowAccum, p ? p->nCountAccum.load() : kCountDefault);
+  ShowRow(kRowAccum, p ? p->Settings().nCountAccum.load() : kCountDefault);
 }
 
 void ControlPanel::OnDelayBoxEdited(const QString& text) {
@@ -363,7 +371,7 @@ void ControlPanel::OnDelayBoxEdited(const QString& text) {
 void ControlPanel::OnDelayBoxLeft() {
   if (!delayBox_ || delayBox_->text().isEmpty()) return;
   CFrameProcessor* p = Processor();
-  const uint32_t current = p ? p->nTimeDelay.load() : 0;
+  const uint32_t current = p ? p->Settings().nTimeDelay.load() : 0;
   uint32_t ms = current;
   const QByteArray bytes = delayBox_->text().left(100).toLatin1();
   if (!ParseTimeText(bytes.constData(), ms) || ms != current) SetDelayBoxText(current);

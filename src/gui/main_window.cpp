@@ -87,9 +87,8 @@ MainWindow::~MainWindow() {
     if (!g) continue;
     g->SetGraphNotifyWindow(nullptr);
     CSG& sg = g->Session();
-    sg.Processor().pMsgWindow.store(nullptr);
-    sg.frLive.DetachWindow();
-    sg.FrProc().DetachWindow();
+    sg.Processor().DetachMsgWindow();
+    sg.DetachWindows();
   }
   delete live_;
   delete proc_;
@@ -177,7 +176,7 @@ void MainWindow::CreateVideoWindows(const QRect& workArea) {
   live_->SetFrameSource([this] {
     FrameView v;
     if (CSG* sg = ActiveSession()) {
-      v.frame = &sg->frLive;
+      v.frame = &sg->FrLive();
       v.hasGraph = active_->HasGraph();
     }
     return v;
@@ -196,9 +195,7 @@ void MainWindow::CreateVideoWindows(const QRect& workArea) {
 
 void MainWindow::AttachWindows(CGraphObject* g) {
   if (!g) return;
-  CSG& sg = g->Session();
-  sg.Processor().SetWindows(this, proc_);
-  sg.frLive.AttachWindow(live_);
+  g->Session().AttachWindows(this, live_, proc_);
 }
 
 void MainWindow::MakeActive(CGraphObject* g, bool liveMode) {
@@ -228,7 +225,7 @@ bool MainWindow::Create(const QString& fileName, const QRect& workArea) {
   if (restoreDevices_) restoreDevices_();
   if (!active_) MakeActive(liveGraph_, true);
 
-  if (ActiveSession() && ActiveSession()->bViewLive.load() == 1) {
+  if (ActiveSession() && ActiveSession()->Modes().bViewLive.load() == 1) {
     live_->show();
     live_->setEnabled(true);
   }
@@ -238,8 +235,7 @@ bool MainWindow::Create(const QString& fileName, const QRect& workArea) {
   // are final.
   for (CGraphObject* g : {file_, liveGraph_}) {
     if (!g) continue;
-    g->Session().frLive.UpdateLayout();
-    g->Session().FrProc().UpdateLayout();
+    g->Session().UpdateLayouts();
   }
 
   WholeRefresh();
@@ -264,17 +260,17 @@ void MainWindow::RefreshMenuAndToolbar() {
   for (int id : {kCmdAuto, kCmdNRH, kCmdNRV, kCmdCaptureToggle}) Action(id)->setEnabled(present);
   CSG* sg = ActiveSession();
   CFrameProcessor* p = ActiveProcessor();
-  SetToolbarCheck(kCmdCaptureToggle, sg && sg->bCapture.load() != 0);
-  Action(kCmdFlipV)->setChecked(p && p->bFlipV.load() != 0);
-  const uint32_t flags = p ? p->nAuto.load() : 0;
+  SetToolbarCheck(kCmdCaptureToggle, sg && sg->Capture().bCapture.load() != 0);
+  Action(kCmdFlipV)->setChecked(p && p->Settings().bFlipV.load() != 0);
+  const uint32_t flags = p ? p->Settings().nAuto.load() : 0;
   Action(kCmdAuto)->setChecked(flags & kAutoOn);
   Action(kCmdAutoAmp)->setChecked(flags & kAutoAmp);
   Action(kCmdAutoAccum)->setChecked(flags & kAutoAccum);
   Action(kCmdAutoDelay)->setChecked(flags & kAutoDelay);
-  Action(kCmdNRH)->setChecked(p && p->bNRH.load() != 0);
-  Action(kCmdNRV)->setChecked(p && p->bNRV.load() != 0);
+  Action(kCmdNRH)->setChecked(p && p->Settings().bNRH.load() != 0);
+  Action(kCmdNRV)->setChecked(p && p->Settings().bNRV.load() != 0);
   if (panel_) panel_->EnableNoiseRows();
-  Action(kCmdLivePreview)->setChecked(sg ? sg->bViewLive.load() != 0 : true);
+  Action(kCmdLivePreview)->setChecked(sg ? sg->Modes().bViewLive.load() != 0 : true);
 }
 
 void MainWindow::SetStatusText(const char* text) { SetStatus(1, text); }
@@ -304,7 +300,7 @@ void MainWindow::PlayStateRefresh(int state, bool withText) {
     case kRunStopped:
       SetToolbarCheck(kCmdPlay, false);
       SetToolbarCheck(kCmdPause, false);
-      if (CSG* sg = ActiveSession(); sg && sg->bCapture.load()) {
+      if (CSG* sg = ActiveSession(); sg && sg->Capture().bCapture.load()) {
         finished = FinishedCaptureText().toLocal8Bit();
         text = finished.constData();
       } else {
@@ -320,9 +316,9 @@ void MainWindow::PlayStateRefresh(int state, bool withText) {
 QString MainWindow::FinishedCaptureText() const {
   CSG* sg = ActiveSession();
   if (!sg) return QString();
-  const uint32_t captured = sg->nCaptured.load();
+  const uint32_t captured = sg->Capture().nCaptured.load();
   char buffer[100];
-  __SafeSnprintf(buffer, sizeof buffer, "Capturing %u (+%u) frame(s)", sg->nCapTotal + captured, captured);
+  __SafeSnprintf(buffer, sizeof buffer, "Capturing %u (+%u) frame(s)", sg->Capture().nCapTotal + captured, captured);
   return QString::fromLatin1(buffer);
 }
 
@@ -330,7 +326,7 @@ QString MainWindow::CaptureProgressText() const {
   CSG* sg = ActiveSession();
   if (!sg) return QString();
   char buffer[100];
-  __SafeSnprintf(buffer, sizeof buffer, "Capturing in progress +%u", sg->nCaptured.load());
+  __SafeSnprintf(buffer, sizeof buffer, "Capturing in progress +%u", sg->Capture().nCaptured.load());
   return QString::fromLatin1(buffer);
 }
 
@@ -433,8 +429,7 @@ void MainWindow::closeEvent(QCloseEvent* e) {
   if (liveGraph_) liveGraph_->DestroyGraph();
   bClosed_ = true;
   if (active_) {
-    active_->Session().frLive.DetachWindow();
-    active_->Session().FrProc().DetachWindow();
+    active_->Session().DetachWindows();
   }
   live_->hide();
   proc_->hide();

@@ -82,13 +82,13 @@ void MainWindow::CmdStop() {
 void MainWindow::CmdAuto() {
   CFrameProcessor* p = ActiveProcessor();
   if (!p) return;
-  const uint32_t f = p->nAuto.load();
+  const uint32_t f = p->Settings().nAuto.load();
   uint32_t v = 0;
   if (f & kAutoOn) {
     v = f & ~uint32_t(kAutoOn);
   } else {
     v = f | kAutoOn;
-    if (f == 0) v |= p->nAutoSaved;
+    if (f == 0) v |= p->Settings().nAutoSaved;
     if (v & kAutoAmp)
       SetToolbarCheck(kCmdAutoAmp, true);
     else if (v & kAutoAccum)
@@ -101,14 +101,14 @@ void MainWindow::CmdAuto() {
     }
   }
   p->SetAuto(v);
-  SetToolbarCheck(kCmdAuto, (p->nAuto.load() & kAutoOn) != 0);
+  SetToolbarCheck(kCmdAuto, (p->Settings().nAuto.load() & kAutoOn) != 0);
 }
 
 void MainWindow::CmdAutoSubMode(int, uint32_t flag) {
   CFrameProcessor* p = ActiveProcessor();
   if (!p) return;
-  const uint32_t f = p->nAuto.load();
-  p->nAutoSaved = f;
+  const uint32_t f = p->Settings().nAuto.load();
+  p->SetAutoSaved(f);
   uint32_t v = 0;
   if (f & flag) {
     v = f & ~flag;
@@ -124,16 +124,16 @@ void MainWindow::CmdAutoSubMode(int, uint32_t flag) {
 
 void MainWindow::CmdLivePreview() {
   CSG* sg = ActiveSession();
-  const bool on = sg ? sg->bViewLive.load() == 0 : false;
+  const bool on = sg ? sg->Modes().bViewLive.load() == 0 : false;
   if (live_) {
     if (on) {
       live_->setAttribute(Qt::WA_ShowWithoutActivating);
       live_->show();
       live_->setEnabled(true);
-      if (sg) sg->bViewLive.store(1);
+      if (sg) sg->SetViewLive(true);
       live_->update();
     } else {
-      if (sg) sg->bViewLive.store(0);
+      if (sg) sg->SetViewLive(false);
       live_->hide();
       live_->setEnabled(false);
     }
@@ -144,10 +144,10 @@ void MainWindow::CmdLivePreview() {
 void MainWindow::CmdCaptureToggle() {
   CSG* sg = ActiveSession();
   if (!sg) return;
-  const bool running = sg->bCapture.load() != 0;
+  const bool running = sg->Capture().bCapture.load() != 0;
   if (running) SetStatusText(FinishedCaptureText().toLatin1().constData());
   sg->StartCapture(running ? 0 : 1);
-  const bool now = sg->bCapture.load() != 0;
+  const bool now = sg->Capture().bCapture.load() != 0;
   SetToolbarCheck(kCmdCaptureToggle, now);
   if (now) SetStatusText(CaptureProgressText().toLatin1().constData());
 }
@@ -156,7 +156,7 @@ void MainWindow::CmdNoise(int id) {
   CFrameProcessor* p = ActiveProcessor();
   if (!p) return;
   const bool h = id == kCmdNRH;
-  const bool on = (h ? p->bNRH.load() : p->bNRV.load()) == 0;
+  const bool on = (h ? p->Settings().bNRH.load() : p->Settings().bNRV.load()) == 0;
   if (h)
     p->SetNRH(on);
   else
@@ -171,7 +171,7 @@ void MainWindow::CmdFlip() {
     SetToolbarCheck(kCmdFlipV, false);
     return;
   }
-  const bool on = sg->Processor().bFlipV.load() == 0;
+  const bool on = sg->Processor().Settings().bFlipV.load() == 0;
   sg->SetFlip(on);
   SetToolbarCheck(kCmdFlipV, on);
 }

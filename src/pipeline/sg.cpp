@@ -27,39 +27,42 @@ std::atomic<uint32_t>& SharedTextChanges() {
   return changes;
 }
 
-CSG::CSG() : szWorkDir(SharedWorkDir()), szFormat(SharedFormat()), pProc(std::make_unique<CFrameProcessor>()) {
+CSG::CSG() : pProc(std::make_unique<CFrameProcessor>()) {
+  texts_.szWorkDir = SharedWorkDir();
+  texts_.szFormat = SharedFormat();
   pProc->SetOwner(this);
 
-  bfhCapture = BitmapFileHeader{};
-  bfhCapture.bfType = kBitmapType;
-  bfhCapture.bfOffBits = kBitmapHeadersSize;
+  stream_.bfhCapture = BitmapFileHeader{};
+  stream_.bfhCapture.bfType = kBitmapType;
+  stream_.bfhCapture.bfOffBits = kBitmapHeadersSize;
 
-  ProfileReadText(ProfileKey::CapFormat, szFormat, kTextSize);
-  ProfileReadText(ProfileKey::CapWorkDir, szWorkDir, kTextSize);
-  if (!IsDirectory(nullptr, szWorkDir, 0)) nWorkDirLen = static_cast<int32_t>(GetTempDirectory(szWorkDir, kTextSize));
+  ProfileReadText(ProfileKey::CapFormat, texts_.szFormat, kTextSize);
+  ProfileReadText(ProfileKey::CapWorkDir, texts_.szWorkDir, kTextSize);
+  if (!IsDirectory(nullptr, texts_.szWorkDir, 0))
+    texts_.nWorkDirLen = static_cast<int32_t>(GetTempDirectory(texts_.szWorkDir, kTextSize));
   SetWorkDir(nullptr);
 
-  bCapture.store(0);
-  nCaptured.store(0);
-  nSkipLeft.store(0);
-  nDelayMs = 0;
-  nFramesDelay = 0;
-  nCapTotal = 0;
+  run_.bCapture.store(0);
+  run_.nCaptured.store(0);
+  run_.nSkipLeft.store(0);
+  run_.nDelayMs = 0;
+  run_.nFramesDelay = 0;
+  run_.nCapTotal = 0;
   SetFramesDelay(static_cast<uint32_t>(ProfileReadInt(ProfileKey::CapFramesDelay)));
-  nCapCount = static_cast<uint32_t>(ProfileReadInt(ProfileKey::CapCount));
-  bViewLive = ProfileReadInt(ProfileKey::CSGViewLive);
+  run_.nCapCount = static_cast<uint32_t>(ProfileReadInt(ProfileKey::CapCount));
+  modes_.bViewLive = ProfileReadInt(ProfileKey::CSGViewLive);
 
   frLive.SetStretchMode(kStretchColorOnColor, false);
   FrProc().SetStretchMode(kStretchColorOnColor, false);
 }
 
 CSG::~CSG() {
-  if (bActive == 1) {
-    ProfileWriteText(ProfileKey::CapWorkDir, szWorkDir);  // empty texts are not written
-    ProfileWriteText(ProfileKey::CapFormat, szFormat);
-    ProfileWriteInt(ProfileKey::CapFramesDelay, static_cast<int32_t>(nFramesDelay));
-    ProfileWriteInt(ProfileKey::CapCount, static_cast<int32_t>(nCapCount));
-    ProfileWriteInt(ProfileKey::CSGViewLive, bViewLive);
+  if (modes_.bActive == 1) {
+    ProfileWriteText(ProfileKey::CapWorkDir, texts_.szWorkDir);  // empty texts are not written
+    ProfileWriteText(ProfileKey::CapFormat, texts_.szFormat);
+    ProfileWriteInt(ProfileKey::CapFramesDelay, static_cast<int32_t>(run_.nFramesDelay));
+    ProfileWriteInt(ProfileKey::CapCount, static_cast<int32_t>(run_.nCapCount));
+    ProfileWriteInt(ProfileKey::CSGViewLive, modes_.bViewLive);
   }
   FreeMediaType();
   // The processor saves its keys and destroys frProc (which writes "ViewMode") before frLive goes.
@@ -68,13 +71,28 @@ CSG::~CSG() {
 
 CDibFrame& CSG::FrProc() { return pProc->frProc; }
 
+void CSG::AttachWindows(IWindow* msgWindow, IWindow* liveWindow, IWindow* procWindow) {
+  pProc->SetWindows(msgWindow, procWindow);
+  frLive.AttachWindow(liveWindow);
+}
+
+void CSG::DetachWindows() {
+  frLive.DetachWindow();
+  FrProc().DetachWindow();
+}
+
+void CSG::UpdateLayouts() {
+  frLive.UpdateLayout();
+  FrProc().UpdateLayout();
+}
+
 int CSG::BufferCB(double, const uint8_t*, long) { return 0; }
 
 int CSG::SetVideoSize(int32_t w, int32_t h) {
   if (w == 0 || h == 0) ReportAssert("bad algoritm", __LINE__, "sg");
-  nVideoWidth = static_cast<int32_t>(std::min<int64_t>(std::llabs(w), INT32_MAX));
-  nVideoHeight = static_cast<int32_t>(std::min<int64_t>(std::llabs(h), INT32_MAX));
-  LogPrintf("%d x %d", nVideoWidth, nVideoHeight);
+  format_.nVideoWidth = static_cast<int32_t>(std::min<int64_t>(std::llabs(w), INT32_MAX));
+  format_.nVideoHeight = static_cast<int32_t>(std::min<int64_t>(std::llabs(h), INT32_MAX));
+  LogPrintf("%d x %d", format_.nVideoWidth, format_.nVideoHeight);
   bShortWarned.store(0);
   if (!frLive.AllocFrame(w, h)) {
     pProc->ConfigureFormat(frLive.img, false, false);
@@ -87,23 +105,23 @@ int CSG::SetVideoSize(int32_t w, int32_t h) {
 void CSG::SetFrameRate(double fps) {
   if (!(fps >= 1.0) || !std::isfinite(fps)) fps = kDefaultFrameRate;
   pProc->SetFrameRate(fps);
-  dFrameRate.store(fps);
+  format_.dFrameRate.store(fps);
   UpdateDelayMs();
 }
 
-void CSG::FreeMediaType() { mtConnected = MediaType{}; }
+void CSG::FreeMediaType() { format_.mtConnected = MediaType{}; }
 
 int CSG::StartCapture(int on) {
   if (on) {
     // The other session may have changed the shared directory or template since this one built its
     // path and tokens; a run must write where the dialog says.
     SyncSharedTexts();
-    uint32_t done = nCaptured.load();
-    if (nCapTotal <= UINT32_MAX - done) nCapTotal += done;
-    nCaptured.exchange(0);
-    nSkipLeft.exchange(0);
+    uint32_t done = run_.nCaptured.load();
+    if (run_.nCapTotal <= UINT32_MAX - done) run_.nCapTotal += done;
+    run_.nCaptured.exchange(0);
+    run_.nSkipLeft.exchange(0);
   }
-  return bCapture.exchange(on);
+  return run_.bCapture.exchange(on);
 }
 
 void CSG::SyncSharedTexts() {
@@ -111,36 +129,36 @@ void CSG::SyncSharedTexts() {
 }
 
 void CSG::SetFramesDelay(uint32_t n) {
-  nFramesDelay = n;
-  nSkipLeft.exchange(0);
+  run_.nFramesDelay = n;
+  run_.nSkipLeft.exchange(0);
   UpdateDelayMs();
 }
 
 void CSG::UpdateDelayMs() {
-  double rate = pProc ? pProc->dOutRate.load() : 0.0;
-  const uint32_t frames = nFramesDelay.load();
+  double rate = pProc ? pProc->Counters().dOutRate.load() : 0.0;
+  const uint32_t frames = run_.nFramesDelay.load();
   if (frames == 0 || !(rate > 0.0)) {
-    nDelayMs = 0;
+    run_.nDelayMs = 0;
     return;
   }
   double ms = std::nearbyint(static_cast<double>(frames) * 1000.0 / rate);  // halves to even
-  nDelayMs = ms >= INT32_MAX ? INT32_MAX : static_cast<int32_t>(ms);
+  run_.nDelayMs = ms >= INT32_MAX ? INT32_MAX : static_cast<int32_t>(ms);
 }
 
 void CSG::RequestReprocess() {
   pProc->Restart();
-  nStartTick.store(0);
-  bFirstSum.exchange(1);
+  stream_.nStartTick.store(0);
+  stream_.bFirstSum.exchange(1);
 }
 
 void CSG::SetFlip(bool flip) {
-  pProc->bFlipV.exchange(flip ? 1 : 0);
+  pProc->SetFlipV(flip);
   FrProc().SetFlipV(flip);
   frLive.SetFlipV(flip);
 }
 
 void CSG::SetActive(bool active) {
-  bActive = active ? 1 : 0;
+  modes_.bActive = active ? 1 : 0;
   pProc->EnableSaving(active);
   FrProc().bPersist = active ? 1 : 0;
 }

@@ -61,6 +61,61 @@ using PacingClockFn = uint32_t (*)();
 using PacingSleepFn = void (*)(uint32_t ms);
 void SetPacingClock(PacingClockFn now, PacingSleepFn sleep);
 
+// One capture run. The GUI thread starts and stops it and sets its numbers; the streaming thread counts
+// the frames it writes and skips and ends the run when it has them all or a write failed. Numbers the
+// streaming thread reads are atomics.
+struct CaptureRun {
+  std::atomic<int32_t> bCapture{0};
+  std::atomic<uint32_t> nCapCount{1};
+  std::atomic<uint32_t> nCaptured{0};
+  std::atomic<int32_t> nSkipLeft{0};
+  std::atomic<uint32_t> nFramesDelay{0};
+  std::atomic<int32_t> nDelayMs{0};  // may be recomputed on the streaming thread (automatic mode)
+  uint32_t nCapTotal = 0;            // GUI thread: frames of the runs before this one
+};
+
+// GUI thread: the texts the name records are parsed from. They reach the streaming thread only as a
+// published NameTemplate.
+struct NameTexts {
+  char* szWorkDir = nullptr;  // program-wide, shared by both sessions
+  int32_t nWorkDirLen = 0;
+  char* szFormat = nullptr;  // program-wide, shared by both sessions
+  char szSource[kTextSize] = {};
+};
+
+// Streaming thread: the file being written and the pacing. The GUI thread touches only the two atomics,
+// before a run starts.
+struct StreamState {
+  char szPath[kTextSize] = {};
+  char* pName = szPath;         // first character after the directory in szPath
+  BitmapFileHeader bfhCapture;  // its size is filled in for each file
+  // Set before a run; the chain clears it when the first sum is complete, and capture waits for that.
+  std::atomic<int32_t> bFirstSum{0};
+  // nStartTick 0 = the next frame sets the origin.
+  std::atomic<uint32_t> nStartTick{0};
+  int32_t nPeriodMs = 0;
+  double dMsPerUnit = 0.0;
+  double dTimeOffset = 0.0;
+};
+
+// The agreed format: set while the graph is built (graph not running), read by the frame path.
+struct VideoFormat {
+  uint32_t fccSubtype = 0;  // kFourccYUY2, or 0 for BGR
+  int32_t nVideoWidth = 0;
+  int32_t nVideoHeight = 0;
+  MediaType mtConnected;
+  std::atomic<double> dFrameRate{kDefaultFrameRate};
+};
+
+// The session's switches.
+struct SessionModes {
+  int32_t bActive = 0;                          // GUI thread
+  int32_t bLiveSource = 0;                      // set while the graph is built
+  std::atomic<int32_t> nRunState{kRunStopped};  // written by the graph's run control
+  std::atomic<int32_t> bViewLive{1};            // GUI thread; the frame path reads it
+  std::atomic<int32_t> bPacing{1};
+};
+
 class CSG : public IProcOwner {
  public:
   // Reads the session's keys (and, through the processor, the processor's).
@@ -96,8 +151,11 @@ class CSG : public IProcOwner {
   int SetVideoSize(int32_t w, int32_t h);
   // Below 1.0 (or not a number) becomes 29.97; the processor gets the same rate.
   void SetFrameRate(double fps);
-  double GetFrameRate() const { return dFrameRate.load(); }
-  void SetLiveSource(bool live) { bLiveSource = live ? 1 : 0; }
+  double GetFrameRate() const { return format_.dFrameRate.load(); }
+  void SetLiveSource(bool live) { modes_.bLiveSource = live ? 1 : 0; }
+  // The graph's connected type and the subtype the frame path converts from (graph not running).
+  void SetMediaType(const MediaType& mt) { format_.mtConnected = mt; }
+  void SetSubtype(uint32_t fourcc) { format_.fccSubtype = fourcc; }
   // Empties mtConnected.
   void FreeMediaType();
 
@@ -107,68 +165,50 @@ class CSG : public IProcOwner {
   void UpdateDelayMs();
   // Just before the graph runs: restarts the processor, the pacing origin and the first sum.
   void RequestReprocess();
-  void SetCapCount(uint32_t n) { nCapCount = n; }
+  void SetCapCount(uint32_t n) { run_.nCapCount = n; }
   // Vertical flip of the processor and of both frames.
   void SetFlip(bool flip);
   // The session's part of choosing the active source: its keys, the processor's and "ViewMode" are
   // written on exit only from the active session.
   void SetActive(bool active);
   // Pacing holds a file back to its nominal rate; headless runs switch it off.
-  void SetPacing(bool on) { bPacing.store(on ? 1 : 0); }
+  void SetPacing(bool on) { modes_.bPacing.store(on ? 1 : 0); }
+  // The live window shows frames only while this is on.
+  void SetViewLive(bool on) { modes_.bViewLive.store(on ? 1 : 0); }
+  // The graph's run control; a pacing wait ends when the state leaves kRunRunning.
+  void SetRunState(RunState state) { modes_.nRunState.exchange(state); }
   // The processor's output rate changed: the capture interval in milliseconds follows.
   void OnOutRateChanged() override { UpdateDelayMs(); }
 
   CFrameProcessor& Processor() { return *pProc; }
-  // The processed frame (owned by the processor).
+  // The display views the windows draw: the live frame and the processed frame (owned by the processor).
+  CDibFrame& FrLive() { return frLive; }
+  const CDibFrame& FrLive() const { return frLive; }
   CDibFrame& FrProc();
+  // GUI thread: the processor's message window and processed view, and the live view, get their windows.
+  void AttachWindows(IWindow* msgWindow, IWindow* liveWindow, IWindow* procWindow);
+  // GUI thread: both views let go of their windows (the message window stays).
+  void DetachWindows();
+  // GUI thread: both views fit themselves to their windows' sizes again.
+  void UpdateLayouts();
 
   // Read-outs for the GUI thread.
-  const char* WorkDir() const { return szWorkDir; }
-  const char* CapFormat() const { return szFormat; }
-  const char* SourceName() const { return szSource; }
+  const char* WorkDir() const { return texts_.szWorkDir; }
+  const char* CapFormat() const { return texts_.szFormat; }
+  const char* SourceName() const { return texts_.szSource; }
   // The tokens of the record in force.
   const NameToken* Tokens() const;
   // Replaced name records the frame path may still hold.
   size_t RetiredNameRecords() const { return naming_.RetiredCount(); }
   // The name built last; streaming thread (or a test's only thread).
-  const char* Path() const { return szPath; }
+  const char* Path() const { return stream_.szPath; }
 
-  // Capture state. Numbers the streaming thread reads are atomics; the name settings reach it only as
-  // a published NameTemplate.
-  std::atomic<int32_t> bCapture{0};
-  std::atomic<uint32_t> nCapCount{1};
-  std::atomic<uint32_t> nCaptured{0};
-  std::atomic<int32_t> nSkipLeft{0};
-  std::atomic<uint32_t> nFramesDelay{0};
-  // GUI thread: the texts the records are parsed from.
-  char* szWorkDir;  // program-wide, shared by both sessions
-  int32_t nWorkDirLen = 0;
-  char* szFormat;  // program-wide, shared by both sessions
-  char szSource[kTextSize] = {};
-  // Streaming thread: the path of the file being written.
-  char szPath[kTextSize] = {};
-  char* pName = szPath;              // first character after the directory in szPath
-  std::atomic<int32_t> nDelayMs{0};  // may be recomputed on the streaming thread (automatic mode)
-  uint32_t nCapTotal = 0;
-  std::atomic<double> dFrameRate{kDefaultFrameRate};
-  int32_t bActive = 0;
-  int32_t bLiveSource = 0;
-  std::atomic<int32_t> nRunState{kRunStopped};  // written by the graph's run control
-  CDibFrame frLive;
-  uint32_t fccSubtype = 0;  // kFourccYUY2, or 0 for BGR
-  std::atomic<int32_t> bFirstSum{0};
-  int32_t nVideoWidth = 0;
-  int32_t nVideoHeight = 0;
-  MediaType mtConnected;
-  BitmapFileHeader bfhCapture;
-  std::atomic<int32_t> bViewLive{1};
-  std::atomic<int32_t> bPacing{1};
-
-  // Pacing state of the streaming thread; nStartTick 0 = the next frame sets the origin.
-  std::atomic<uint32_t> nStartTick{0};
-  int32_t nPeriodMs = 0;
-  double dMsPerUnit = 0.0;
-  double dTimeOffset = 0.0;
+  // Read-outs of the records; change them through the setters above.
+  const CaptureRun& Capture() const { return run_; }
+  const NameTexts& Names() const { return texts_; }
+  const StreamState& Stream() const { return stream_; }
+  const VideoFormat& Format() const { return format_; }
+  const SessionModes& Modes() const { return modes_; }
 
  private:
   // False when the sample cannot make a frame (ignored).
@@ -179,6 +219,16 @@ class CSG : public IProcOwner {
   void SyncSharedTexts();
   // Splits rec.format into tokens pointing into rec; edits the text as the template is kept.
   static void ParseTokens(NameTemplate& rec);
+
+  // Tests stand in for the streaming thread and for the other session through this door.
+  friend struct SessionAccess;
+
+  CaptureRun run_;
+  NameTexts texts_;
+  StreamState stream_;
+  VideoFormat format_;
+  SessionModes modes_;
+  CDibFrame frLive;
 
   std::unique_ptr<CFrameProcessor> pProc;
   CPublished<NameTemplate> naming_;

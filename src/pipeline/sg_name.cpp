@@ -28,22 +28,22 @@ int CSG::SetWorkDir(const char* dir) {
   if (dir) {
     size_t n = strlen(dir);
     if (n > static_cast<size_t>(kMaxWorkDirLen)) return 0;
-    memmove(szWorkDir, dir, n + 1);  // the GUI may pass WorkDir() back
-  } else if (strlen(szWorkDir) > static_cast<size_t>(kMaxWorkDirLen)) {
-    szWorkDir[0] = '\0';
+    memmove(texts_.szWorkDir, dir, n + 1);  // the GUI may pass WorkDir() back
+  } else if (strlen(texts_.szWorkDir) > static_cast<size_t>(kMaxWorkDirLen)) {
+    texts_.szWorkDir[0] = '\0';
   }
   // Without a directory names are built without one; an empty text keeps it that way.
-  if (szWorkDir[0] == '\0') {
-    nWorkDirLen = 0;
+  if (texts_.szWorkDir[0] == '\0') {
+    texts_.nWorkDirLen = 0;
     ParseNameTemplate();
     return 0;
   }
-  size_t len = strlen(szWorkDir);
-  if (szWorkDir[len - 1] != '/') {
-    szWorkDir[len++] = '/';
-    szWorkDir[len] = '\0';
+  size_t len = strlen(texts_.szWorkDir);
+  if (texts_.szWorkDir[len - 1] != '/') {
+    texts_.szWorkDir[len++] = '/';
+    texts_.szWorkDir[len] = '\0';
   }
-  nWorkDirLen = static_cast<int32_t>(len);
+  texts_.nWorkDirLen = static_cast<int32_t>(len);
   ParseNameTemplate();
   return 1;
 }
@@ -51,14 +51,14 @@ int CSG::SetWorkDir(const char* dir) {
 void CSG::SetCapFormat(const char* text) {
   if (!text) text = "";
   size_t n = strnlen(text, kTextSize - 1);
-  memmove(szFormat, text, n);
-  szFormat[n] = '\0';
+  memmove(texts_.szFormat, text, n);
+  texts_.szFormat[n] = '\0';
   ParseNameTemplate();
 }
 
 void CSG::SetSourceName(const char* text, int kind) {
   if (!text) text = "";
-  int32_t limit = kMaxWorkDirLen - nWorkDirLen;
+  int32_t limit = kMaxWorkDirLen - texts_.nWorkDirLen;
   if (limit < 0) limit = 0;
   const char* start = text;
   size_t n = 0;
@@ -70,8 +70,8 @@ void CSG::SetSourceName(const char* text, int kind) {
     n = FileTitleLength(text);
   }
   if (n > static_cast<size_t>(limit)) n = static_cast<size_t>(limit);
-  memmove(szSource, start, n);
-  szSource[n] = '\0';
+  memmove(texts_.szSource, start, n);
+  texts_.szSource[n] = '\0';
   // The old record's tokens hold the old name: a new one must be published for "%n" to follow.
   ParseNameTemplate();
 }
@@ -88,15 +88,15 @@ void CSG::ParseNameTemplate() {
     LogPrintf("Can`t alloc memory");
     return;  // the record in force stays
   }
-  rec->dirLen = nWorkDirLen > 0 && nWorkDirLen <= kMaxWorkDirLen + 1 ? nWorkDirLen : 0;
-  memcpy(rec->dir, szWorkDir, static_cast<size_t>(rec->dirLen));
-  memcpy(rec->format, szFormat, kTextSize);
+  rec->dirLen = texts_.nWorkDirLen > 0 && texts_.nWorkDirLen <= kMaxWorkDirLen + 1 ? texts_.nWorkDirLen : 0;
+  memcpy(rec->dir, texts_.szWorkDir, static_cast<size_t>(rec->dirLen));
+  memcpy(rec->format, texts_.szFormat, kTextSize);
   rec->format[kTextSize - 1] = '\0';
-  memcpy(rec->source, szSource, kTextSize);
+  memcpy(rec->source, texts_.szSource, kTextSize);
   rec->source[kTextSize - 1] = '\0';
   ParseTokens(*rec);
   // The template is kept as parsed (placeholder added, forbidden characters replaced).
-  memcpy(szFormat, rec->format, kTextSize);
+  memcpy(texts_.szFormat, rec->format, kTextSize);
   naming_.Publish(std::move(rec));
 }
 
@@ -163,15 +163,15 @@ void CSG::ParseTokens(NameTemplate& rec) {
 void CSG::BuildCaptureName(double sampleTime) {
   CPublished<NameTemplate>::Hold rec(naming_);
   const int32_t dirLen = rec.get() ? rec->dirLen : 0;
-  memcpy(szPath, rec.get() ? rec->dir : "", static_cast<size_t>(dirLen));
-  pName = szPath + dirLen;
-  char* p = pName;
+  memcpy(stream_.szPath, rec.get() ? rec->dir : "", static_cast<size_t>(dirLen));
+  stream_.pName = stream_.szPath + dirLen;
+  char* p = stream_.pName;
   int32_t room = 255 - dirLen;
   if (room < 1 || !rec.get()) {
     *p = '\0';
     return;
   }
-  const double fps = dFrameRate.load(std::memory_order_relaxed);
+  const double fps = format_.dFrameRate.load(std::memory_order_relaxed);
   bool numbered = false;
   auto putNumber = [&](const char* format, uint32_t value) {
     int n = __SafeSnprintf(p, static_cast<size_t>(room), format, value);

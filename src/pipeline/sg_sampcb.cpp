@@ -48,7 +48,7 @@ bool CSG::CopyIntoLive(const Sample& s) {
   if (!dst.bits || dst.width <= 0 || dst.height <= 0) return false;  // no format yet, or no memory for it
   const int64_t len = s.length > 0 ? s.length : 0;
 
-  if (fccSubtype == kFourccYUY2) {
+  if (format_.fccSubtype == kFourccYUY2) {
     // A macropixel holds two pixels; rows hold whole macropixels.
     const int64_t rowBytes = 2 * ((static_cast<int64_t>(dst.width) + 1) & ~int64_t(1));
     const int64_t stride = s.stride > 0 ? s.stride : rowBytes;
@@ -93,33 +93,34 @@ void CSG::CopyLiveToProc() {
 }
 
 void CSG::CaptureFrame(double sampleTime) {
-  if (bCapture.load() != 1 || bFirstSum.load() != 0) return;
-  if (nSkipLeft.load() != 0) {
-    nSkipLeft.fetch_sub(1);
+  if (run_.bCapture.load() != 1 || stream_.bFirstSum.load() != 0) return;
+  if (run_.nSkipLeft.load() != 0) {
+    run_.nSkipLeft.fetch_sub(1);
     return;
   }
-  if (nFramesDelay != 0) nSkipLeft.exchange(static_cast<int32_t>(nFramesDelay));
+  if (run_.nFramesDelay != 0) run_.nSkipLeft.exchange(static_cast<int32_t>(run_.nFramesDelay));
 
   BuildCaptureName(sampleTime);
   CDibFrame& proc = FrProc();
   const uint32_t size = proc.img.size > 0 ? static_cast<uint32_t>(proc.img.size) : 0;
-  bfhCapture.bfSize = size + kBitmapHeadersSize;
+  stream_.bfhCapture.bfSize = size + kBitmapHeadersSize;
   IWindow* notify = pProc->MsgWindow();
-  switch (WriteCaptureBmp(szPath, sizeof szPath, bfhCapture, proc.FileHeader(), proc.img.bits, size).result) {
+  switch (WriteCaptureBmp(stream_.szPath, sizeof stream_.szPath, stream_.bfhCapture, proc.FileHeader(),
+                          proc.img.bits, size).result) {
     case BmpWriteResult::kCreateFailed:
       break;  // the run goes on: the next due frame tries a new file
     case BmpWriteResult::kWriteFailed:
     case BmpWriteResult::kNoRoom:
-      bCapture.exchange(0);
+      run_.bCapture.exchange(0);
       break;
     case BmpWriteResult::kWritten: {
-      uint32_t done = nCaptured.fetch_add(1) + 1;
-      if (done >= nCapCount) bCapture.exchange(0);
-      if (done % 4 == 0 || nCapCount < 4) PostTo(notify, kMsgCaptureProgress);
+      uint32_t done = run_.nCaptured.fetch_add(1) + 1;
+      if (done >= run_.nCapCount) run_.bCapture.exchange(0);
+      if (done % 4 == 0 || run_.nCapCount < 4) PostTo(notify, kMsgCaptureProgress);
       break;
     }
   }
-  if (bCapture.load() == 0) PostTo(notify, kMsgCaptureEnded);
+  if (run_.bCapture.load() == 0) PostTo(notify, kMsgCaptureEnded);
 }
 
 int CSG::SampleCB(double sampleTime, const Sample* sample) {
@@ -131,14 +132,14 @@ int CSG::SampleCB(double sampleTime, const Sample* sample) {
   if (!CopyIntoLive(*sample)) return 0;
 
   bool toProc = true;
-  const bool rawGrey = fccSubtype == kFourccYUY2;
+  const bool rawGrey = format_.fccSubtype == kFourccYUY2;
   bool procGrey = true;  // the chain's pictures are grey
-  switch (pProc->ProcessFrame(frLive.img, bFirstSum)) {
+  switch (pProc->ProcessFrame(frLive.img, stream_.bFirstSum)) {
     case FrameResult::kPassThrough:
       CopyLiveToProc();
       procGrey = rawGrey;
       // Without a chain no sum will ever complete: the first-sum wait would keep capture off for good.
-      if (bFirstSum.load() != 0) bFirstSum.exchange(0);
+      if (stream_.bFirstSum.load() != 0) stream_.bFirstSum.exchange(0);
       break;
     case FrameResult::kDropped:
       toProc = false;
@@ -155,38 +156,38 @@ int CSG::SampleCB(double sampleTime, const Sample* sample) {
     CaptureFrame(sampleTime);
     ShowFrame(FrProc(), procGrey);
   }
-  if (bViewLive == 1) ShowFrame(frLive, rawGrey);
+  if (modes_.bViewLive == 1) ShowFrame(frLive, rawGrey);
   Pace(sampleTime);
   return 0;
 }
 
 void CSG::Pace(double sampleTime) {
-  if (!bPacing.load()) return;
+  if (!modes_.bPacing.load()) return;
   const uint32_t now = g_now.load()();
-  uint32_t start = nStartTick.load();
+  uint32_t start = stream_.nStartTick.load();
   if (start == 0) {
     start = now != 0 ? now : 1;  // 0 means "not started"
-    const double period = 1000.0 / dFrameRate;
-    nPeriodMs = static_cast<int32_t>(period);
-    dMsPerUnit = period * dFrameRate;
-    dTimeOffset = sampleTime * dMsPerUnit - period;
-    nStartTick.store(start);
+    const double period = 1000.0 / format_.dFrameRate;
+    stream_.nPeriodMs = static_cast<int32_t>(period);
+    stream_.dMsPerUnit = period * format_.dFrameRate;
+    stream_.dTimeOffset = sampleTime * stream_.dMsPerUnit - period;
+    stream_.nStartTick.store(start);
   }
-  const double target = sampleTime * dMsPerUnit - dTimeOffset;
+  const double target = sampleTime * stream_.dMsPerUnit - stream_.dTimeOffset;
   if (!(target > -2147483648.0 && target < 2147483647.0)) return;  // a time from another stream
   int64_t due = static_cast<int64_t>(target) - static_cast<int32_t>(now - start);
   if (due <= 0) return;  // late frames are never waited for
   // A frame more than a period ahead waits one period and a millisecond, never more. Skipping its wait,
   // as a plain "at most one period" rule would, lets the file run free for good after a single
   // millisecond of clock jitter, since every later frame is then further ahead still.
-  if (due > nPeriodMs) due = nPeriodMs + 1;
+  if (due > stream_.nPeriodMs) due = stream_.nPeriodMs + 1;
   PacingSleepFn sleep = g_sleep.load();
   if (due <= kPacingStepMs) {
     sleep(static_cast<uint32_t>(due));
     return;
   }
   // Long periods are slept in steps so that pausing or stopping the graph is not held up.
-  while (nRunState.load() == kRunRunning) {
+  while (modes_.nRunState.load() == kRunRunning) {
     sleep(kPacingStepMs);
     due -= kPacingStepMs;
     if (due < kPacingStepMs) {

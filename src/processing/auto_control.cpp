@@ -28,21 +28,23 @@ uint32_t AutoDelayForPeak(int32_t peak) { return DelayForPeak(peak); }
 
 bool StageAutoControl(CFrameProcessor& p, ProcStats& s) {
   const int32_t over = s.nOverflow, peak = s.nPeakLevel, bright = s.nBrightest;
-  const uint32_t flags = p.nAuto.load();
+  ProcSettings& set = StageAccess::Settings(p);
+  ProcCounters& cnt = StageAccess::Counters(p);
+  const uint32_t flags = set.nAuto.load();
   bool changed = false;
 
   if (over < 50) {
     if (flags & kAutoAmp) {
-      const int32_t a = p.nAmp.load();
-      const int32_t sign = p.nAutoSign.load();
-      const int32_t count = p.nCountAccum.load();
+      const int32_t a = set.nAmp.load();
+      const int32_t sign = cnt.nAutoSign.load();
+      const int32_t count = set.nCountAccum.load();
       if (a < kAmpMax && (bright < 250 || sign < -1 || (sign > 0 && count > 10))) {
         int32_t step = bright <= 0 ? 1 : ((255 - bright) * a) / bright;
         if (step == 0) step = 1;
         if (a + step > kAmpMax) step = kAmpMax - a;
-        if (Move(p.nAmp, a, a + step)) {
-          if (sign < 0) p.nAutoSign.exchange(0);
-          p.nAutoSign.fetch_add(step);
+        if (Move(set.nAmp, a, a + step)) {
+          if (sign < 0) cnt.nAutoSign.exchange(0);
+          cnt.nAutoSign.fetch_add(step);
           StageAccess::Post(p, kMsgAmpChanged);
           changed = true;
         }
@@ -50,12 +52,12 @@ bool StageAutoControl(CFrameProcessor& p, ProcStats& s) {
     }
     if (flags & kAutoAccum) {
       int32_t k = 129 - (peak & ~7);
-      p.nCountAccum.exchange(k < 4 ? 4 : k);
+      set.nCountAccum.exchange(k < 4 ? 4 : k);
       StageAccess::Post(p, kMsgCountChanged);
     }
     if (flags & kAutoDelay) StepDelay(p, peak);
     if (flags & kAutoAccum) {
-      const int32_t k = p.nCountAccum.load();
+      const int32_t k = set.nCountAccum.load();
       int32_t add = 0;
       if (peak < 164 && k < 205)
         add = 4;
@@ -63,33 +65,33 @@ bool StageAutoControl(CFrameProcessor& p, ProcStats& s) {
         add = 2;
       else if (peak >= 200 && peak < 230 && k < 245)
         add = 1;
-      if (add && Move(p.nCountAccum, k, k + add)) StageAccess::Post(p, kMsgCountChanged);
+      if (add && Move(set.nCountAccum, k, k + add)) StageAccess::Post(p, kMsgCountChanged);
     }
     if constexpr (kDebugBuild) {
-      const int32_t a = p.nAmp.load();
+      const int32_t a = set.nAmp.load();
       LogPrintf("Amp increment, amp = %f:%d, count=%d, max=%d, lCountOwer=%d, lSignOne=%d, a=%d", a / 16.0, a,
-                p.nCountAccum.load(), bright, over, p.nAutoSign.load(), peak);
+                set.nCountAccum.load(), bright, over, cnt.nAutoSign.load(), peak);
     }
     return changed;
   }
 
-  const int32_t a = p.nAmp.load();
+  const int32_t a = set.nAmp.load();
   if (over > 200 && a > 1) {
-    const int32_t sign = p.nAutoSign.load();
+    const int32_t sign = cnt.nAutoSign.load();
     // A last move of one single increase is not undone at once: that would swing between two values.
-    if ((flags & kAutoAmp) && sign != 1 && Move(p.nAmp, a, a - 1)) {
-      if (sign > 0) p.nAutoSign.exchange(0);
-      p.nAutoSign.fetch_add(-1);
+    if ((flags & kAutoAmp) && sign != 1 && Move(set.nAmp, a, a - 1)) {
+      if (sign > 0) cnt.nAutoSign.exchange(0);
+      cnt.nAutoSign.fetch_add(-1);
       StageAccess::Post(p, kMsgAmpChanged);
       changed = true;
     }
     if (flags & kAutoAccum) {
-      p.nCountAccum.exchange(258 - (peak & ~7));
+      set.nCountAccum.exchange(258 - (peak & ~7));
       StageAccess::Post(p, kMsgCountChanged);
     }
     if (flags & kAutoDelay) StepDelay(p, peak);
     if (flags & kAutoAccum) {
-      const int32_t k = p.nCountAccum.load();
+      const int32_t k = set.nCountAccum.load();
       int32_t sub = 0;
       if (over > 2307) {
         if (k > 100)
@@ -104,12 +106,12 @@ bool StageAutoControl(CFrameProcessor& p, ProcStats& s) {
         else if (k > 8)
           sub = 1;
       }
-      if (sub && Move(p.nCountAccum, k, k - sub)) StageAccess::Post(p, kMsgCountChanged);
+      if (sub && Move(set.nCountAccum, k, k - sub)) StageAccess::Post(p, kMsgCountChanged);
     }
   }
   if constexpr (kDebugBuild) {
-    LogPrintf("Amp decrement, amp = %f, count=%d, lCountOwer=%d, lSignOne=%d, a=%d", p.nAmp.load() / 16.0,
-              p.nCountAccum.load(), over, p.nAutoSign.load(), peak);
+    LogPrintf("Amp decrement, amp = %f, count=%d, lCountOwer=%d, lSignOne=%d, a=%d", set.nAmp.load() / 16.0,
+              set.nCountAccum.load(), over, cnt.nAutoSign.load(), peak);
   }
   return changed;
 }

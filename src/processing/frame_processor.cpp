@@ -65,27 +65,27 @@ bool StageAccess::CopyTone(const CFrameProcessor& p, uint8_t out[255]) {
 
 CFrameProcessor::CFrameProcessor() {
   const int32_t autoFlags = ProfileReadInt(ProfileKey::ProcAuto);
-  nAuto.store(static_cast<uint32_t>(autoFlags));
-  nAutoSaved = static_cast<uint32_t>(autoFlags);
-  bNRH.store(ProfileReadInt(ProfileKey::ProcNRH));
-  bNRV.store(ProfileReadInt(ProfileKey::ProcNRV));
-  fRmsH.store(ProfileReadHundredths(ProfileKey::ProcRMSH));
-  fRmsV.store(ProfileReadHundredths(ProfileKey::ProcRMSV));
+  settings_.nAuto.store(static_cast<uint32_t>(autoFlags));
+  settings_.nAutoSaved = static_cast<uint32_t>(autoFlags);
+  settings_.bNRH.store(ProfileReadInt(ProfileKey::ProcNRH));
+  settings_.bNRV.store(ProfileReadInt(ProfileKey::ProcNRV));
+  settings_.fRmsH.store(ProfileReadHundredths(ProfileKey::ProcRMSH));
+  settings_.fRmsV.store(ProfileReadHundredths(ProfileKey::ProcRMSV));
   {
     // Stored as unsigned: a negative text reads as a delay of weeks, which would stop the picture.
     const int32_t ms = ProfileReadInt(ProfileKey::ProcTimeDelay);
     ApplyTimeDelay(static_cast<uint32_t>(InRange(ProfileKey::ProcTimeDelay, ms, 0, kTimeDelayMaxMs)));
   }
   SetCountAccum(InRange(ProfileKey::ProcCountAccum, ProfileReadInt(ProfileKey::ProcCountAccum), kCountMin, kCountMax));
-  nAmp.store(InRange(ProfileKey::ProcAmp, ProfileReadInt(ProfileKey::ProcAmp), kAmpMin, kAmpMax));
-  nBlackLevel.store(
+  settings_.nAmp.store(InRange(ProfileKey::ProcAmp, ProfileReadInt(ProfileKey::ProcAmp), kAmpMin, kAmpMax));
+  settings_.nBlackLevel.store(
       InRange(ProfileKey::ProcBlackLevel, ProfileReadInt(ProfileKey::ProcBlackLevel), kBlackMin, kBlackMax));
   int32_t gamma = ProfileReadInt(ProfileKey::ProcGamma);
   gamma = gamma < kGammaMin ? kGammaMin : (gamma > kGammaMax ? kGammaMax : gamma);
-  nGamma.store(gamma);
-  bFlipH.store(ProfileReadInt(ProfileKey::ProcFlipH));
-  bFlipV.store(ProfileReadInt(ProfileKey::ProcFlipV));
-  nAutoSign.store(0);
+  settings_.nGamma.store(gamma);
+  settings_.bFlipH.store(ProfileReadInt(ProfileKey::ProcFlipH));
+  settings_.bFlipV.store(ProfileReadInt(ProfileKey::ProcFlipV));
+  counters_.nAutoSign.store(0);
 
   toneBlock_ = MakeAlignedBytes(kToneBlockSize);
   if (!toneBlock_) {
@@ -98,27 +98,27 @@ CFrameProcessor::CFrameProcessor() {
     pTone.store(first);
   }
 
-  pfnAutoControl.store(kAutoOld.autoControl);
-  pfnRidgeH.store(kRidgeH.stage);
-  pfnRidgeV.store(kRidgeV.stage);
+  slots_.pfnAutoControl.store(kAutoOld.autoControl);
+  slots_.pfnRidgeH.store(kRidgeH.stage);
+  slots_.pfnRidgeV.store(kRidgeV.stage);
   frProc.SetStretchMode(kStretchColorOnColor, false);
 }
 
 CFrameProcessor::~CFrameProcessor() {
   if (bSaveSettings) {
-    ProfileWriteInt(ProfileKey::ProcTimeDelay, static_cast<int32_t>(nTimeDelay.load()));
-    ProfileWriteInt(ProfileKey::ProcCountAccum, nCountAccum.load());
-    ProfileWriteInt(ProfileKey::ProcNRH, bNRH.load());
-    ProfileWriteInt(ProfileKey::ProcNRV, bNRV.load());
-    ProfileWriteInt(ProfileKey::ProcAuto, static_cast<int32_t>(nAuto.load()));
-    ProfileWriteInt(ProfileKey::ProcAmp, nAmp.load());
-    ProfileWriteInt(ProfileKey::ProcBlackLevel, nBlackLevel.load());
-    ProfileWriteInt(ProfileKey::ProcGamma, nGamma.load());
-    ProfileWriteInt(ProfileKey::ProcColor, bColor);
-    ProfileWriteInt(ProfileKey::ProcFlipH, bFlipH.load());
-    ProfileWriteInt(ProfileKey::ProcFlipV, bFlipV.load());
-    ProfileWriteHundredths(ProfileKey::ProcRMSH, fRmsH.load());
-    ProfileWriteHundredths(ProfileKey::ProcRMSV, fRmsV.load());
+    ProfileWriteInt(ProfileKey::ProcTimeDelay, static_cast<int32_t>(settings_.nTimeDelay.load()));
+    ProfileWriteInt(ProfileKey::ProcCountAccum, settings_.nCountAccum.load());
+    ProfileWriteInt(ProfileKey::ProcNRH, settings_.bNRH.load());
+    ProfileWriteInt(ProfileKey::ProcNRV, settings_.bNRV.load());
+    ProfileWriteInt(ProfileKey::ProcAuto, static_cast<int32_t>(settings_.nAuto.load()));
+    ProfileWriteInt(ProfileKey::ProcAmp, settings_.nAmp.load());
+    ProfileWriteInt(ProfileKey::ProcBlackLevel, settings_.nBlackLevel.load());
+    ProfileWriteInt(ProfileKey::ProcGamma, settings_.nGamma.load());
+    ProfileWriteInt(ProfileKey::ProcColor, settings_.bColor);
+    ProfileWriteInt(ProfileKey::ProcFlipH, settings_.bFlipH.load());
+    ProfileWriteInt(ProfileKey::ProcFlipV, settings_.bFlipV.load());
+    ProfileWriteHundredths(ProfileKey::ProcRMSH, settings_.fRmsH.load());
+    ProfileWriteHundredths(ProfileKey::ProcRMSV, settings_.fRmsV.load());
   }
   // The processed view's mode is saved here: frames know nothing of the settings store.
   if (frProc.bPersist) ProfileWriteInt(ProfileKey::ViewMode, frProc.nViewMode);
@@ -142,9 +142,9 @@ void CFrameProcessor::Post(unsigned msg) {
 
 bool CFrameProcessor::ConfigureFormat(const CImageBuf& frame, bool allocate, bool topDown) {
   auto clearChain = [this] {
-    pfnAccumulate.store(nullptr);
-    pfnRender.store(nullptr);
-    pfnRerender.store(nullptr);
+    slots_.pfnAccumulate.store(nullptr);
+    slots_.pfnRender.store(nullptr);
+    slots_.pfnRerender.store(nullptr);
   };
   if (frame.stride == 0) ReportAssert("bad algoritm", __LINE__, "frame_processor");
   if (frame.width < 1 && frame.height < 1) ReportAssert("bad algoritm", __LINE__, "frame_processor");
@@ -166,9 +166,9 @@ bool CFrameProcessor::ConfigureFormat(const CImageBuf& frame, bool allocate, boo
   }
   if (frProc.img.stride == 0) ReportAssert("bad algoritm", __LINE__, "frame_processor");
   // AllocFrame cleared the frame, row padding included, which the stages never write.
-  frProc.SetFlipV(bFlipV.load() != 0);
+  frProc.SetFlipV(settings_.bFlipV.load() != 0);
   frProc.ComputeFit();
-  nSummed.exchange(0);
+  counters_.nSummed.exchange(0);
 
   const size_t n = static_cast<size_t>(width) * static_cast<size_t>(height);
   const size_t longest = static_cast<size_t>(width > height ? width : height);
@@ -212,9 +212,9 @@ bool CFrameProcessor::ConfigureFormat(const CImageBuf& frame, bool allocate, boo
   // A picture rendered before the first frame shows black, not stale memory.
   memset(work_->first8, 0, n);
   memset(work_->plane, 0, n);
-  pfnAccumulate.store(kAccumulatorGrey.accumulate);
-  pfnRender.store(kAccumulatorGrey.render);
-  pfnRerender.store(kAccumulatorGrey.rerender);
+  slots_.pfnAccumulate.store(kAccumulatorGrey.accumulate);
+  slots_.pfnRender.store(kAccumulatorGrey.render);
+  slots_.pfnRerender.store(kAccumulatorGrey.rerender);
   return true;
 }
 
@@ -223,38 +223,38 @@ FrameResult CFrameProcessor::ProcessFrame(const CImageBuf& frame, std::atomic<in
 }
 
 bool CFrameProcessor::Accumulate(const uint8_t* bits, int32_t pad) {
-  AccumulateFn f = pfnAccumulate.load();
+  AccumulateFn f = slots_.pfnAccumulate.load();
   return f ? f(*this, bits, pad) : false;
 }
 
 void CFrameProcessor::RenderWithStats(ProcStats& s) {
-  if (StatsStageFn f = pfnRender.load()) f(*this, s);
+  if (StatsStageFn f = slots_.pfnRender.load()) f(*this, s);
 }
 
 void CFrameProcessor::MeasureNoise(ProcStats& s) { StageMeasureNoise(*this, s); }
 
 void CFrameProcessor::RemoveRidgeH(ProcStats& s) {
-  if (StatsStageFn f = pfnRidgeH.load()) f(*this, s);
+  if (StatsStageFn f = slots_.pfnRidgeH.load()) f(*this, s);
 }
 
 void CFrameProcessor::RemoveRidgeV(ProcStats& s) {
-  if (StatsStageFn f = pfnRidgeV.load()) f(*this, s);
+  if (StatsStageFn f = slots_.pfnRidgeV.load()) f(*this, s);
 }
 
 bool CFrameProcessor::AutoControl(ProcStats& s) {
-  AutoControlFn f = pfnAutoControl.load();
+  AutoControlFn f = slots_.pfnAutoControl.load();
   return f ? f(*this, s) : false;
 }
 
 void CFrameProcessor::Rerender() {
-  if (RerenderFn f = pfnRerender.load()) f(*this);
+  if (RerenderFn f = slots_.pfnRerender.load()) f(*this);
 }
 
 void CFrameProcessor::SetGamma(int32_t v) {
   if (v < 1) ReportAssert("bad algoritm", __LINE__, "frame_processor");
   v = v < kGammaMin ? kGammaMin : (v > kGammaMax ? kGammaMax : v);
   int32_t idle = 0;
-  if (!bGammaBusy.compare_exchange_strong(idle, 1)) return;  // a rebuild is running: drop this one
+  if (!counters_.bGammaBusy.compare_exchange_strong(idle, 1)) return;  // a rebuild is running: drop this one
   if (toneBlock_) {
     auto* halves = reinterpret_cast<ToneTable*>(toneBlock_.get());
     ToneTable* spare = pTone.load() == &halves[0] ? &halves[1] : &halves[0];
@@ -265,37 +265,37 @@ void CFrameProcessor::SetGamma(int32_t v) {
     pTone.exchange(spare);
     nToneGeneration.fetch_add(1, std::memory_order_acq_rel);
   }
-  nGamma.exchange(v);
-  nAutoSign.exchange(0);
-  bGammaBusy.exchange(0);
+  settings_.nGamma.exchange(v);
+  counters_.nAutoSign.exchange(0);
+  counters_.bGammaBusy.exchange(0);
 }
 
 void CFrameProcessor::RecomputeRates() {
-  const double fps = dFrameRate.load();
-  const uint32_t ms = nTimeDelay.load();
+  const double fps = counters_.dFrameRate.load();
+  const uint32_t ms = settings_.nTimeDelay.load();
   int32_t frames = 0;
   if (ms != 0 && fps > 0.0) {
     const double d = std::ceil(ms * (fps * 0.001));
     frames = d < 2147483647.0 ? static_cast<int32_t>(d) : 2147483647;
   }
-  nDelayFrames.exchange(frames);
+  counters_.nDelayFrames.exchange(frames);
   double out = fps;
-  const int32_t count = nCountAccum.load();
+  const int32_t count = settings_.nCountAccum.load();
   if (count > 1) out /= count;
   if (frames >= 2) out /= frames;
-  dOutRate.store(out);
+  counters_.dOutRate.store(out);
 }
 
 void CFrameProcessor::ApplyTimeDelay(uint32_t ms) {
-  nTimeDelay.exchange(ms);
+  settings_.nTimeDelay.exchange(ms);
   RecomputeRates();
-  nDelayCountdown.exchange(nDelayFrames.load());
-  nSummed.exchange(0);
-  nAutoSign.exchange(0);
+  counters_.nDelayCountdown.exchange(counters_.nDelayFrames.load());
+  counters_.nSummed.exchange(0);
+  counters_.nAutoSign.exchange(0);
 }
 
 bool CFrameProcessor::SetTimeDelay(uint32_t ms) {
-  if (ms == nTimeDelay.load()) return false;
+  if (ms == settings_.nTimeDelay.load()) return false;
   ApplyTimeDelay(ms);
   if (pOwner) pOwner->OnOutRateChanged();
   return true;
@@ -307,56 +307,56 @@ void CFrameProcessor::SetCountAccum(int32_t n) {
     ReportAssert("bad algoritm", __LINE__, "frame_processor");
     n = n < kCountMin ? kCountMin : kCountMax;
   }
-  nCountAccum.exchange(n);
-  nSumDivisor.exchange(n);
-  nDelayCountdown.exchange(nDelayFrames.load());
-  nSummed.exchange(0);
-  nAutoSign.exchange(0);
+  settings_.nCountAccum.exchange(n);
+  counters_.nSumDivisor.exchange(n);
+  counters_.nDelayCountdown.exchange(counters_.nDelayFrames.load());
+  counters_.nSummed.exchange(0);
+  counters_.nAutoSign.exchange(0);
   RecomputeRates();
   if (pOwner) pOwner->OnOutRateChanged();
 }
 
 void CFrameProcessor::SetFrameRate(double fps) {
   if (!(fps >= 1.0)) fps = kDefaultFrameRate;
-  dFrameRate.store(fps);
-  ApplyTimeDelay(nTimeDelay.load());
+  counters_.dFrameRate.store(fps);
+  ApplyTimeDelay(settings_.nTimeDelay.load());
   if (pOwner) pOwner->OnOutRateChanged();
 }
 
 void CFrameProcessor::SetAmp(int32_t a) {
-  nAmp.exchange(a < kAmpMin ? kAmpMin : (a > kAmpMax ? kAmpMax : a));
-  nAutoSign.exchange(0);
+  settings_.nAmp.exchange(a < kAmpMin ? kAmpMin : (a > kAmpMax ? kAmpMax : a));
+  counters_.nAutoSign.exchange(0);
 }
 
 void CFrameProcessor::SetBlackLevel(int32_t b) {
-  nBlackLevel.exchange(b < kBlackMin ? kBlackMin : (b > kBlackMax ? kBlackMax : b));
-  nAutoSign.exchange(0);
+  settings_.nBlackLevel.exchange(b < kBlackMin ? kBlackMin : (b > kBlackMax ? kBlackMax : b));
+  counters_.nAutoSign.exchange(0);
 }
 
 void CFrameProcessor::Restart() {
-  const uint32_t flags = nAuto.load();
+  const uint32_t flags = settings_.nAuto.load();
   if (flags & kAutoOn) {
     if ((flags & kAutoDelay) && SetTimeDelay(0)) Post(kMsgDelayChanged);
-    if ((flags & kAutoAccum) && nCountAccum.load() != kCountDefault) {
+    if ((flags & kAutoAccum) && settings_.nCountAccum.load() != kCountDefault) {
       SetCountAccum(kCountDefault);
       Post(kMsgCountChanged);
     }
-    if ((flags & kAutoAmp) && nAmp.load() != kAmpDefault) {
-      nAmp.exchange(kAmpDefault);
+    if ((flags & kAutoAmp) && settings_.nAmp.load() != kAmpDefault) {
+      settings_.nAmp.exchange(kAmpDefault);
       Post(kMsgAmpChanged);
     }
   }
-  nDelayCountdown.exchange(nDelayFrames.load());
-  nSummed.exchange(0);
-  nSumDivisor.exchange(nCountAccum.load());
-  nAutoSign.exchange(0);
+  counters_.nDelayCountdown.exchange(counters_.nDelayFrames.load());
+  counters_.nSummed.exchange(0);
+  counters_.nSumDivisor.exchange(settings_.nCountAccum.load());
+  counters_.nAutoSign.exchange(0);
 }
 
 void CFrameProcessor::ResetDefaults() {
   SetTimeDelay(0);
   SetCountAccum(kCountDefault);
-  nAmp.exchange(kAmpDefault);
-  nBlackLevel.exchange(0);
+  settings_.nAmp.exchange(kAmpDefault);
+  settings_.nBlackLevel.exchange(0);
   SetGamma(kGammaLinear);
 }
 

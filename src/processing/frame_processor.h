@@ -78,6 +78,51 @@ enum class FrameResult {
   kPicture,      // frProc holds a new picture (finished sum, or a partial one while the first-sum flag was set)
 };
 
+// The processor's persisted parameters ("nocta" keys). Readable from any thread. Change them through the
+// processor's setters: the count, amplification and black level keep their ranges there (the sum holds at
+// most 256 frames), and the delay and count setters recompute the derived state. The automatic control
+// changes the same fields on the streaming thread, through StageAccess.
+struct ProcSettings {
+  std::atomic<uint32_t> nTimeDelay{0};  // ms
+  std::atomic<int32_t> nCountAccum{kCountDefault};
+  std::atomic<int32_t> bNRH{0};
+  std::atomic<int32_t> bNRV{0};
+  std::atomic<float> fRmsH{2.0f};
+  std::atomic<float> fRmsV{0.5f};
+  std::atomic<uint32_t> nAuto{15};
+  uint32_t nAutoSaved = 15;  // GUI thread only
+  std::atomic<int32_t> nAmp{kAmpDefault};
+  std::atomic<int32_t> nBlackLevel{0};
+  std::atomic<int32_t> nGamma{kGammaLinear};
+  int32_t bColor = 0;
+  std::atomic<int32_t> bFlipH{0};
+  std::atomic<int32_t> bFlipV{0};
+};
+
+// Derived and working state, kept by the setters (GUI thread) and the stages (streaming thread); each
+// change is one atomic operation.
+struct ProcCounters {
+  std::atomic<double> dFrameRate{kDefaultFrameRate};
+  std::atomic<double> dOutRate{kDefaultFrameRate};
+  std::atomic<int32_t> nDelayFrames{0};
+  std::atomic<int32_t> nDelayCountdown{0};
+  std::atomic<int32_t> nSummed{0};
+  std::atomic<int32_t> nSumDivisor{kCountDefault};
+  std::atomic<int32_t> nAutoSign{0};
+  std::atomic<int32_t> bGammaBusy{0};
+};
+
+// The stages the single-stage calls run. Installed on the GUI thread when the format is set (graph not
+// running).
+struct StageSlots {
+  std::atomic<AccumulateFn> pfnAccumulate{nullptr};
+  std::atomic<StatsStageFn> pfnRender{nullptr};
+  std::atomic<RerenderFn> pfnRerender{nullptr};
+  std::atomic<AutoControlFn> pfnAutoControl{nullptr};
+  std::atomic<StatsStageFn> pfnRidgeH{nullptr};
+  std::atomic<StatsStageFn> pfnRidgeV{nullptr};
+};
+
 // One processor per graph object. Two threads use it without a lock: the streaming thread runs the
 // chain, the GUI thread changes parameters. Cross-thread fields are atomics changed by exchange or add.
 class CFrameProcessor {
@@ -95,13 +140,16 @@ class CFrameProcessor {
   void SetWindows(IWindow* msgWindow, IWindow* viewWindow);
   void EnableSaving(bool on) { bSaveSettings = on ? 1 : 0; }
   IWindow* MsgWindow() const { return pMsgWindow.load(); }
+  // Nothing is posted once the message window is gone.
+  void DetachMsgWindow() { pMsgWindow.store(nullptr); }
+  bool SavesSettings() const { return bSaveSettings != 0; }
 
   // --- format (GUI thread, graph not running) ---
   // frame: the session's raw view. With allocate and a stride, sizes frProc (negative height when
   // topDown) and the work buffer; false when the chain cannot run on this format.
   bool ConfigureFormat(const CImageBuf& frame, bool allocate, bool topDown);
   // True when the accumulator slots are installed (a work buffer exists).
-  bool HasChain() const { return pfnAccumulate.load() != nullptr; }
+  bool HasChain() const { return slots_.pfnAccumulate.load() != nullptr; }
 
   // --- per frame (streaming thread) ---
   // The whole chain for one 24-bit frame: time delay, sum, render, statistics, banding removal and,
@@ -125,11 +173,15 @@ class CFrameProcessor {
   void SetFrameRate(double fps);
   void SetAmp(int32_t a);         // brought into 1..128; clears nAutoSign
   void SetBlackLevel(int32_t b);  // brought into -200..200; clears nAutoSign
-  void SetRmsH(float f) { fRmsH.exchange(f); }
-  void SetRmsV(float f) { fRmsV.exchange(f); }
-  void SetNRH(bool on) { bNRH.exchange(on ? 1 : 0); }
-  void SetNRV(bool on) { bNRV.exchange(on ? 1 : 0); }
-  void SetAuto(uint32_t flags) { nAuto.exchange(flags); }
+  void SetRmsH(float f) { settings_.fRmsH.exchange(f); }
+  void SetRmsV(float f) { settings_.fRmsV.exchange(f); }
+  void SetNRH(bool on) { settings_.bNRH.exchange(on ? 1 : 0); }
+  void SetNRV(bool on) { settings_.bNRV.exchange(on ? 1 : 0); }
+  void SetAuto(uint32_t flags) { settings_.nAuto.exchange(flags); }
+  // The sub-modes the automatic button brings back when it is switched on with none chosen (GUI thread).
+  void SetAutoSaved(uint32_t flags) { settings_.nAutoSaved = flags; }
+  // Kept and saved here; the session applies it to its frames.
+  void SetFlipV(bool on) { settings_.bFlipV.exchange(on ? 1 : 0); }
   // Run when the graph starts running: brings the automatic sub-modes back to their start values.
   void Restart();
   // Menu item "Default": delay 0, 4 frames per sum, amplification 16, black level 0, gamma 128.
@@ -138,54 +190,18 @@ class CFrameProcessor {
   // The tone table in force (never null once constructed, unless its block could not be had).
   const ToneTable* Tone() const { return pTone.load(); }
 
-  // --- parameters (persisted) ---
-  // Readable from any thread. Change them through the setters above: the count, amplification and
-  // black level keep their ranges there (the sum holds at most 256 frames), and the delay and count
-  // setters recompute the derived state.
-  std::atomic<uint32_t> nTimeDelay{0};  // ms
-  std::atomic<int32_t> nCountAccum{kCountDefault};
-  std::atomic<int32_t> bNRH{0};
-  std::atomic<int32_t> bNRV{0};
-  std::atomic<float> fRmsH{2.0f};
-  std::atomic<float> fRmsV{0.5f};
-  std::atomic<uint32_t> nAuto{15};
-  uint32_t nAutoSaved = 15;  // GUI thread only
-  std::atomic<int32_t> nAmp{kAmpDefault};
-  std::atomic<int32_t> nBlackLevel{0};
-  std::atomic<int32_t> nGamma{kGammaLinear};
-  int32_t bColor = 0;
-  std::atomic<int32_t> bFlipH{0};
-  std::atomic<int32_t> bFlipV{0};
-
-  // --- derived and working state ---
-  std::atomic<double> dFrameRate{kDefaultFrameRate};
-  std::atomic<double> dOutRate{kDefaultFrameRate};
-  std::atomic<int32_t> nDelayFrames{0};
-  std::atomic<int32_t> nDelayCountdown{0};
-  std::atomic<int32_t> nSummed{0};
-  std::atomic<int32_t> nSumDivisor{kCountDefault};
-  std::atomic<int32_t> nAutoSign{0};
-  std::atomic<int32_t> bGammaBusy{0};
+  // --- read-outs (any thread) ---
+  const ProcSettings& Settings() const { return settings_; }
+  const ProcCounters& Counters() const { return counters_; }
+  const StageSlots& Slots() const { return slots_; }
 
   // Statistics of the last picture (the record the chain passes to its stages).
   ProcStats stats;
 
-  // --- stage slots ---
-  std::atomic<AccumulateFn> pfnAccumulate{nullptr};
-  std::atomic<StatsStageFn> pfnRender{nullptr};
-  std::atomic<RerenderFn> pfnRerender{nullptr};
-  std::atomic<AutoControlFn> pfnAutoControl{nullptr};
-  std::atomic<StatsStageFn> pfnRidgeH{nullptr};
-  std::atomic<StatsStageFn> pfnRidgeV{nullptr};
-
-  // --- links ---
-  IProcOwner* pOwner = nullptr;
-  std::atomic<IWindow*> pMsgWindow{nullptr};
-  int32_t bSaveSettings = 0;
-
   struct Work;  // the work buffer's layout, private to the stages
 
  private:
+  // The stages' write access on the streaming thread; see stages.h.
   friend struct StageAccess;
   void ApplyTimeDelay(uint32_t ms);
   void RecomputeRates();
@@ -198,6 +214,15 @@ class CFrameProcessor {
   // Odd while a rebuild writes a half: a render that read a table across a rebuild reads it again.
   std::atomic<uint32_t> nToneGeneration{0};
   std::unique_ptr<Work> work_;
+
+  ProcSettings settings_;
+  ProcCounters counters_;
+  StageSlots slots_;
+
+  // --- links (GUI thread; the message window is read on the streaming thread) ---
+  IProcOwner* pOwner = nullptr;
+  std::atomic<IWindow*> pMsgWindow{nullptr};
+  int32_t bSaveSettings = 0;
 
  public:
   // The processor's display view: what the video surface paints and the capture writes.

@@ -39,11 +39,11 @@ RenderBounds BuildRenderTable(uint8_t* lut, int32_t maxS, int32_t a, int32_t b, 
 void RenderPlane(CFrameProcessor& p, ProcStats* stats) {
   Work* w = StageAccess::W(p);
   if (!w || !w->pixels) return;
-  int32_t a = p.nAmp.load(std::memory_order_relaxed);
-  int32_t b = p.nBlackLevel.load(std::memory_order_relaxed);
+  int32_t a = p.Settings().nAmp.load(std::memory_order_relaxed);
+  int32_t b = p.Settings().nBlackLevel.load(std::memory_order_relaxed);
   // A finished sum is divided by the frames it holds: the GUI may store a new count into nSumDivisor
   // between the sum's last frame and this render.
-  int32_t n = w->sumFrames > 0 ? w->sumFrames : p.nSumDivisor.load(std::memory_order_relaxed);
+  int32_t n = w->sumFrames > 0 ? w->sumFrames : p.Counters().nSumDivisor.load(std::memory_order_relaxed);
   uint8_t tone[255];
   if (n < 1) {
     ReportAssert("bad algoritm", __LINE__, "stages");
@@ -169,11 +169,11 @@ int32_t RidgeClip(float rms, const ProcStats& s, float unclippedFrom) {
 
 bool StageAccumulate(CFrameProcessor& p, const uint8_t* bits, int32_t pad) {
   Work* w = StageAccess::W(p);
-  const int32_t count = p.nCountAccum.load(std::memory_order_relaxed);
+  const int32_t count = p.Settings().nCountAccum.load(std::memory_order_relaxed);
   if (count < 1) ReportAssert("bad algoritm", __LINE__, "stages");
   if (!w || !w->pixels || !bits) return false;
   const PixelKernels& k = Kernels();
-  const int32_t summed = p.nSummed.load(std::memory_order_relaxed);
+  const int32_t summed = p.Counters().nSummed.load(std::memory_order_relaxed);
   if (summed == 0 || w->storedFrames == 0) {
     k.extract(w->first8, bits, w->width, w->height, pad);
     w->storedFrames = 1;
@@ -189,14 +189,15 @@ bool StageAccumulate(CFrameProcessor& p, const uint8_t* bits, int32_t pad) {
     k.extract(w->first8, bits, w->width, w->height, pad);
     w->storedFrames = 1;
   }
-  const int32_t now = p.nSummed.fetch_add(1) + 1;
+  ProcCounters& c = StageAccess::Counters(p);
+  const int32_t now = c.nSummed.fetch_add(1) + 1;
   if (now < count) {
     w->sumFrames = 0;  // a partial sum (shown while the first sum builds) takes the count's divisor
     return false;
   }
   w->sumFrames = w->storedFrames;
-  p.nSumDivisor.exchange(now);
-  p.nSummed.exchange(0);
+  c.nSumDivisor.exchange(now);
+  c.nSummed.exchange(0);
   return true;
 }
 
@@ -249,7 +250,7 @@ void StageMeasureNoise(CFrameProcessor& p, ProcStats& s) {
 }
 
 void StageRemoveRidgeH(CFrameProcessor& p, ProcStats& s) {
-  const int32_t clip = RidgeClip(p.fRmsH.load(std::memory_order_relaxed), s, 254.0f);
+  const int32_t clip = RidgeClip(p.Settings().fRmsH.load(std::memory_order_relaxed), s, 254.0f);
   if (clip == 255) {
     StageRemoveRidgeHFast(p, s);
     return;
@@ -258,7 +259,7 @@ void StageRemoveRidgeH(CFrameProcessor& p, ProcStats& s) {
 }
 
 void StageRemoveRidgeV(CFrameProcessor& p, ProcStats& s) {
-  const int32_t clip = RidgeClip(p.fRmsV.load(std::memory_order_relaxed), s, 253.0f);
+  const int32_t clip = RidgeClip(p.Settings().fRmsV.load(std::memory_order_relaxed), s, 253.0f);
   if (clip == 255) {
     StageRemoveRidgeVFast(p, s);
     return;
@@ -272,11 +273,12 @@ void StageRemoveRidgeVFast(CFrameProcessor& p, ProcStats&) { ColumnStage(p, 255)
 FrameResult RunChain(CFrameProcessor& p, const CImageBuf& frame, std::atomic<int32_t>& bFirstSum) {
   Work* w = StageAccess::W(p);
   if (!p.HasChain() || !w || !w->pixels) return FrameResult::kPassThrough;
-  if (p.nDelayCountdown.load(std::memory_order_relaxed) != 0) {
-    p.nDelayCountdown.fetch_add(-1);
+  ProcCounters& c = StageAccess::Counters(p);
+  if (c.nDelayCountdown.load(std::memory_order_relaxed) != 0) {
+    c.nDelayCountdown.fetch_add(-1);
     return FrameResult::kDropped;
   }
-  p.nDelayCountdown.exchange(p.nDelayFrames.load(std::memory_order_relaxed));
+  c.nDelayCountdown.exchange(c.nDelayFrames.load(std::memory_order_relaxed));
   if (frame.width != w->width || frame.height != w->height || !frame.bits) return FrameResult::kPassThrough;
 
   if (StageAccumulate(p, frame.bits, frame.pad)) {
@@ -291,15 +293,16 @@ FrameResult RunChain(CFrameProcessor& p, const CImageBuf& frame, std::atomic<int
   // The automatic control needs only the render statistics; when it changes the amplification the
   // picture is rendered again, and banding removal runs once, on the final picture, with the
   // statistics measured before the change.
-  const uint32_t autoFlags = p.nAuto.load(std::memory_order_relaxed);
+  const ProcSettings& set = p.Settings();
+  const uint32_t autoFlags = set.nAuto.load(std::memory_order_relaxed);
   if ((autoFlags & kAutoOn) && bFirstSum.load() == 0) {
     if (StageAutoControl(p, s)) RenderPlane(p, nullptr);
   }
 
   const int32_t clipH =
-      p.bNRH.load(std::memory_order_relaxed) ? RidgeClip(p.fRmsH.load(std::memory_order_relaxed), s, 254.0f) : 0;
+      set.bNRH.load(std::memory_order_relaxed) ? RidgeClip(set.fRmsH.load(std::memory_order_relaxed), s, 254.0f) : 0;
   const int32_t clipV =
-      p.bNRV.load(std::memory_order_relaxed) ? RidgeClip(p.fRmsV.load(std::memory_order_relaxed), s, 253.0f) : 0;
+      set.bNRV.load(std::memory_order_relaxed) ? RidgeClip(set.fRmsV.load(std::memory_order_relaxed), s, 253.0f) : 0;
   const PixelKernels& k = Kernels();
   const LineCorrection* rows = nullptr;
   if (clipH) {

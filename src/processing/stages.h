@@ -44,8 +44,12 @@ struct CFrameProcessor::Work {
   alignas(64) uint8_t lut8[256 + 64];
 };
 
-// The stages' way into the processor's private parts.
+// The stages' way into the processor's private parts: the streaming thread's write access to the
+// counters and to the parameters the automatic control steers. Tests that stand in for a stage use it too.
 struct StageAccess {
+  static ProcSettings& Settings(CFrameProcessor& p) { return p.settings_; }
+  static ProcCounters& Counters(CFrameProcessor& p) { return p.counters_; }
+  static StageSlots& Slots(CFrameProcessor& p) { return p.slots_; }
   static CFrameProcessor::Work* W(CFrameProcessor& p) { return p.work_.get(); }
   static void Post(CFrameProcessor& p, unsigned msg) { p.Post(msg); }
   // Copies the output bytes of the table in force; false when it has none.

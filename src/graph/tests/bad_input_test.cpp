@@ -20,7 +20,7 @@ class BadInputTest : public GraphTest {
     EXPECT_FALSE(g.HasGraph());
     EXPECT_EQ(g.Grabber(), nullptr);
     EXPECT_EQ(g.Pipeline(), nullptr);
-    EXPECT_EQ(g.Session().mtConnected.formattype, GUID_NULL);
+    EXPECT_EQ(g.Session().Format().mtConnected.formattype, GUID_NULL);
     EXPECT_EQ(g.RunGraph(), E_UNEXPECTED);
     EXPECT_EQ(g.bAutoRender, 1);  // the second attempt ran
     const std::string text = log.Text();

@@ -20,10 +20,10 @@ TEST_F(FileGraphTest, AviBuildsManuallyReadsFormatAndLogsTheBuild) {
   EXPECT_EQ(g.DurationFrames(), 8);
   EXPECT_NEAR(g.DurationSeconds(), 8.0 / 30.0, 1e-6);
   EXPECT_EQ(g.Session().GetFrameRate(), 30.0);  // exact, not 30.000000075
-  EXPECT_EQ(g.Session().fccSubtype, kFourccYUY2);
-  EXPECT_EQ(g.Session().nVideoWidth, 320);
-  EXPECT_EQ(g.Session().nVideoHeight, 240);
-  const MediaType& mt = g.Session().mtConnected;
+  EXPECT_EQ(g.Session().Format().fccSubtype, kFourccYUY2);
+  EXPECT_EQ(g.Session().Format().nVideoWidth, 320);
+  EXPECT_EQ(g.Session().Format().nVideoHeight, 240);
+  const MediaType& mt = g.Session().Format().mtConnected;
   EXPECT_EQ(mt.majortype, MEDIATYPE_Video);
   EXPECT_EQ(mt.subtype, MEDIASUBTYPE_YUY2);
   EXPECT_EQ(mt.formattype, FORMAT_VideoInfo);
@@ -113,9 +113,9 @@ TEST_F(FileGraphTest, BgrClipConnectsAtTheSecondStep) {
   CCapGraph g;
   ASSERT_EQ(g.BuildFileGraph(clip.c_str()), S_OK);
   EXPECT_EQ(g.bAutoRender, 0);
-  EXPECT_EQ(g.Session().mtConnected.subtype, MEDIASUBTYPE_RGB24);
-  EXPECT_EQ(g.Session().fccSubtype, 0u);
-  EXPECT_EQ(g.Session().mtConnected.vih.bmiHeader.biSizeImage, 244u * 20u);
+  EXPECT_EQ(g.Session().Format().mtConnected.subtype, MEDIASUBTYPE_RGB24);
+  EXPECT_EQ(g.Session().Format().fccSubtype, 0u);
+  EXPECT_EQ(g.Session().Format().mtConnected.vih.bmiHeader.biSizeImage, 244u * 20u);
   const std::string text = log.Text();
   EXPECT_NE(text.find("Can`t connect to media type: MEDIASUBTYPE_YUY2"), std::string::npos);
   EXPECT_NE(text.find("Subtype description RGB 24"), std::string::npos);
@@ -130,7 +130,7 @@ TEST_F(FileGraphTest, I420ClipNeedsTheAutomaticAttemptWithAConverter) {
   ASSERT_EQ(g.BuildFileGraph(clip.c_str()), S_OK);
   EXPECT_EQ(g.bAutoRender, 1);
   EXPECT_EQ(g.bTouchGraph, 1);
-  EXPECT_EQ(g.Session().mtConnected.subtype, MEDIASUBTYPE_YUY2);
+  EXPECT_EQ(g.Session().Format().mtConnected.subtype, MEDIASUBTYPE_YUY2);
   EXPECT_EQ(g.Session().GetFrameRate(), 10.0);
   if (kDebugBuild) {
     EXPECT_NE(log.Text().find("! 2 step"), std::string::npos);
@@ -182,7 +182,7 @@ TEST_F(FileGraphTest, CompressedMp4WithoutFrameLengthKeepsTheFormatRate) {
   EXPECT_GT(g.DurationSeconds(), 0.0);
   EXPECT_NE(log.Text().find("!!! TIME_FORMAT_FRAME not supported!.."), std::string::npos);
   // Without a frame count the rate stays the one of the format (whatever the muxer made of it).
-  const int64_t avg = g.Session().mtConnected.vih.AvgTimePerFrame;
+  const int64_t avg = g.Session().Format().mtConnected.vih.AvgTimePerFrame;
   ASSERT_GT(avg, 0);
   EXPECT_NEAR(g.Session().GetFrameRate(), 1e7 / avg, 1e-3);
   char fps[32];

@@ -107,9 +107,9 @@ TEST_F(LiveGraphTest, AutomaticModeTakesYuy2BeforeBgrAndLogsTheBuild) {
   devices->Restore();
   ASSERT_TRUE(graph->HasGraph());
   CSG& sg = graph->Session();
-  EXPECT_EQ(sg.fccSubtype, kFourccYUY2);
-  EXPECT_EQ(sg.bLiveSource, 1);
-  EXPECT_EQ(sg.nVideoWidth, 640);
+  EXPECT_EQ(sg.Format().fccSubtype, kFourccYUY2);
+  EXPECT_EQ(sg.Modes().bLiveSource, 1);
+  EXPECT_EQ(sg.Format().nVideoWidth, 640);
   EXPECT_DOUBLE_EQ(sg.GetFrameRate(), 30.0);
   EXPECT_EQ(graph->RunState(), kRunStopped);
   EXPECT_FALSE(HasElement("videoconvert"));
@@ -144,7 +144,7 @@ TEST_F(LiveGraphTest, ABgrCameraConnectsOnTheSecondSubtypeInBothModes) {
   Enable("formats=bgr");
   devices->Restore();
   ASSERT_TRUE(graph->HasGraph());
-  EXPECT_EQ(graph->Session().fccSubtype, 0u);
+  EXPECT_EQ(graph->Session().Format().fccSubtype, 0u);
   EXPECT_FALSE(HasElement("videoconvert"));
   EXPECT_TRUE(log.Contains("Found media type: MEDIASUBTYPE_RGB24"));
 
@@ -154,7 +154,7 @@ TEST_F(LiveGraphTest, ABgrCameraConnectsOnTheSecondSubtypeInBothModes) {
   graph->bAutoRender = 0;
   ASSERT_TRUE(SUCCEEDED(graph->MakeCaptureGraph()));
   EXPECT_TRUE(log.Contains("Can`t connect to media type: MEDIASUBTYPE_YUY2"));
-  EXPECT_EQ(graph->Session().fccSubtype, 0u);
+  EXPECT_EQ(graph->Session().Format().fccSubtype, 0u);
 }
 
 TEST_F(LiveGraphTest, TheFormatChosenInTheSourceDialogIsTheOneUsed) {
@@ -167,7 +167,7 @@ TEST_F(LiveGraphTest, TheFormatChosenInTheSourceDialogIsTheOneUsed) {
   ASSERT_TRUE(RememberFrameFormat("sim:0", choice));
   devices->Restore();
   ASSERT_TRUE(graph->HasGraph());
-  EXPECT_EQ(graph->Session().fccSubtype, 0u);
+  EXPECT_EQ(graph->Session().Format().fccSubtype, 0u);
   EXPECT_FALSE(HasElement("videoconvert"));
 }
 
@@ -181,7 +181,7 @@ TEST_F(LiveGraphTest, AutomaticModeConvertsI420AndDecodesMjpegButManualModeDoesN
     graph->SetDeviceList(devices.get());
     devices->Restore();
     ASSERT_TRUE(graph->HasGraph());
-    EXPECT_EQ(graph->Session().fccSubtype, kFourccYUY2);
+    EXPECT_EQ(graph->Session().Format().fccSubtype, kFourccYUY2);
     EXPECT_TRUE(HasElement("videoconvert"));
     MeanProbe probe;
     probe.session = &graph->Session();
@@ -254,7 +254,7 @@ TEST_F(LiveGraphTest, UnpluggedDuringACaptureRunKeepsEveryFinishedFile) {
   ASSERT_EQ(ev, GraphEvent::kError);
   EXPECT_GE(window.graphNotify.load(), 1);
   EXPECT_EQ(graph->RunState(), kRunStopped);
-  EXPECT_EQ(sg.bCapture.load(), 0);
+  EXPECT_EQ(sg.Capture().bCapture.load(), 0);
   ASSERT_FALSE(ui.boxes.empty());
   EXPECT_EQ(ui.boxes.back().first, "The capture device stopped sending pictures: it was unplugged or switched off.");
   EXPECT_TRUE(log.Contains("poll error 1: No such device"));
@@ -273,7 +273,7 @@ TEST_F(LiveGraphTest, UnpluggedDuringACaptureRunKeepsEveryFinishedFile) {
   }
   closedir(d);
   EXPECT_GT(files, 0);
-  EXPECT_EQ(static_cast<uint32_t>(files), sg.nCaptured.load());
+  EXPECT_EQ(static_cast<uint32_t>(files), sg.Capture().nCaptured.load());
 }
 
 TEST_F(LiveGraphTest, ChoosingAnInputChangesThePicture) {

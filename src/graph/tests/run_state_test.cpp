@@ -30,7 +30,7 @@ TEST_F(RunStateTest, WithoutAGraphEveryCommandIsUnexpected) {
   EXPECT_EQ(empty.RunState(), kRunStopped);
   empty.DestroyGraph();  // only clears the media type
   EXPECT_FALSE(empty.HasGraph());
-  EXPECT_EQ(empty.Session().mtConnected.formattype, GUID_NULL);
+  EXPECT_EQ(empty.Session().Format().mtConnected.formattype, GUID_NULL);
 }
 
 TEST_F(RunStateTest, StateTableTransitions) {
@@ -76,7 +76,7 @@ TEST_F(RunStateTest, StopRewindsAndCuesTheFirstFrameAndRunPlaysAllAgain) {
   const LowLightScene scene(sp);
   std::vector<uint8_t> luma(64 * 48);
   scene.RenderLuma(0, luma.data(), 64);
-  const CImageBuf& live = g.Session().frLive.img;
+  const CImageBuf& live = g.Session().FrLive().img;
   ASSERT_EQ(live.width, 64);
   ASSERT_EQ(live.height, 48);
   int differing = 0;
@@ -158,7 +158,7 @@ TEST_F(RunStateTest, DestroyStopsFramesAndEmptiesTheObject) {
   EXPECT_FALSE(g.HasGraph());
   EXPECT_EQ(g.Grabber(), nullptr);
   EXPECT_EQ(g.RunState(), kRunStopped);
-  EXPECT_EQ(g.Session().mtConnected.formattype, GUID_NULL);
+  EXPECT_EQ(g.Session().Format().mtConnected.formattype, GUID_NULL);
   EXPECT_EQ(g.RunGraph(), E_UNEXPECTED);
   // The object can build again.
   ASSERT_EQ(g.BuildFileGraph(clip.c_str()), S_OK);

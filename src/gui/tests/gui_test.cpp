@@ -156,7 +156,7 @@ class MainWindowTest : public QObject {
     QCOMPARE(w.ActiveGraph(), s_.file.get());
     QVERIFY(!w.IsLiveMode());
     QCOMPARE(s_.Checked(kCmdFlipV), false);
-    QCOMPARE(s_.Checked(kCmdAuto), (w.ActiveProcessor()->nAuto.load() & kAutoOn) != 0);
+    QCOMPARE(s_.Checked(kCmdAuto), (w.ActiveProcessor()->Settings().nAuto.load() & kAutoOn) != 0);
     QVERIFY(w.Action(kCmdPlay)->isEnabled());
     QVERIFY(w.LiveWindow()->isVisible());
     QVERIFY(w.ProcWindow()->isVisible());
@@ -206,53 +206,53 @@ class MainWindowTest : public QObject {
     CFrameProcessor& p = *active;
     // Auto on with nothing remembered: amplification mode.
     p.SetAuto(0);
-    p.nAutoSaved = 0;
+    p.SetAutoSaved(0);
     s_.window->RefreshMenuAndToolbar();
     s_.Command(kCmdAuto);
-    QCOMPARE(p.nAuto.load(), uint32_t(kAutoOn | kAutoAmp));
+    QCOMPARE(p.Settings().nAuto.load(), uint32_t(kAutoOn | kAutoAmp));
     QVERIFY(s_.Checked(kCmdAuto));
     QVERIFY(s_.Checked(kCmdAutoAmp));
     // Auto on again from off keeps the sub-modes it had.
     s_.Command(kCmdAuto);
-    QCOMPARE(p.nAuto.load(), uint32_t(kAutoAmp));
+    QCOMPARE(p.Settings().nAuto.load(), uint32_t(kAutoAmp));
     QVERIFY(!s_.Checked(kCmdAuto));
     // A sub-mode switched on does not switch Auto on.
     s_.Command(kCmdAutoDelay);
-    QCOMPARE(p.nAuto.load(), uint32_t(kAutoAmp | kAutoDelay));
-    QCOMPARE(p.nAutoSaved, uint32_t(kAutoAmp));
+    QCOMPARE(p.Settings().nAuto.load(), uint32_t(kAutoAmp | kAutoDelay));
+    QCOMPARE(p.Settings().nAutoSaved, uint32_t(kAutoAmp));
     s_.Command(kCmdAuto);
-    QCOMPARE(p.nAuto.load(), uint32_t(kAutoOn | kAutoAmp | kAutoDelay));
+    QCOMPARE(p.Settings().nAuto.load(), uint32_t(kAutoOn | kAutoAmp | kAutoDelay));
     // Switching off the last sub-mode clears everything and unchecks Auto.
     s_.Command(kCmdAutoAmp);
-    QCOMPARE(p.nAuto.load(), uint32_t(kAutoOn | kAutoDelay));
+    QCOMPARE(p.Settings().nAuto.load(), uint32_t(kAutoOn | kAutoDelay));
     s_.Command(kCmdAutoDelay);
-    QCOMPARE(p.nAuto.load(), 0u);
+    QCOMPARE(p.Settings().nAuto.load(), 0u);
     QVERIFY(!s_.Checked(kCmdAuto));
-    QCOMPARE(p.nAutoSaved, uint32_t(kAutoOn | kAutoDelay));
+    QCOMPARE(p.Settings().nAutoSaved, uint32_t(kAutoOn | kAutoDelay));
     // Auto on now brings back the remembered set.
     s_.Command(kCmdAuto);
-    QCOMPARE(p.nAuto.load(), uint32_t(kAutoOn | kAutoDelay));
+    QCOMPARE(p.Settings().nAuto.load(), uint32_t(kAutoOn | kAutoDelay));
     QVERIFY(s_.Checked(kCmdAutoDelay));
   }
 
   void switchesFlipAndDefault() {
     CSG& sg = *s_.window->ActiveSession();
     CFrameProcessor& p = sg.Processor();
-    const int32_t nrh = p.bNRH.load();
+    const int32_t nrh = p.Settings().bNRH.load();
     s_.Command(kCmdNRH);
-    QCOMPARE(p.bNRH.load(), nrh ? 0 : 1);
+    QCOMPARE(p.Settings().bNRH.load(), nrh ? 0 : 1);
     QCOMPARE(s_.Checked(kCmdNRH), !nrh);
-    const int32_t nrv = p.bNRV.load();
+    const int32_t nrv = p.Settings().bNRV.load();
     s_.Command(kCmdNRV);
-    QCOMPARE(p.bNRV.load(), nrv ? 0 : 1);
+    QCOMPARE(p.Settings().bNRV.load(), nrv ? 0 : 1);
 
     const int32_t h = sg.FrProc().DisplayHeight();
     QVERIFY(h != 0);
     s_.Command(kCmdFlipV);
-    QCOMPARE(p.bFlipV.load(), 1);
+    QCOMPARE(p.Settings().bFlipV.load(), 1);
     QVERIFY(s_.Checked(kCmdFlipV));
     QCOMPARE(sg.FrProc().DisplayHeight(), -h);
-    QCOMPARE(sg.frLive.DisplayHeight(), -sg.frLive.nHeightSigned);
+    QCOMPARE(sg.FrLive().DisplayHeight(), -sg.FrLive().nHeightSigned);
     s_.Command(kCmdFlipV);
     QCOMPARE(sg.FrProc().DisplayHeight(), h);
 
@@ -260,20 +260,20 @@ class MainWindowTest : public QObject {
     p.SetCountAccum(9);
     p.SetRmsH(3.0f);
     s_.Command(kCmdDefault);
-    QCOMPARE(p.nAmp.load(), 16);
-    QCOMPARE(p.nCountAccum.load(), 4);
-    QCOMPARE(p.fRmsH.load(), 3.0f);  // thresholds are not defaults' business
+    QCOMPARE(p.Settings().nAmp.load(), 16);
+    QCOMPARE(p.Settings().nCountAccum.load(), 4);
+    QCOMPARE(p.Settings().fRmsH.load(), 3.0f);  // thresholds are not defaults' business
   }
 
   void livePreview() {
     CSG& sg = *s_.window->ActiveSession();
-    QCOMPARE(sg.bViewLive.load(), 1);
+    QCOMPARE(sg.Modes().bViewLive.load(), 1);
     s_.Command(kCmdLivePreview);
-    QCOMPARE(sg.bViewLive.load(), 0);
+    QCOMPARE(sg.Modes().bViewLive.load(), 0);
     QVERIFY(!s_.window->LiveWindow()->isVisible());
     QVERIFY(!s_.Checked(kCmdLivePreview));
     s_.Command(kCmdLivePreview);
-    QCOMPARE(sg.bViewLive.load(), 1);
+    QCOMPARE(sg.Modes().bViewLive.load(), 1);
     QVERIFY(s_.window->LiveWindow()->isVisible());
     QVERIFY(s_.Checked(kCmdLivePreview));
   }
@@ -298,13 +298,13 @@ class MainWindowTest : public QObject {
     sg.SetCapCount(100000);
     s_.Command(kCmdCaptureToggle);
     s_.Command(kCmdPlay);
-    QTRY_VERIFY_WITH_TIMEOUT(sg.nCaptured.load() >= 2, 15000);
+    QTRY_VERIFY_WITH_TIMEOUT(sg.Capture().nCaptured.load() >= 2, 15000);
     s_.Command(kCmdStop);
-    const uint32_t n = sg.nCaptured.load();
+    const uint32_t n = sg.Capture().nCaptured.load();
     QCOMPARE(s_.Status(), QStringLiteral("Capturing %1 (+%2) frame(s)").arg(8 + n).arg(n));
     s_.Command(kCmdCaptureToggle);
     QVERIFY(!s_.Checked(kCmdCaptureToggle));
-    QCOMPARE(sg.bCapture.load(), 0);
+    QCOMPARE(sg.Capture().bCapture.load(), 0);
   }
 
   void reportsAndHelp() {

@@ -30,6 +30,7 @@
 #include "gui/toolbar.h"
 #include "graph/graph_object.h"
 #include "pipeline/sg.h"
+#include "processing/stages.h"  // StageAccess: the tests act as the automatic control
 #include "settings/profile.h"
 
 using namespace ulmora;
@@ -136,11 +137,11 @@ class PanelTest : public QObject {
   }
 
   void amplificationAndGammaTexts() {
-    Proc().nAutoSign.store(1);
+    StageAccess::Counters(Proc()).nAutoSign.store(1);
     panel_->Trackbar(kRowAmp)->setValue(24);
     QCOMPARE(panel_->ValueBox(kRowAmp)->text(), QString("150.0%"));
-    QCOMPARE(Proc().nAmp.load(), 24);
-    QCOMPARE(Proc().nAutoSign.load(), 0);
+    QCOMPARE(Proc().Settings().nAmp.load(), 24);
+    QCOMPARE(Proc().Counters().nAutoSign.load(), 0);
     panel_->Trackbar(kRowAmp)->setValue(32);
     QCOMPARE(panel_->ValueBox(kRowAmp)->text(), QString("200%"));
     QCOMPARE(AmpPercentText(8), std::string("50.0%"));
@@ -148,29 +149,29 @@ class PanelTest : public QObject {
 
     panel_->Trackbar(kRowGamma)->setValue(256);
     QCOMPARE(panel_->ValueBox(kRowGamma)->text(), QString("6.000"));
-    QCOMPARE(Proc().nGamma.load(), 256);
+    QCOMPARE(Proc().Settings().nGamma.load(), 256);
     QCOMPARE(GammaText(64), std::string("0.500"));
 
-    Proc().nAutoSign.store(1);
+    StageAccess::Counters(Proc()).nAutoSign.store(1);
     panel_->Trackbar(kRowBlack)->setFocus();
     QTest::keyClick(panel_->Trackbar(kRowBlack), Qt::Key_Left);
-    QCOMPARE(Proc().nBlackLevel.load(), -1);
+    QCOMPARE(Proc().Settings().nBlackLevel.load(), -1);
     QCOMPARE(panel_->ValueBox(kRowBlack)->text(), QString("-1"));
-    QCOMPARE(Proc().nAutoSign.load(), 0);
+    QCOMPARE(Proc().Counters().nAutoSign.load(), 0);
 
     panel_->Trackbar(kRowAccum)->setValue(9);
-    QCOMPARE(Proc().nCountAccum.load(), 9);
+    QCOMPARE(Proc().Settings().nCountAccum.load(), 9);
     panel_->Trackbar(kRowNRV)->setValue(29);
-    QCOMPARE(Proc().fRmsV.load(), 0.29f);
+    QCOMPARE(Proc().Settings().fRmsV.load(), 0.29f);
     QCOMPARE(panel_->ValueBox(kRowNRV)->text(), QString("0.290"));
     panel_->SyncAllRows();
     QCOMPARE(panel_->Trackbar(kRowNRV)->value(), 29);  // the stored float comes back to its position
 
     panel_->Trackbar(kRowDelay)->setValue(1000);
-    QCOMPARE(Proc().nTimeDelay.load(), 1000u);
+    QCOMPARE(Proc().Settings().nTimeDelay.load(), 1000u);
     QCOMPARE(Box()->text(), QString("01:000"));
-    QCOMPARE(panel_->ValueBox(kRowDelay)->text(), QString::number(Proc().nDelayFrames.load()));
-    QCOMPARE(Proc().nDelayFrames.load(), 30);
+    QCOMPARE(panel_->ValueBox(kRowDelay)->text(), QString::number(Proc().Counters().nDelayFrames.load()));
+    QCOMPARE(Proc().Counters().nDelayFrames.load(), 30);
   }
 
   void resetAtDefaultChangesNothing() {
@@ -179,15 +180,15 @@ class PanelTest : public QObject {
       QSignalBlocker quiet(track);
       track->setValue(40);  // out of step with the processor, which is at its default
     }
-    Proc().nAutoSign.store(1);
+    StageAccess::Counters(Proc()).nAutoSign.store(1);
     QTest::mouseClick(panel_->ResetButton(kRowAmp), Qt::LeftButton);
     QCOMPARE(track->value(), 40);
-    QCOMPARE(Proc().nAmp.load(), 16);
-    QCOMPARE(Proc().nAutoSign.load(), 1);
+    QCOMPARE(Proc().Settings().nAmp.load(), 16);
+    QCOMPARE(Proc().Counters().nAutoSign.load(), 1);
 
     Proc().SetAmp(30);
     QTest::mouseClick(panel_->ResetButton(kRowAmp), Qt::LeftButton);
-    QCOMPARE(Proc().nAmp.load(), 16);
+    QCOMPARE(Proc().Settings().nAmp.load(), 16);
     QCOMPARE(track->value(), 16);
     QCOMPARE(panel_->ValueBox(kRowAmp)->text(), QString("100%"));
 
@@ -195,11 +196,11 @@ class PanelTest : public QObject {
     panel_->Trackbar(kRowNRV)->setValue(300);
     panel_->Trackbar(kRowDelay)->setValue(2000);
     for (int row : {kRowGamma, kRowNRV, kRowDelay}) QTest::mouseClick(panel_->ResetButton(row), Qt::LeftButton);
-    QCOMPARE(Proc().nGamma.load(), 128);
+    QCOMPARE(Proc().Settings().nGamma.load(), 128);
     QCOMPARE(panel_->ValueBox(kRowGamma)->text(), QString("1.000"));
-    QCOMPARE(Proc().fRmsV.load(), 0.5f);
+    QCOMPARE(Proc().Settings().fRmsV.load(), 0.5f);
     QCOMPARE(panel_->Trackbar(kRowNRV)->value(), 50);
-    QCOMPARE(Proc().nTimeDelay.load(), 0u);
+    QCOMPARE(Proc().Settings().nTimeDelay.load(), 0u);
     QCOMPARE(panel_->Trackbar(kRowDelay)->value(), 0);
     QCOMPARE(Box()->text(), QString("00:000"));
   }
@@ -214,23 +215,23 @@ class PanelTest : public QObject {
     QTRY_VERIFY(Box()->hasFocus());
 
     Paste(Box(), "2:5");
-    QCOMPARE(Proc().nTimeDelay.load(), 2005u);
+    QCOMPARE(Proc().Settings().nTimeDelay.load(), 2005u);
     QCOMPARE(Box()->text(), QString("02:005"));
     QCOMPARE(panel_->Trackbar(kRowDelay)->value(), 2005);
 
     Paste(Box(), "9:0");
-    QCOMPARE(Proc().nTimeDelay.load(), 6000u);
+    QCOMPARE(Proc().Settings().nTimeDelay.load(), 6000u);
     QCOMPARE(Box()->text(), QString("06:000"));
 
     Box()->selectAll();
     QTest::keyClick(Box(), Qt::Key_5);
-    QCOMPARE(Proc().nTimeDelay.load(), 5u);
+    QCOMPARE(Proc().Settings().nTimeDelay.load(), 5u);
     QCOMPARE(Box()->text(), QString("00:005"));
 
     Box()->selectAll();
     QTest::keyClicks(Box(), "ab");
     QCOMPARE(Box()->text(), QString("ab"));
-    QCOMPARE(Proc().nTimeDelay.load(), 5u);
+    QCOMPARE(Proc().Settings().nTimeDelay.load(), 5u);
     FocusAway();
     QCOMPARE(Box()->text(), QString("00:005"));
   }
@@ -310,12 +311,12 @@ class PanelTest : public QObject {
   }
 
   void automaticControlMovesTrackbars() {
-    Proc().nAutoSign.store(-1);
-    Proc().nAmp.exchange(48);
+    StageAccess::Counters(Proc()).nAutoSign.store(-1);
+    StageAccess::Settings(Proc()).nAmp.exchange(48);
     panel_->ShowAmplification();
     QCOMPARE(panel_->Trackbar(kRowAmp)->value(), 48);
     QCOMPARE(panel_->ValueBox(kRowAmp)->text(), QString("300%"));
-    QCOMPARE(Proc().nAutoSign.load(), -1);  // showing a value is not a user's change
+    QCOMPARE(Proc().Counters().nAutoSign.load(), -1);  // showing a value is not a user's change
     Proc().SetCountAccum(7);
     panel_->ShowAccumulator();
     QCOMPARE(panel_->Trackbar(kRowAccum)->value(), 7);
@@ -324,7 +325,7 @@ class PanelTest : public QObject {
     panel_->ShowDelay();
     QCOMPARE(panel_->Trackbar(kRowDelay)->value(), 450);
     QCOMPARE(Box()->text(), QString("00:450"));
-    QCOMPARE(panel_->ValueBox(kRowDelay)->text(), QString::number(Proc().nDelayFrames.load()));
+    QCOMPARE(panel_->ValueBox(kRowDelay)->text(), QString::number(Proc().Counters().nDelayFrames.load()));
   }
 
   void dialogFramesAndDelay() {
@@ -346,8 +347,8 @@ class PanelTest : public QObject {
     QTRY_VERIFY(delay->hasFocus());
     delay->selectAll();
     QTest::keyClicks(delay, "25");
-    QCOMPARE(sg_->nFramesDelay.load(), 25u);
-    QCOMPARE(sg_->nDelayMs.load(), 834);  // 25 frames at 29.97 frames per second
+    QCOMPARE(sg_->Capture().nFramesDelay.load(), 25u);
+    QCOMPARE(sg_->Capture().nDelayMs.load(), 834);  // 25 frames at 29.97 frames per second
     QCOMPARE(interval->text(), QString("00:834"));
 
     frames->setFocus();
@@ -355,7 +356,7 @@ class PanelTest : public QObject {
     frames->selectAll();
     QTest::keyClick(frames, Qt::Key_Backspace);
     QCOMPARE(frames->text(), QString());
-    QCOMPARE(sg_->nCapCount.load(), 5u);
+    QCOMPARE(sg_->Capture().nCapCount.load(), 5u);
     QTest::keyClicks(frames, "x");  // not a digit: refused
     QCOMPARE(frames->text(), QString());
     delay->setFocus();
@@ -365,7 +366,7 @@ class PanelTest : public QObject {
     QTRY_VERIFY(frames->hasFocus());
     frames->selectAll();
     QTest::keyClicks(frames, "12");
-    QCOMPARE(sg_->nCapCount.load(), 12u);
+    QCOMPARE(sg_->Capture().nCapCount.load(), 12u);
   }
 
   void dialogLongFolderWarnsAndKeepsTheOld() {
@@ -445,7 +446,7 @@ class PanelTest : public QObject {
     QCOMPARE(QString(sg_->CapFormat()), QString("next%f"));
     sg_->SampleCB(2 / 29.97, &s);
     QCOMPARE(QDir(capDir_).entryList(QDir::Files), QStringList({"cap00001.bmp", "cap00002.bmp", "next00003.bmp"}));
-    QCOMPARE(sg_->bCapture.load(), 1);
+    QCOMPARE(sg_->Capture().bCapture.load(), 1);
     dlg.done(1);
 
     sg_->StartCapture(0);
@@ -519,7 +520,7 @@ class PanelInWindowTest : public QObject {
   }
 
   void messagesMoveTheTrackbars() {
-    Proc().nAmp.exchange(48);
+    StageAccess::Settings(Proc()).nAmp.exchange(48);
     window_->PostMsg(kMsgAmpChanged);
     QTRY_COMPARE(Panel()->Trackbar(kRowAmp)->value(), 48);
     QCOMPARE(Panel()->ValueBox(kRowAmp)->text(), QString("300%"));
@@ -539,7 +540,7 @@ class PanelInWindowTest : public QObject {
   void noiseCommandEnablesItsRow() {
     QVERIFY(!Panel()->Trackbar(kRowNRH)->isEnabled());
     window_->OnCommand(kCmdNRH);
-    QCOMPARE(Proc().bNRH.load(), 1);
+    QCOMPARE(Proc().Settings().bNRH.load(), 1);
     QVERIFY(Panel()->Trackbar(kRowNRH)->isEnabled());
     QVERIFY(Panel()->ResetButton(kRowNRH)->isEnabled());
     window_->OnCommand(kCmdNRH);

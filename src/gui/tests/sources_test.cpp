@@ -82,7 +82,7 @@ struct Program {
   uint64_t Frames() const { return live->Impl().Grabber() ? live->Impl().Grabber()->FramesDelivered() : 0; }
   // Mean byte of the live picture, read with the graph stopped (the stream writes it otherwise).
   double StoppedLiveMean() const {
-    const CImageBuf& img = live->Session().frLive.img;
+    const CImageBuf& img = live->Session().FrLive().img;
     if (!img.bits || img.size <= 0) return -1.0;
     double sum = 0;
     for (int32_t i = 0; i < img.size; ++i) sum += img.bits[i];
@@ -311,7 +311,7 @@ class SourcesTest : public QObject {
     // A new frame format rebuilds the graph for it, and the graph runs again.
     p_.window->OnCommand(kCmdPlay);
     QCOMPARE(p_.Run(), static_cast<int>(kRunRunning));
-    const uint32_t fourcc = p_.live->Session().fccSubtype;
+    const uint32_t fourcc = p_.live->Session().Format().fccSubtype;
     DeviceDialogs::SetDialogHook([&](QDialog* d) {
       auto* format = d->findChild<QComboBox*>(QStringLiteral("format"));
       QVERIFY(format && format->count() == 2);
@@ -319,7 +319,7 @@ class SourcesTest : public QObject {
       d->accept();
     });
     p_.window->OnCommand(id);
-    QVERIFY(p_.live->Session().fccSubtype != fourcc);
+    QVERIFY(p_.live->Session().Format().fccSubtype != fourcc);
     QCOMPARE(p_.Run(), static_cast<int>(kRunRunning));
     QVERIFY(WaitFrames(2));
     QCOMPARE(p_.window->StatusText(1), QStringLiteral("Playing video..."));
@@ -422,7 +422,7 @@ class SourcesTest : public QObject {
       boxes_ << text;
       if (boxes_.size() != 1) return;
       runAtBox = p_.Run();
-      captureAtBox = sg.bCapture.load() != 0;
+      captureAtBox = sg.Capture().bCapture.load() != 0;
       filesAtBox = CountFiles(dir_, ".bmp");
       pictureAtBox = p_.StoppedLiveMean();
       QTest::qWait(2000);
@@ -437,7 +437,7 @@ class SourcesTest : public QObject {
     QCOMPARE(runAtBox, static_cast<int>(kRunStopped));
     QVERIFY(!captureAtBox);
     QVERIFY(filesAtBox > 0);
-    QCOMPARE(sg.nCapTotal + sg.nCaptured.load(), static_cast<uint32_t>(filesAtBox));
+    QCOMPARE(sg.Capture().nCapTotal + sg.Capture().nCaptured.load(), static_cast<uint32_t>(filesAtBox));
     QVERIFY(pictureAtBox > 0);  // the last picture stays
 
     // Back by itself, running as before, and said so.

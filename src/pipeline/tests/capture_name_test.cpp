@@ -35,7 +35,7 @@ std::vector<Tok> TokensOf(const CSG& sg) {
 std::string NameFor(CSG& sg, const char* format, double t) {
   sg.SetCapFormat(format);
   sg.BuildCaptureName(t);
-  return sg.pName;
+  return sg.Stream().pName;
 }
 
 class CaptureNameTest : public SessionTest {};
@@ -56,7 +56,7 @@ TEST_F(CaptureNameTest, DefaultTemplateNamesTheSourceAndTheFrame) {
   EXPECT_EQ(toks[2].kind, kTokenFrame);
   EXPECT_STREQ(sg.CapFormat(), "#cap%n#_%f") << "a template with a number is kept as it is";
   sg.BuildCaptureName(1.0);
-  EXPECT_STREQ(sg.pName, "capUSB00030.bmp");
+  EXPECT_STREQ(sg.Stream().pName, "capUSB00030.bmp");
   EXPECT_EQ(std::string(sg.Path()), capDir + "capUSB00030.bmp");
 }
 
@@ -94,7 +94,7 @@ TEST_F(CaptureNameTest, TenPlaceholdersFillEightSlotsAndKeepOneForTheNumber) {
   for (int i = 0; i < 8; ++i) EXPECT_EQ(toks[i].kind, kTokenNone) << i;
   EXPECT_EQ(toks[8].kind, kTokenFrame);
   sg.BuildCaptureName(0.0);
-  EXPECT_STREQ(sg.pName, "00001.bmp");
+  EXPECT_STREQ(sg.Stream().pName, "00001.bmp");
 
   sg.SetSourceName("cam", kSourceDevice);
   EXPECT_EQ(NameFor(sg, "%n%n%n%n%n%n%n%n%n%n%n", 0.0), "camcamcamcamcamcamcamcam00001.bmp");
@@ -124,8 +124,8 @@ TEST_F(CaptureNameTest, LongTemplatesAreCutAndKeepRoomForTheNumber) {
   EXPECT_EQ(strlen(sg.CapFormat()), 259u) << "the template holds 259 characters";
   EXPECT_EQ(std::string(sg.CapFormat()), std::string(259, 'a')) << "no room left to add the placeholder";
   sg.BuildCaptureName(1.0);
-  std::string name = sg.pName;
-  int room = 255 - sg.nWorkDirLen;
+  std::string name = sg.Stream().pName;
+  int room = 255 - sg.Names().nWorkDirLen;
   EXPECT_EQ(name, std::string(static_cast<size_t>(room - 10), 'a') + "00030.bmp");
   EXPECT_EQ(strlen(sg.Path()), 254u);
 
@@ -148,7 +148,7 @@ TEST_F(CaptureNameTest, DirectoriesUpTo245CharactersAreTaken) {
   CSG sg;
   EXPECT_EQ(sg.SetWorkDir("/data/caps"), 1);
   EXPECT_STREQ(sg.WorkDir(), "/data/caps/");
-  EXPECT_EQ(sg.nWorkDirLen, 11);
+  EXPECT_EQ(sg.Names().nWorkDirLen, 11);
 
   // A real directory of 245 characters (the trailing '/' included).
   std::string dir = root;
@@ -160,7 +160,7 @@ TEST_F(CaptureNameTest, DirectoriesUpTo245CharactersAreTaken) {
   ASSERT_EQ(dir.size(), 244u);
   std::string withSlash = dir + "/";
   ASSERT_EQ(sg.SetWorkDir(withSlash.c_str()), 1);
-  EXPECT_EQ(sg.nWorkDirLen, 245);
+  EXPECT_EQ(sg.Names().nWorkDirLen, 245);
   sg.SetSourceName("USB", kSourceDevice);
   EXPECT_STREQ(sg.SourceName(), "") << "no room is left for a source name";
   EXPECT_EQ(NameFor(sg, "#cap%n#_%f", 1.0), "00030.bmp") << "the number and the extension still fit";
@@ -172,13 +172,13 @@ TEST_F(CaptureNameTest, DirectoriesUpTo245CharactersAreTaken) {
   d246[0] = '/';
   EXPECT_EQ(sg.SetWorkDir(d246.c_str()), 0);
   EXPECT_EQ(std::string(sg.WorkDir()), withSlash) << "a refused directory changes nothing";
-  EXPECT_EQ(sg.nWorkDirLen, 245);
+  EXPECT_EQ(sg.Names().nWorkDirLen, 245);
 
   // 245 characters without the separator become 246 with it: still taken, room shrinks to 9.
   std::string d245(245, 'y');
   d245[0] = '/';
   ASSERT_EQ(sg.SetWorkDir(d245.c_str()), 1);
-  EXPECT_EQ(sg.nWorkDirLen, 246);
+  EXPECT_EQ(sg.Names().nWorkDirLen, 246);
   EXPECT_EQ(NameFor(sg, "#cap%f", 1.0), "00030.bmp");
   EXPECT_EQ(strlen(sg.Path()), 255u);
 }
@@ -204,15 +204,15 @@ TEST_F(CaptureNameTest, SourceNamesFromDevicesAndFiles) {
   sg.SetSourceName("/media/clips/.avi", kSourceFile);
   EXPECT_STREQ(sg.SourceName(), "");
   sg.BuildCaptureName(0.0);
-  EXPECT_STREQ(sg.pName, "cap00001.bmp");
+  EXPECT_STREQ(sg.Stream().pName, "cap00001.bmp");
 
   std::string longName(400, 'n');
   sg.SetSourceName(longName.c_str(), kSourceDevice);
-  EXPECT_EQ(strlen(sg.SourceName()), static_cast<size_t>(245 - sg.nWorkDirLen));
+  EXPECT_EQ(strlen(sg.SourceName()), static_cast<size_t>(245 - sg.Names().nWorkDirLen));
   sg.ParseNameTemplate();
   sg.BuildCaptureName(0.0);
   EXPECT_LE(strlen(sg.Path()), 255u);
-  EXPECT_EQ(std::string(sg.pName).substr(strlen(sg.pName) - 9), "00001.bmp");
+  EXPECT_EQ(std::string(sg.Stream().pName).substr(strlen(sg.Stream().pName) - 9), "00001.bmp");
 }
 
 TEST_F(CaptureNameTest, NonsenseTimesNameTheFirstFrame) {
@@ -329,7 +329,7 @@ TEST_F(CaptureNameTest, AnyTemplateGivesABoundedNameInsideTheDirectory) {
   for (const char* t : {"|", "|||", "|a", "%", "#", "##", "%%%%", "#|#|", "%|%|", "a|", "|#x"}) {
     sg.SetCapFormat(t);
     sg.BuildCaptureName(0.0);
-    EXPECT_NE(strstr(sg.pName, "00001.bmp"), nullptr) << "'" << t << "' gives " << sg.pName;
+    EXPECT_NE(strstr(sg.Stream().pName, "00001.bmp"), nullptr) << "'" << t << "' gives " << sg.Stream().pName;
   }
   std::mt19937 rng(17);
   const char alphabet[] = "#%|dfnt_a/\\\"<>*?&.\x01";
@@ -342,7 +342,7 @@ TEST_F(CaptureNameTest, AnyTemplateGivesABoundedNameInsideTheDirectory) {
       numbers += sg.Tokens()[count].kind == kTokenTime || sg.Tokens()[count].kind == kTokenFrame;
     ASSERT_GE(numbers, 1) << t;
     sg.BuildCaptureName(n / 29.97);
-    const std::string name = sg.pName;
+    const std::string name = sg.Stream().pName;
     ASSERT_LE(strlen(sg.Path()), 255u) << t;
     ASSERT_GE(name.size(), 5u) << t;
     ASSERT_EQ(name.substr(name.size() - 4), ".bmp") << t;

@@ -69,8 +69,8 @@ class GuiSetters : public SessionTest {
   }
   // Waits until `more` files beyond the count now have been written.
   void AwaitFiles(CSG& sg, uint32_t more) {
-    const uint32_t target = sg.nCaptured.load() + more;
-    ASSERT_TRUE(WaitFor([&] { return sg.nCaptured.load() >= target || sg.bCapture.load() == 0; }))
+    const uint32_t target = sg.Capture().nCaptured.load() + more;
+    ASSERT_TRUE(WaitFor([&] { return sg.Capture().nCaptured.load() >= target || sg.Capture().bCapture.load() == 0; }))
         << "no files from the running frame path";
   }
   RecordingWindow main, procWin;
@@ -132,7 +132,7 @@ TEST_F(GuiSetters, EveryFileIsNamedByTheOldOrTheNewTemplateNeverAMix) {
     }
     files += names.size();
   }
-  EXPECT_EQ(files, sg.nCaptured.load()) << "one file per capture, none overwritten";
+  EXPECT_EQ(files, sg.Capture().nCaptured.load()) << "one file per capture, none overwritten";
   EXPECT_EQ(kinds, (std::set<std::string>{"a", "bb", "ccam", "cscope"}));
   // Replaced records are freed as soon as the frame path lets go of them.
   sg.SetCapFormat("a%f");
@@ -149,16 +149,16 @@ TEST_F(GuiSetters, CountAndDelayApplyFromTheNextFile) {
   AwaitFiles(sg, 10);
   sg.SetFramesDelay(2);
   AwaitFiles(sg, 10);
-  const uint32_t last = sg.nCaptured.load() + 6;
+  const uint32_t last = sg.Capture().nCaptured.load() + 6;
   sg.SetCapCount(last);
-  ASSERT_TRUE(WaitFor([&] { return sg.bCapture.load() == 0; })) << "the new count ends the run";
+  ASSERT_TRUE(WaitFor([&] { return sg.Capture().bCapture.load() == 0; })) << "the new count ends the run";
   const int framesAtEnd = streamer.Frames();
   ASSERT_TRUE(WaitFor([&] { return streamer.Frames() > framesAtEnd + 20; }));
   streamer.Stop();
 
   const std::vector<int> numbers = FrameNumbers(ListDir(capDir), "a");
-  EXPECT_EQ(numbers.size(), sg.nCaptured.load()) << "nothing is written after the run ended";
-  EXPECT_GE(sg.nCaptured.load(), last);
+  EXPECT_EQ(numbers.size(), sg.Capture().nCaptured.load()) << "nothing is written after the run ended";
+  EXPECT_GE(sg.Capture().nCaptured.load(), last);
   EXPECT_EQ(main.ended.load(), 1);
   // Gaps of one frame, then of three (two skipped after each file) from the change on.
   int wide = 0;
@@ -217,7 +217,7 @@ TEST_F(GuiSetters, EveryPictureIsRenderedWithOneSetOfParameters) {
 
   std::set<int> seen;
   const std::vector<std::string> names = ListDir(capDir);
-  ASSERT_EQ(names.size(), sg.nCaptured.load());
+  ASSERT_EQ(names.size(), sg.Capture().nCaptured.load());
   for (const std::string& n : names) {
     const std::vector<uint8_t> file = ReadFile(capDir + n);
     ASSERT_EQ(file.size(), 54u + 24u * kH) << n;

@@ -75,11 +75,11 @@ class FramePath : public SessionTest {
  protected:
   void Attach(CSG& sg) {
     sg.Processor().SetWindows(&main, &procWin);
-    sg.frLive.AttachWindow(&liveWin);
+    sg.FrLive().AttachWindow(&liveWin);
     sg.SetPacing(false);
   }
   void Detach(CSG& sg) {
-    sg.frLive.DetachWindow();
+    sg.FrLive().DetachWindow();
     sg.FrProc().DetachWindow();
   }
   RecordingWindow main, procWin, liveWin;
@@ -108,23 +108,23 @@ TEST_F(FramePath, ShortAndLongRgbSamplesAreCopiedUpToTheFrame) {
   CSG sg;
   Attach(sg);
   ASSERT_EQ(sg.SetVideoSize(5, 3), 1);  // stride 16, 48 bytes
-  ASSERT_EQ(sg.frLive.img.capacity, 48);
+  ASSERT_EQ(sg.FrLive().img.capacity, 48);
   std::vector<uint8_t> big = RandomBytes(4096, 1);
   Sample longer{big.data(), 4096, 0};
   sg.SampleCB(0.0, &longer);
-  EXPECT_EQ(sg.frLive.img.size, 48);
-  EXPECT_EQ(memcmp(sg.frLive.img.bits, big.data(), 48), 0);
+  EXPECT_EQ(sg.FrLive().img.size, 48);
+  EXPECT_EQ(memcmp(sg.FrLive().img.bits, big.data(), 48), 0);
 
   std::vector<uint8_t> small(20, 0xEE);
   Sample shorter{small.data(), 20, 0};
   sg.SampleCB(0.04, &shorter);
-  EXPECT_EQ(sg.frLive.img.size, 20);
-  EXPECT_EQ(memcmp(sg.frLive.img.bits, small.data(), 20), 0);
-  EXPECT_EQ(memcmp(sg.frLive.img.bits + 20, big.data() + 20, 28), 0) << "the rest keeps the previous frame";
+  EXPECT_EQ(sg.FrLive().img.size, 20);
+  EXPECT_EQ(memcmp(sg.FrLive().img.bits, small.data(), 20), 0);
+  EXPECT_EQ(memcmp(sg.FrLive().img.bits + 20, big.data() + 20, 28), 0) << "the rest keeps the previous frame";
 
   Sample negative{small.data(), -5, 0};
   sg.SampleCB(0.08, &negative);
-  EXPECT_EQ(sg.frLive.img.size, 0);
+  EXPECT_EQ(sg.FrLive().img.size, 0);
   EXPECT_EQ(liveWin.repaints.load(), 3);
   Detach(sg);
 }
@@ -137,21 +137,21 @@ TEST_F(FramePath, RgbRowsOfAnotherStrideAreCopiedRowByRow) {
   std::vector<uint8_t> src = RandomBytes(srcStride * 3, 2);
   Sample s{src.data(), srcStride * 2 + 15, srcStride};  // last row without its padding
   sg.SampleCB(0.0, &s);
-  EXPECT_EQ(sg.frLive.img.size, 48);
+  EXPECT_EQ(sg.FrLive().img.size, 48);
   for (int y = 0; y < 3; ++y) {
-    EXPECT_EQ(memcmp(sg.frLive.img.bits + 16 * y, src.data() + srcStride * y, 15), 0) << y;
-    EXPECT_EQ(sg.frLive.img.bits[16 * y + 15], 0) << "our padding is cleared";
+    EXPECT_EQ(memcmp(sg.FrLive().img.bits + 16 * y, src.data() + srcStride * y, 15), 0) << y;
+    EXPECT_EQ(sg.FrLive().img.bits[16 * y + 15], 0) << "our padding is cleared";
   }
   // Rows narrower than ours: the pixels they hold, the rest of each row cleared.
   Sample narrow{src.data(), 12 * 3, 12};
   sg.SampleCB(0.04, &narrow);
-  EXPECT_EQ(sg.frLive.img.size, 48);
-  EXPECT_EQ(memcmp(sg.frLive.img.bits + 16, src.data() + 12, 12), 0);
-  EXPECT_EQ(sg.frLive.img.bits[16 + 12], 0);
+  EXPECT_EQ(sg.FrLive().img.size, 48);
+  EXPECT_EQ(memcmp(sg.FrLive().img.bits + 16, src.data() + 12, 12), 0);
+  EXPECT_EQ(sg.FrLive().img.bits[16 + 12], 0);
   // Fewer bytes than one row: nothing.
   Sample tiny{src.data(), 10, srcStride};
   sg.SampleCB(0.08, &tiny);
-  EXPECT_EQ(sg.frLive.img.size, 0);
+  EXPECT_EQ(sg.FrLive().img.size, 0);
   Detach(sg);
 }
 
@@ -159,15 +159,15 @@ TEST_F(FramePath, ShortYuy2SamplesAreSkippedAndLongOnesConverted) {
   LogCapture log;
   CSG sg;
   Attach(sg);
-  sg.fccSubtype = kFourccYUY2;
+  sg.SetSubtype(kFourccYUY2);
   ASSERT_EQ(sg.SetVideoSize(6, 4), 1);  // YUY2 rows of 12 bytes
   std::vector<uint8_t> levels;
   std::vector<uint8_t> yuy2 = MakeYuy2(6, 4, 12, 3, levels);
-  std::vector<uint8_t> before(sg.frLive.img.bits, sg.frLive.img.bits + sg.frLive.img.size);
+  std::vector<uint8_t> before(sg.FrLive().img.bits, sg.FrLive().img.bits + sg.FrLive().img.size);
   Sample shortS{yuy2.data(), 47, 12};
   EXPECT_EQ(sg.SampleCB(0.0, &shortS), 0);
   EXPECT_EQ(sg.SampleCB(0.1, &shortS), 0);
-  EXPECT_EQ(std::vector<uint8_t>(sg.frLive.img.bits, sg.frLive.img.bits + sg.frLive.img.size), before);
+  EXPECT_EQ(std::vector<uint8_t>(sg.FrLive().img.bits, sg.FrLive().img.bits + sg.FrLive().img.size), before);
   EXPECT_EQ(liveWin.repaints.load(), 0);
   int warnings = 0;
   for (const std::string& line : log.Lines()) warnings += line.find("YUY2 sample of 47 bytes") == 0;
@@ -180,9 +180,9 @@ TEST_F(FramePath, ShortYuy2SamplesAreSkippedAndLongOnesConverted) {
   longer.resize(4096, 0xAB);
   Sample longS{longer.data(), 4096, 0};
   sg.SampleCB(0.3, &longS);
-  EXPECT_EQ(std::vector<uint8_t>(sg.frLive.img.bits, sg.frLive.img.bits + sg.frLive.img.size),
+  EXPECT_EQ(std::vector<uint8_t>(sg.FrLive().img.bits, sg.FrLive().img.bits + sg.FrLive().img.size),
             GreyRows(levels, 6, 4));
-  EXPECT_EQ(sg.frLive.img.size, 4 * 20) << "the size stays as sized";
+  EXPECT_EQ(sg.FrLive().img.size, 4 * 20) << "the size stays as sized";
   Detach(sg);
 }
 
@@ -197,7 +197,7 @@ TEST_F(FramePath, Yuy2AndBgrFramesAreWrittenExactly) {
       CSG sg;
       Attach(sg);
       const int32_t w = 37, h = 5;  // odd width: one byte of row padding at 24 bits, a half macropixel in YUY2
-      sg.fccSubtype = yuy2 ? kFourccYUY2 : 0;
+      sg.SetSubtype(yuy2 ? kFourccYUY2 : 0);
       ASSERT_EQ(sg.SetVideoSize(w, h), 1);
       sg.SetFlip(flip);
       sg.SetSourceName("USB Video Camera", kSourceDevice);
@@ -228,8 +228,8 @@ TEST_F(FramePath, Yuy2AndBgrFramesAreWrittenExactly) {
       const char* names[] = {"capUSB00001.bmp", "capUSB00002.bmp", "capUSB00003.bmp"};
       EXPECT_EQ(ListDir(capDir), std::vector<std::string>(names, names + 3));
       for (int n = 0; n < 3; ++n) EXPECT_EQ(ReadFile(capDir + names[n]), expected[n]) << names[n];
-      EXPECT_EQ(sg.bCapture.load(), 0);
-      EXPECT_EQ(sg.nCaptured.load(), 3u);
+      EXPECT_EQ(sg.Capture().bCapture.load(), 0);
+      EXPECT_EQ(sg.Capture().nCaptured.load(), 3u);
       EXPECT_EQ(main.progress.load(), 3) << "fewer than four to write: progress after every file";
       EXPECT_EQ(main.ended.load(), 1);
       main.progress = 0;
@@ -267,11 +267,11 @@ TEST_F(FramePath, SumsAreRenderedAndOnlyCompleteSumsCaptured) {
   sg.SampleCB(0.0, &sa);
   EXPECT_EQ(std::vector<uint8_t>(sg.FrProc().img.bits, sg.FrProc().img.bits + sg.FrProc().img.size),
             GreyRows(partial, w, h));
-  EXPECT_EQ(sg.bFirstSum.load(), 1);
+  EXPECT_EQ(sg.Stream().bFirstSum.load(), 1);
   EXPECT_TRUE(ListDir(capDir).empty()) << "a partial sum is shown, never written";
   EXPECT_EQ(procWin.repaints.load(), 1);
   sg.SampleCB(1 / 29.97, &sb);
-  EXPECT_EQ(sg.bFirstSum.load(), 0);
+  EXPECT_EQ(sg.Stream().bFirstSum.load(), 0);
   ASSERT_EQ(ListDir(capDir), std::vector<std::string>{"00002.bmp"});
   std::vector<uint8_t> file = ExpectedHeader(w, h, -h, stride * h);
   std::vector<uint8_t> rows = GreyRows(full, w, h);
@@ -283,7 +283,7 @@ TEST_F(FramePath, SumsAreRenderedAndOnlyCompleteSumsCaptured) {
   EXPECT_EQ(procWin.repaints.load(), 2);
   EXPECT_EQ(liveWin.repaints.load(), 3);
   // Without a live window such a frame ends at once.
-  sg.frLive.DetachWindow();
+  sg.FrLive().DetachWindow();
   sg.SampleCB(3 / 29.97, &sb);
   EXPECT_EQ(ListDir(capDir).size(), 2u);
   sg.SampleCB(4 / 29.97, &sa);
@@ -297,7 +297,7 @@ TEST_F(FramePath, TheTimeDelayDropsFramesBeforeTheChain) {
   CSG sg;
   Attach(sg);
   ASSERT_EQ(sg.SetVideoSize(4, 2), 1);
-  ASSERT_EQ(sg.Processor().nDelayFrames.load(), 2);
+  ASSERT_EQ(sg.Processor().Counters().nDelayFrames.load(), 2);
   sg.SetCapCount(100);
   sg.SetCapFormat("%f");
   sg.Processor().Restart();
@@ -325,7 +325,7 @@ TEST_F(FramePath, CapturesFollowTheCountAndTheInterval) {
   for (int n = 0; n < 40; ++n) {
     main.order.clear();
     sg.SampleCB(n / 29.97, &s);
-    for (unsigned m : main.order) posted.push_back(m * 1000 + sg.nCaptured.load());
+    for (unsigned m : main.order) posted.push_back(m * 1000 + sg.Capture().nCaptured.load());
   }
   std::vector<std::string> want;
   for (int n = 1; n <= 28; n += 3) {
@@ -336,16 +336,16 @@ TEST_F(FramePath, CapturesFollowTheCountAndTheInterval) {
   EXPECT_EQ(ListDir(capDir), want) << "pictures 1, 4, 7, ... until ten files exist";
   EXPECT_EQ(posted, (std::vector<unsigned>{kMsgCaptureProgress * 1000 + 4, kMsgCaptureProgress * 1000 + 8,
                                            kMsgCaptureEnded * 1000 + 10}));
-  EXPECT_EQ(sg.bCapture.load(), 0);
-  EXPECT_EQ(sg.nCaptured.load(), 10u);
+  EXPECT_EQ(sg.Capture().bCapture.load(), 0);
+  EXPECT_EQ(sg.Capture().nCaptured.load(), 10u);
 
   // A new run starts with the first frame that reaches the capture step.
   sg.SetCapCount(1);
   sg.StartCapture(1);
-  EXPECT_EQ(sg.nCapTotal, 10u);
+  EXPECT_EQ(sg.Capture().nCapTotal, 10u);
   sg.SampleCB(100.0, &s);
   EXPECT_TRUE(FileExists(capDir + "02998.bmp"));
-  EXPECT_EQ(sg.bCapture.load(), 0);
+  EXPECT_EQ(sg.Capture().bCapture.load(), 0);
   Detach(sg);
 }
 
@@ -390,7 +390,7 @@ TEST_F(FramePath, AnUncreatableDirectoryLogsEveryDueFrameAndTheRunGoesOn) {
   int creates = 0;
   for (const std::string& line : log.Lines()) creates += line == "Can`t create capture bmp file...";
   EXPECT_EQ(creates, 3) << "frames 1, 3 and 5 were due";
-  EXPECT_EQ(sg.bCapture.load(), 1) << "the run never ends by itself";
+  EXPECT_EQ(sg.Capture().bCapture.load(), 1) << "the run never ends by itself";
   EXPECT_EQ(main.ended.load(), 0);
   EXPECT_EQ(main.progress.load(), 0);
   EXPECT_EQ(procWin.repaints.load(), 6);
@@ -431,8 +431,8 @@ ChildReport CaptureWithFileLimit(const std::string& dir, rlim_t limit, int nFram
         Sample s{data.data(), static_cast<int32_t>(data.size()), 0};
         for (int n = 0; n < nFrames; ++n) sg.SampleCB(n / 30.0, &s);
       }
-      r.bCapture = sg.bCapture.load();
-      r.nCaptured = sg.nCaptured.load();
+      r.bCapture = sg.Capture().bCapture.load();
+      r.nCaptured = sg.Capture().nCaptured.load();
       r.ended = main.ended.load();
       r.progress = main.progress.load();
       sg.FrProc().DetachWindow();
@@ -502,7 +502,7 @@ TEST_F(FramePath, WithoutTheChainTheLiveFrameIsCopied) {
   Attach(sg);
   ASSERT_EQ(sg.SetVideoSize(5, 2), 1);
   // The chain off, as after a work buffer that could not be had.
-  sg.Processor().ConfigureFormat(sg.frLive.img, false, false);
+  sg.Processor().ConfigureFormat(sg.FrLive().img, false, false);
   ASSERT_FALSE(sg.Processor().HasChain());
   sg.SetCapFormat("%f");
   sg.RequestReprocess();  // a run starts: raw frames are captured all the same
@@ -530,7 +530,7 @@ TEST_F(FramePath, TheLiveWindowRepaintsOnlyWhenAsked) {
   sg.SampleCB(0.0, &s);
   EXPECT_EQ(liveWin.repaints.load(), 0);
   EXPECT_EQ(procWin.repaints.load(), 1);
-  sg.bViewLive = 1;
+  sg.SetViewLive(true);
   sg.SampleCB(0.1, &s);
   EXPECT_EQ(liveWin.repaints.load(), 1);
   EXPECT_EQ(procWin.repaints.load(), 2);
@@ -545,7 +545,7 @@ TEST_F(FramePath, WindowsDrawACopyMadeOnlyWhenARepaintIsPosted) {
   std::vector<uint8_t> data(32, 9);
   Sample s{data.data(), 32, 0};
   sg.SampleCB(0.0, &s);
-  const ShownPicture* live = sg.frLive.shown.Take();
+  const ShownPicture* live = sg.FrLive().shown.Take();
   ASSERT_NE(live, nullptr);
   EXPECT_EQ(live->nSerial, 1u);
   EXPECT_EQ(live->img.bits[0], 9);
@@ -554,10 +554,10 @@ TEST_F(FramePath, WindowsDrawACopyMadeOnlyWhenARepaintIsPosted) {
   liveWin.repaintPending = true;
   data.assign(32, 50);
   sg.SampleCB(0.1, &s);
-  EXPECT_EQ(sg.frLive.img.bits[0], 50);
+  EXPECT_EQ(sg.FrLive().img.bits[0], 50);
   EXPECT_EQ(liveWin.repaints.load(), 1);
   EXPECT_EQ(procWin.repaints.load(), 2);
-  live = sg.frLive.shown.Take();
+  live = sg.FrLive().shown.Take();
   EXPECT_EQ(live->nSerial, 1u) << "no copy while the window has a repaint pending";
   EXPECT_EQ(live->img.bits[0], 9);
   EXPECT_EQ(sg.FrProc().shown.Take()->nSerial, 2u);
@@ -582,7 +582,7 @@ uint32_t FakeNow() { return g_fakeNow; }
 void FakeSleep(uint32_t ms) {
   g_sleeps.push_back(ms);
   g_fakeNow += ms;
-  if (g_stopAfterSleeps && g_sleeps.size() == g_stopAt) g_stopAfterSleeps->nRunState.store(kRunPaused);
+  if (g_stopAfterSleeps && g_sleeps.size() == g_stopAt) g_stopAfterSleeps->SetRunState(kRunPaused);
 }
 
 class Pacing : public FramePath {
@@ -606,12 +606,12 @@ TEST_F(Pacing, AFileIsHeldBackToItsRateAndLateFramesAreNotWaitedFor) {
   CSG sg;
   Attach(sg);
   sg.SetPacing(true);
-  sg.nRunState.store(kRunRunning);
+  sg.SetRunState(kRunRunning);
   ASSERT_EQ(sg.SetVideoSize(4, 2), 1);
   std::vector<uint8_t> data(32, 9);
   Sample s{data.data(), 32, 0};
   sg.SampleCB(10.0, &s);  // the origin: one period ahead
-  EXPECT_EQ(sg.nPeriodMs, 33);
+  EXPECT_EQ(sg.Stream().nPeriodMs, 33);
   EXPECT_EQ(g_sleeps, std::vector<uint32_t>{33});
   // The next frame comes at once: it waits for its own time (33.37 ms after the first, 33 ms later).
   sg.SampleCB(10.0 + 1 / 29.97, &s);
@@ -641,7 +641,7 @@ TEST_F(Pacing, AMillisecondOfJitterDoesNotEndThePacing) {
   CSG sg;
   Attach(sg);
   sg.SetPacing(true);
-  sg.nRunState.store(kRunRunning);
+  sg.SetRunState(kRunRunning);
   sg.SetFrameRate(30.0);
   ASSERT_EQ(sg.SetVideoSize(4, 2), 1);
   std::vector<uint8_t> data(32, 9);
@@ -664,7 +664,7 @@ TEST_F(Pacing, LongPeriodsAreSleptInStepsThatEndWhenTheRunStops) {
   ASSERT_EQ(sg.SetVideoSize(4, 2), 1);
   std::vector<uint8_t> data(32, 9);
   Sample s{data.data(), 32, 0};
-  sg.nRunState.store(kRunRunning);
+  sg.SetRunState(kRunRunning);
   sg.SampleCB(0.0, &s);
   EXPECT_EQ(g_sleeps, (std::vector<uint32_t>{100, 100, 100, 100, 100}));
   g_sleeps.clear();

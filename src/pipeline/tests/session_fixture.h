@@ -20,6 +20,18 @@
 #include "settings/profile.h"
 #include "pipeline/sg.h"
 
+namespace ulmora {
+
+// The session's door for tests that stand in for the streaming thread (its counters and pacing origin)
+// or for the other session (the shared directory text).
+struct SessionAccess {
+  static CaptureRun& Capture(CSG& sg) { return sg.run_; }
+  static NameTexts& Names(CSG& sg) { return sg.texts_; }
+  static StreamState& Stream(CSG& sg) { return sg.stream_; }
+};
+
+}  // namespace ulmora
+
 namespace ulmora::test {
 
 struct RecordingWindow : IWindow {

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <string>
 
+#include "processing/stages.h"  // StageAccess: a sum under way, as the streaming thread leaves it
 #include "session_fixture.h"
 
 using namespace ulmora;
@@ -33,30 +34,30 @@ TEST_F(SessionKeys, ConstructionReadsTheKeysAndSetsTheInitialState) {
   Override("CSGViewLive", "0");
   Override("CapFormat", "run%f");
   CSG sg;
-  EXPECT_EQ(sg.nCapCount, 7u);
-  EXPECT_EQ(sg.nFramesDelay, 3u);
-  EXPECT_EQ(sg.bViewLive, 0);
+  EXPECT_EQ(sg.Capture().nCapCount, 7u);
+  EXPECT_EQ(sg.Capture().nFramesDelay, 3u);
+  EXPECT_EQ(sg.Modes().bViewLive, 0);
   EXPECT_STREQ(sg.CapFormat(), "run%f");
   EXPECT_EQ(std::string(sg.WorkDir()), capDir);
-  EXPECT_EQ(sg.nWorkDirLen, static_cast<int32_t>(capDir.size()));
+  EXPECT_EQ(sg.Names().nWorkDirLen, static_cast<int32_t>(capDir.size()));
   sg.BuildCaptureName(0.0);
   EXPECT_EQ(std::string(sg.Path()), capDir + "run00001.bmp");
-  EXPECT_EQ(sg.pName, sg.Path() + capDir.size());
-  EXPECT_EQ(sg.nDelayMs, 100) << "3 frames at 29.97 pictures per second";
-  EXPECT_EQ(sg.dFrameRate.load(), 29.97);
-  EXPECT_EQ(sg.nRunState.load(), 0);
-  EXPECT_EQ(sg.bFirstSum.load(), 0);
-  EXPECT_EQ(sg.bCapture.load(), 0);
-  EXPECT_EQ(sg.bActive, 0);
-  EXPECT_EQ(sg.bLiveSource, 0);
-  EXPECT_EQ(sg.fccSubtype, 0u);
-  const BitmapFileHeader bfh = sg.bfhCapture;  // packed: compare copies, not references into it
+  EXPECT_EQ(sg.Stream().pName, sg.Path() + capDir.size());
+  EXPECT_EQ(sg.Capture().nDelayMs, 100) << "3 frames at 29.97 pictures per second";
+  EXPECT_EQ(sg.GetFrameRate(), 29.97);
+  EXPECT_EQ(sg.Modes().nRunState.load(), 0);
+  EXPECT_EQ(sg.Stream().bFirstSum.load(), 0);
+  EXPECT_EQ(sg.Capture().bCapture.load(), 0);
+  EXPECT_EQ(sg.Modes().bActive, 0);
+  EXPECT_EQ(sg.Modes().bLiveSource, 0);
+  EXPECT_EQ(sg.Format().fccSubtype, 0u);
+  const BitmapFileHeader bfh = sg.Stream().bfhCapture;  // packed: compare copies, not references into it
   const uint16_t type = bfh.bfType;
   const uint32_t offBits = bfh.bfOffBits, size = bfh.bfSize;
   EXPECT_EQ(type, 0x4D42);
   EXPECT_EQ(offBits, 54u);
   EXPECT_EQ(size, 0u);
-  EXPECT_EQ(sg.frLive.nStretchMode, 3);
+  EXPECT_EQ(sg.FrLive().nStretchMode, 3);
   EXPECT_EQ(sg.FrProc().nStretchMode, 3);
   EXPECT_EQ(sg.BufferCB(1.0, nullptr, 0), 0);
 }
@@ -67,9 +68,9 @@ TEST_F(SessionKeys, DefaultsWithoutAProfile) {
   CSG sg;
   unsetenv("TMPDIR");
   EXPECT_STREQ(sg.CapFormat(), "#cap%n#_%f");
-  EXPECT_EQ(sg.nCapCount, 1u);
-  EXPECT_EQ(sg.nFramesDelay, 0u);
-  EXPECT_EQ(sg.bViewLive, 1);
+  EXPECT_EQ(sg.Capture().nCapCount, 1u);
+  EXPECT_EQ(sg.Capture().nFramesDelay, 0u);
+  EXPECT_EQ(sg.Modes().bViewLive, 1);
   EXPECT_STREQ(sg.WorkDir(), "/tmp/");
 }
 
@@ -79,7 +80,7 @@ TEST_F(SessionKeys, AMissingOrEmptyDirectoryStartsInTheTemporaryDirectory) {
     Override("CapWorkDir", dir);
     CSG sg;
     EXPECT_EQ(std::string(sg.WorkDir()), root + "/") << "key '" << dir << "'";
-    EXPECT_EQ(sg.nWorkDirLen, static_cast<int32_t>(root.size() + 1));
+    EXPECT_EQ(sg.Names().nWorkDirLen, static_cast<int32_t>(root.size() + 1));
   }
   unsetenv("TMPDIR");
 }
@@ -97,14 +98,14 @@ TEST_F(SessionKeys, OnlyTheActiveSessionWritesItsKeys) {
   {
     CSG sg;
     sg.SetActive(true);
-    EXPECT_EQ(sg.Processor().bSaveSettings, 1);
+    EXPECT_TRUE(sg.Processor().SavesSettings());
     EXPECT_EQ(sg.FrProc().bPersist, 1);
-    EXPECT_EQ(sg.frLive.bPersist, 0) << "only the processed frame persists its view mode";
+    EXPECT_EQ(sg.FrLive().bPersist, 0) << "only the processed frame persists its view mode";
     sg.SetCapCount(4294967295u);
     sg.SetFramesDelay(2);
     sg.SetCapFormat("night%t");
     ASSERT_EQ(sg.SetWorkDir(capDir.c_str()), 1);
-    sg.bViewLive = 0;
+    sg.SetViewLive(false);
     sg.Processor().SetAmp(40);
   }
   EXPECT_EQ(Stored("CapCount"), "4294967295");
@@ -138,10 +139,10 @@ TEST_F(SessionKeys, EmptyTextsAreNotWritten) {
 TEST_F(SessionTest, AnEmptiedDirectoryAcceptsANewOne) {
   CSG sg;
   std::string tooLong(250, 'z');
-  memcpy(sg.szWorkDir, tooLong.c_str(), tooLong.size() + 1);
+  memcpy(SessionAccess::Names(sg).szWorkDir, tooLong.c_str(), tooLong.size() + 1);
   EXPECT_EQ(sg.SetWorkDir(nullptr), 0) << "an over-long directory is emptied";
   EXPECT_STREQ(sg.WorkDir(), "");
-  EXPECT_EQ(sg.nWorkDirLen, 0);
+  EXPECT_EQ(sg.Names().nWorkDirLen, 0);
   EXPECT_EQ(sg.SetWorkDir(nullptr), 0);
   EXPECT_EQ(sg.SetWorkDir(capDir.c_str()), 1) << "the user can still choose a directory";
   sg.BuildCaptureName(0.0);
@@ -160,7 +161,7 @@ TEST_F(SessionTest, BothSessionsShareTheDirectoryAndTheTemplate) {
   EXPECT_STREQ(file.CapFormat(), "shared%f");
   // The other session's own path and tokens follow when its capture starts.
   EXPECT_EQ(file.StartCapture(1), 0);
-  EXPECT_EQ(file.nWorkDirLen, static_cast<int32_t>(other.size()));
+  EXPECT_EQ(file.Names().nWorkDirLen, static_cast<int32_t>(other.size()));
   file.BuildCaptureName(0.0);
   EXPECT_EQ(std::string(file.Path()), other + "shared00001.bmp");
 }
@@ -169,11 +170,11 @@ TEST_F(SessionTest, FrameRatesBelowOneBecomeTheDefault) {
   CSG sg;
   sg.SetFrameRate(25.0);
   EXPECT_EQ(sg.GetFrameRate(), 25.0);
-  EXPECT_EQ(sg.Processor().dFrameRate.load(), 25.0);
+  EXPECT_EQ(sg.Processor().Counters().dFrameRate.load(), 25.0);
   for (double bad : {0.5, 0.0, -30.0, std::nan(""), static_cast<double>(INFINITY)}) {
     sg.SetFrameRate(bad);
     EXPECT_EQ(sg.GetFrameRate(), 29.97) << bad;
-    EXPECT_EQ(sg.Processor().dFrameRate.load(), 29.97) << bad;
+    EXPECT_EQ(sg.Processor().Counters().dFrameRate.load(), 29.97) << bad;
   }
   sg.SetFrameRate(1.0);
   EXPECT_EQ(sg.GetFrameRate(), 1.0);
@@ -182,83 +183,85 @@ TEST_F(SessionTest, FrameRatesBelowOneBecomeTheDefault) {
 TEST_F(SessionTest, CaptureIntervalInMillisecondsFollowsTheOutputRate) {
   CSG sg;
   sg.SetFramesDelay(0);
-  EXPECT_EQ(sg.nDelayMs, 0);
+  EXPECT_EQ(sg.Capture().nDelayMs, 0);
   sg.SetFrameRate(16.0);
   sg.SetFramesDelay(1);
-  EXPECT_EQ(sg.nDelayMs, 62) << "62.5 rounds to even";
+  EXPECT_EQ(sg.Capture().nDelayMs, 62) << "62.5 rounds to even";
   sg.SetFramesDelay(3);
-  EXPECT_EQ(sg.nDelayMs, 188) << "187.5 rounds to even";
+  EXPECT_EQ(sg.Capture().nDelayMs, 188) << "187.5 rounds to even";
   // The processor tells its session when the picture rate changes.
   sg.Processor().SetCountAccum(4);
-  EXPECT_EQ(sg.nDelayMs, 750);
+  EXPECT_EQ(sg.Capture().nDelayMs, 750);
   sg.Processor().SetTimeDelay(100);  // one frame in three, sums of four: 2 pictures per second
-  EXPECT_EQ(sg.nDelayMs, static_cast<int32_t>(std::nearbyint(3 * 1000.0 / sg.Processor().dOutRate.load())));
-  EXPECT_EQ(sg.nDelayMs, 1500);
+  EXPECT_EQ(sg.Capture().nDelayMs,
+            static_cast<int32_t>(std::nearbyint(3 * 1000.0 / sg.Processor().Counters().dOutRate.load())));
+  EXPECT_EQ(sg.Capture().nDelayMs, 1500);
   sg.SetFrameRate(32.0);
-  EXPECT_EQ(sg.nDelayMs, static_cast<int32_t>(std::nearbyint(3 * 1000.0 / sg.Processor().dOutRate.load())));
-  sg.nSkipLeft.store(5);
+  EXPECT_EQ(sg.Capture().nDelayMs,
+            static_cast<int32_t>(std::nearbyint(3 * 1000.0 / sg.Processor().Counters().dOutRate.load())));
+  SessionAccess::Capture(sg).nSkipLeft.store(5);
   sg.SetFramesDelay(0);
-  EXPECT_EQ(sg.nSkipLeft.load(), 0);
-  EXPECT_EQ(sg.nDelayMs, 0);
+  EXPECT_EQ(sg.Capture().nSkipLeft.load(), 0);
+  EXPECT_EQ(sg.Capture().nDelayMs, 0);
 }
 
 TEST_F(SessionTest, StartCaptureResetsTheRunAndKeepsTheTotal) {
   CSG sg;
   EXPECT_EQ(sg.StartCapture(1), 0);
-  EXPECT_EQ(sg.bCapture.load(), 1);
-  sg.nCaptured.store(5);
-  sg.nSkipLeft.store(3);
+  EXPECT_EQ(sg.Capture().bCapture.load(), 1);
+  SessionAccess::Capture(sg).nCaptured.store(5);
+  SessionAccess::Capture(sg).nSkipLeft.store(3);
   EXPECT_EQ(sg.StartCapture(0), 1);
-  EXPECT_EQ(sg.nCaptured.load(), 5u) << "stopping keeps the count for the finished-capture text";
+  EXPECT_EQ(sg.Capture().nCaptured.load(), 5u) << "stopping keeps the count for the finished-capture text";
   EXPECT_EQ(sg.StartCapture(1), 0);
-  EXPECT_EQ(sg.nCapTotal, 5u);
-  EXPECT_EQ(sg.nCaptured.load(), 0u);
-  EXPECT_EQ(sg.nSkipLeft.load(), 0);
-  sg.nCapTotal = UINT32_MAX - 2;
-  sg.nCaptured.store(5);
+  EXPECT_EQ(sg.Capture().nCapTotal, 5u);
+  EXPECT_EQ(sg.Capture().nCaptured.load(), 0u);
+  EXPECT_EQ(sg.Capture().nSkipLeft.load(), 0);
+  SessionAccess::Capture(sg).nCapTotal = UINT32_MAX - 2;
+  SessionAccess::Capture(sg).nCaptured.store(5);
   sg.StartCapture(1);
-  EXPECT_EQ(sg.nCapTotal, UINT32_MAX - 2) << "a total that would wrap stays";
-  EXPECT_EQ(sg.nCaptured.load(), 0u);
+  EXPECT_EQ(sg.Capture().nCapTotal, UINT32_MAX - 2) << "a total that would wrap stays";
+  EXPECT_EQ(sg.Capture().nCaptured.load(), 0u);
 }
 
 TEST_F(SessionTest, RequestReprocessRestartsTheFirstSum) {
   Override("ProcCountAccum", "3");
   CSG sg;
   ASSERT_EQ(sg.SetVideoSize(8, 2), 1);
-  sg.Processor().nSummed.store(2);
-  sg.nStartTick.store(1234);
+  StageAccess::Counters(sg.Processor()).nSummed.store(2);
+  SessionAccess::Stream(sg).nStartTick.store(1234);
   sg.RequestReprocess();
-  EXPECT_EQ(sg.bFirstSum.load(), 1);
-  EXPECT_EQ(sg.nStartTick.load(), 0u);
-  EXPECT_EQ(sg.Processor().nSummed.load(), 0);
-  EXPECT_EQ(sg.Processor().nSumDivisor.load(), 3);
+  EXPECT_EQ(sg.Stream().bFirstSum.load(), 1);
+  EXPECT_EQ(sg.Stream().nStartTick.load(), 0u);
+  EXPECT_EQ(sg.Processor().Counters().nSummed.load(), 0);
+  EXPECT_EQ(sg.Processor().Counters().nSumDivisor.load(), 3);
 }
 
 TEST_F(SessionTest, FlipTurnsTheProcessorAndBothFrames) {
   CSG sg;
   ASSERT_EQ(sg.SetVideoSize(8, 6), 1);
-  EXPECT_EQ(sg.frLive.FileHeader().biHeight, -6);
+  EXPECT_EQ(sg.FrLive().FileHeader().biHeight, -6);
   EXPECT_EQ(sg.FrProc().FileHeader().biHeight, -6);
   sg.SetFlip(true);
-  EXPECT_EQ(sg.Processor().bFlipV.load(), 1);
-  EXPECT_EQ(sg.frLive.DisplayHeader().biHeight, -6);
-  EXPECT_EQ(sg.frLive.FileHeader().biHeight, 6);
+  EXPECT_EQ(sg.Processor().Settings().bFlipV.load(), 1);
+  EXPECT_EQ(sg.FrLive().DisplayHeader().biHeight, -6);
+  EXPECT_EQ(sg.FrLive().FileHeader().biHeight, 6);
   EXPECT_EQ(sg.FrProc().DisplayHeader().biHeight, -6);
   EXPECT_EQ(sg.FrProc().FileHeader().biHeight, 6);
   sg.SetFlip(false);
-  EXPECT_EQ(sg.Processor().bFlipV.load(), 0);
+  EXPECT_EQ(sg.Processor().Settings().bFlipV.load(), 0);
   EXPECT_EQ(sg.FrProc().FileHeader().biHeight, -6);
-  EXPECT_EQ(sg.frLive.DisplayHeader().biHeight, 6);
+  EXPECT_EQ(sg.FrLive().DisplayHeader().biHeight, 6);
 }
 
 TEST_F(SessionTest, VideoSizeSizesBothFrames) {
   LogCapture log;
   CSG sg;
   ASSERT_EQ(sg.SetVideoSize(641, -3), 1);
-  EXPECT_EQ(sg.nVideoWidth, 641);
-  EXPECT_EQ(sg.nVideoHeight, 3);
-  EXPECT_EQ(sg.frLive.img.stride, 1924);
-  EXPECT_EQ(sg.frLive.img.pad, 1);
+  EXPECT_EQ(sg.Format().nVideoWidth, 641);
+  EXPECT_EQ(sg.Format().nVideoHeight, 3);
+  EXPECT_EQ(sg.FrLive().img.stride, 1924);
+  EXPECT_EQ(sg.FrLive().img.pad, 1);
   EXPECT_EQ(sg.FrProc().img.stride, 1924);
   EXPECT_EQ(sg.FrProc().img.height, 3);
   EXPECT_EQ(sg.FrProc().nHeightSigned, -3) << "a top-down source sizes the processed frame top-down";
@@ -267,8 +270,8 @@ TEST_F(SessionTest, VideoSizeSizesBothFrames) {
 
   // A frame that cannot be had leaves both frames empty and the chain off.
   EXPECT_EQ(sg.SetVideoSize(1 << 30, 1 << 30), 0);
-  EXPECT_EQ(sg.frLive.img.size, 0);
-  EXPECT_EQ(sg.frLive.img.bits, nullptr);
+  EXPECT_EQ(sg.FrLive().img.size, 0);
+  EXPECT_EQ(sg.FrLive().img.bits, nullptr);
   EXPECT_FALSE(sg.Processor().HasChain());
   EXPECT_EQ(sg.FrProc().img.size, 0);
   // ... and the next format works again.
@@ -295,15 +298,17 @@ TEST_F(SessionTest, ZeroSizesAreACallerError) {
 
 TEST_F(SessionTest, TheMediaTypeRecordIsFreedToZero) {
   CSG sg;
-  sg.mtConnected.majortype = GuidFromFourcc(0x73646976);
-  sg.mtConnected.subtype = GuidFromFourcc(kFourccYUY2);
-  sg.mtConnected.cbFormat = sizeof(VideoInfoHeader);
-  sg.mtConnected.vih.bmiHeader.biWidth = 640;
-  sg.mtConnected.lSampleSize = 614400;
+  MediaType mt;
+  mt.majortype = GuidFromFourcc(0x73646976);
+  mt.subtype = GuidFromFourcc(kFourccYUY2);
+  mt.cbFormat = sizeof(VideoInfoHeader);
+  mt.vih.bmiHeader.biWidth = 640;
+  mt.lSampleSize = 614400;
+  sg.SetMediaType(mt);
   sg.FreeMediaType();
-  EXPECT_EQ(sg.mtConnected.subtype, Guid{});
-  EXPECT_EQ(sg.mtConnected.cbFormat, 0u);
-  EXPECT_EQ(sg.mtConnected.vih.bmiHeader.biWidth, 0);
-  EXPECT_EQ(sg.mtConnected.lSampleSize, 0u);
+  EXPECT_EQ(sg.Format().mtConnected.subtype, Guid{});
+  EXPECT_EQ(sg.Format().mtConnected.cbFormat, 0u);
+  EXPECT_EQ(sg.Format().mtConnected.vih.bmiHeader.biWidth, 0);
+  EXPECT_EQ(sg.Format().mtConnected.lSampleSize, 0u);
   EXPECT_EQ(GuidFromFourcc(kFourccYUY2).data1, 0x32595559u);
 }

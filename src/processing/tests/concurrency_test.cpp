@@ -139,9 +139,9 @@ TEST(Concurrency, EveryParameterChangesWhileTheChainRuns) {
       if (!(p.stats.fMean >= 0.0f && p.stats.fMean <= 255.0f)) fault = "mean";
     }
     // The automatic control may leave a count of 258 - 0 for a moment before its own step down.
-    const int32_t k = p.nCountAccum.load();
+    const int32_t k = p.Settings().nCountAccum.load();
     if (k < 1 || k > 258) fault = "count " + std::to_string(k);
-    const int32_t a = p.nAmp.load();
+    const int32_t a = p.Settings().nAmp.load();
     if (a < 1 || a > 128) fault = "amplification " + std::to_string(a);
   }
   stop.store(true);

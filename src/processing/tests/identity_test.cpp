@@ -100,11 +100,11 @@ TEST_P(Identity, ChainMatchesPlainStagesOnRandomInput) {
     p.SetAmp(t.amp);
     p.SetBlackLevel(t.black);
     p.SetGamma(t.gamma);
-    p.fRmsH.store(t.rmsH);
-    p.fRmsV.store(t.rmsV);
-    p.bNRH.store(t.nrh);
-    p.bNRV.store(t.nrv);
-    p.nAuto.store(t.autoAmp ? (kAutoOn | kAutoAmp) : 0);
+    p.SetRmsH(t.rmsH);
+    p.SetRmsV(t.rmsV);
+    p.SetNRH(t.nrh);
+    p.SetNRV(t.nrv);
+    p.SetAuto(t.autoAmp ? (kAutoOn | kAutoAmp) : 0);
     std::atomic<int32_t> firstSum{t.firstSum ? 1 : 0};
 
     RefSum sum(t.w, t.h);
@@ -118,7 +118,7 @@ TEST_P(Identity, ChainMatchesPlainStagesOnRandomInput) {
     const int frames = t.count + (t.firstSum ? 1 : 0);
     for (int f = 0; f < frames; ++f) {
       FillFrame(frame, rng, t.kind);
-      const int32_t ampBefore = p.nAmp.load();
+      const int32_t ampBefore = p.Settings().nAmp.load();
       const FrameResult r = p.ProcessFrame(frame.img, firstSum);
       const bool done = RefAccumulate(sum, frame.img.bits, frame.img.pad);
       if (done) refFirst = 0;
@@ -131,7 +131,7 @@ TEST_P(Identity, ChainMatchesPlainStagesOnRandomInput) {
       RefRender(sum, ampBefore, t.black, tone, expect.img, &rs);
       RefMeasureNoise(expect.img, rs);
       ExpectSameStats(p.stats, rs, "render and noise");
-      const int32_t ampAfter = p.nAmp.load();
+      const int32_t ampAfter = p.Settings().nAmp.load();
       if (ampAfter != ampBefore) {
         ASSERT_TRUE(t.autoAmp && !refFirst);
         RefRender(sum, ampAfter, t.black, tone, expect.img, nullptr);
@@ -165,8 +165,8 @@ TEST_P(Identity, SingleStagesMatchPlainStages) {
     p.SetAmp(t.amp);
     p.SetBlackLevel(t.black);
     p.SetGamma(t.gamma);
-    p.fRmsH.store(t.rmsH);
-    p.fRmsV.store(t.rmsV);
+    p.SetRmsH(t.rmsH);
+    p.SetRmsV(t.rmsV);
     RefSum sum(t.w, t.h);
     sum.nCountAccum = sum.nSumDivisor = t.count;
     ToneTable tone;
@@ -197,7 +197,7 @@ TEST_P(Identity, SingleStagesMatchPlainStages) {
     RefMeasureNoise(expect.img, rs);
     ExpectSameStats(ps, rs, "noise after removal");
     const int32_t a2 = 1 + int32_t(rng() % 128);
-    p.nAmp.store(a2);
+    StageAccess::Settings(p).nAmp.store(a2);
     p.Rerender();
     RefRender(sum, a2, t.black, tone, expect.img, nullptr);
     ASSERT_TRUE(SameView(p.frProc.img, expect.img)) << "re-render";
@@ -224,10 +224,10 @@ TEST_P(Identity, LargeFramesFoldTheirSums) {
     p.SetAmp(t.amp);
     p.SetBlackLevel(t.black);
     p.SetGamma(t.gamma);
-    p.fRmsH.store(t.rmsH);
-    p.fRmsV.store(t.rmsV);
-    p.bNRH.store(1);
-    p.bNRV.store(1);
+    p.SetRmsH(t.rmsH);
+    p.SetRmsV(t.rmsV);
+    p.SetNRH(1);
+    p.SetNRV(1);
     RefSum sum(t.w, t.h);
     sum.nCountAccum = sum.nSumDivisor = t.count;
     ToneTable tone;

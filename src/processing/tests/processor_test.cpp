@@ -19,23 +19,23 @@ class CountingOwner : public IProcOwner {
 TEST(ProcessorKeys, DefaultsWhenTheProfileIsEmpty) {
   TempProfile profile;
   CFrameProcessor p;
-  EXPECT_EQ(p.nAuto.load(), 15u);
-  EXPECT_EQ(p.nAutoSaved, 15u);
-  EXPECT_EQ(p.bNRH.load(), 0);
-  EXPECT_EQ(p.bNRV.load(), 0);
-  EXPECT_EQ(p.fRmsH.load(), 2.0f);
-  EXPECT_EQ(p.fRmsV.load(), 0.5f);
-  EXPECT_EQ(p.nTimeDelay.load(), 0u);
-  EXPECT_EQ(p.nCountAccum.load(), 4);
-  EXPECT_EQ(p.nSumDivisor.load(), 4);
-  EXPECT_EQ(p.nAmp.load(), 16);
-  EXPECT_EQ(p.nBlackLevel.load(), 0);
-  EXPECT_EQ(p.nGamma.load(), 128);
-  EXPECT_EQ(p.bColor, 0);
-  EXPECT_EQ(p.bFlipV.load(), 0);
-  EXPECT_EQ(p.dFrameRate.load(), 29.97);
-  EXPECT_EQ(p.dOutRate.load(), 29.97 / 4);
-  EXPECT_EQ(p.nDelayFrames.load(), 0);
+  EXPECT_EQ(p.Settings().nAuto.load(), 15u);
+  EXPECT_EQ(p.Settings().nAutoSaved, 15u);
+  EXPECT_EQ(p.Settings().bNRH.load(), 0);
+  EXPECT_EQ(p.Settings().bNRV.load(), 0);
+  EXPECT_EQ(p.Settings().fRmsH.load(), 2.0f);
+  EXPECT_EQ(p.Settings().fRmsV.load(), 0.5f);
+  EXPECT_EQ(p.Settings().nTimeDelay.load(), 0u);
+  EXPECT_EQ(p.Settings().nCountAccum.load(), 4);
+  EXPECT_EQ(p.Counters().nSumDivisor.load(), 4);
+  EXPECT_EQ(p.Settings().nAmp.load(), 16);
+  EXPECT_EQ(p.Settings().nBlackLevel.load(), 0);
+  EXPECT_EQ(p.Settings().nGamma.load(), 128);
+  EXPECT_EQ(p.Settings().bColor, 0);
+  EXPECT_EQ(p.Settings().bFlipV.load(), 0);
+  EXPECT_EQ(p.Counters().dFrameRate.load(), 29.97);
+  EXPECT_EQ(p.Counters().dOutRate.load(), 29.97 / 4);
+  EXPECT_EQ(p.Counters().nDelayFrames.load(), 0);
   EXPECT_EQ(p.frProc.nStretchMode, 3);
   ASSERT_NE(p.Tone(), nullptr);
   for (int i = 0; i < 255; ++i) EXPECT_EQ(p.Tone()->entry[i].out, i);
@@ -57,23 +57,23 @@ TEST(ProcessorKeys, LoadsStoredValues) {
   profile.Set("ProcFlipH", "1");
   profile.Set("ProcFlipV", "1");
   CFrameProcessor p;
-  EXPECT_EQ(p.nAuto.load(), 6u);
-  EXPECT_EQ(p.nAutoSaved, 6u);
-  EXPECT_EQ(p.bNRH.load(), 1);
-  EXPECT_EQ(p.bNRV.load(), 1);
-  EXPECT_EQ(p.fRmsH.load(), static_cast<float>(350 * 0.01));
-  EXPECT_EQ(p.fRmsV.load(), static_cast<float>(-25 * 0.01));
-  EXPECT_EQ(p.nTimeDelay.load(), 100u);
-  EXPECT_EQ(p.nDelayFrames.load(), 3);  // 2.997 frames, rounded up
-  EXPECT_EQ(p.nDelayCountdown.load(), 3);
-  EXPECT_EQ(p.nCountAccum.load(), 12);
-  EXPECT_EQ(p.nAmp.load(), 40);
-  EXPECT_EQ(p.nBlackLevel.load(), -30);
-  EXPECT_EQ(p.nGamma.load(), 256);
+  EXPECT_EQ(p.Settings().nAuto.load(), 6u);
+  EXPECT_EQ(p.Settings().nAutoSaved, 6u);
+  EXPECT_EQ(p.Settings().bNRH.load(), 1);
+  EXPECT_EQ(p.Settings().bNRV.load(), 1);
+  EXPECT_EQ(p.Settings().fRmsH.load(), static_cast<float>(350 * 0.01));
+  EXPECT_EQ(p.Settings().fRmsV.load(), static_cast<float>(-25 * 0.01));
+  EXPECT_EQ(p.Settings().nTimeDelay.load(), 100u);
+  EXPECT_EQ(p.Counters().nDelayFrames.load(), 3);  // 2.997 frames, rounded up
+  EXPECT_EQ(p.Counters().nDelayCountdown.load(), 3);
+  EXPECT_EQ(p.Settings().nCountAccum.load(), 12);
+  EXPECT_EQ(p.Settings().nAmp.load(), 40);
+  EXPECT_EQ(p.Settings().nBlackLevel.load(), -30);
+  EXPECT_EQ(p.Settings().nGamma.load(), 256);
   EXPECT_EQ(p.Tone()->entry[1].out, 101);
-  EXPECT_EQ(p.bFlipH.load(), 1);
-  EXPECT_EQ(p.bFlipV.load(), 1);
-  EXPECT_DOUBLE_EQ(p.dOutRate.load(), 29.97 / 12 / 3);
+  EXPECT_EQ(p.Settings().bFlipH.load(), 1);
+  EXPECT_EQ(p.Settings().bFlipV.load(), 1);
+  EXPECT_DOUBLE_EQ(p.Counters().dOutRate.load(), 29.97 / 12 / 3);
 }
 
 TEST(ProcessorKeys, GammaIsClampedOnLoad) {
@@ -81,12 +81,12 @@ TEST(ProcessorKeys, GammaIsClampedOnLoad) {
   profile.Set("ProcGamma", "0");
   {
     CFrameProcessor p;
-    EXPECT_EQ(p.nGamma.load(), 1);
+    EXPECT_EQ(p.Settings().nGamma.load(), 1);
     EXPECT_EQ(p.Tone()->entry[254].out, 154);
   }
   profile.Set("ProcGamma", "300");
   CFrameProcessor p;
-  EXPECT_EQ(p.nGamma.load(), 256);
+  EXPECT_EQ(p.Settings().nGamma.load(), 256);
 }
 
 TEST(ProcessorKeys, NonsenseValuesAreBroughtIntoRangeAndLogged) {
@@ -97,11 +97,11 @@ TEST(ProcessorKeys, NonsenseValuesAreBroughtIntoRangeAndLogged) {
   profile.Set("ProcBlackLevel", "-99999");
   profile.Set("ProcTimeDelay", "-5");
   CFrameProcessor p;
-  EXPECT_EQ(p.nCountAccum.load(), 1);
-  EXPECT_EQ(p.nSumDivisor.load(), 1);
-  EXPECT_EQ(p.nAmp.load(), 128);
-  EXPECT_EQ(p.nBlackLevel.load(), -200);
-  EXPECT_EQ(p.nTimeDelay.load(), 0u);
+  EXPECT_EQ(p.Settings().nCountAccum.load(), 1);
+  EXPECT_EQ(p.Counters().nSumDivisor.load(), 1);
+  EXPECT_EQ(p.Settings().nAmp.load(), 128);
+  EXPECT_EQ(p.Settings().nBlackLevel.load(), -200);
+  EXPECT_EQ(p.Settings().nTimeDelay.load(), 0u);
   EXPECT_TRUE(log.Contains("Setting ProcCountAccum = 0 is out of range 1..256, 1 used"));
   EXPECT_TRUE(log.Contains("Setting ProcAmp = 5000 is out of range 1..128, 128 used"));
   EXPECT_TRUE(log.Contains("Setting ProcTimeDelay = -5 is out of range 0..6000, 0 used"));
@@ -125,7 +125,7 @@ TEST(ProcessorKeys, WrittenOnlyWhenSavingIsEnabled) {
     p.SetAuto(3);
     p.SetNRH(true);
     p.SetRmsV(-1.0f);
-    p.bFlipV.store(1);
+    p.SetFlipV(true);
   }
   EXPECT_EQ(profile.Get("ProcAmp"), "77");
   EXPECT_EQ(profile.Get("ProcBlackLevel"), "-12");
@@ -142,9 +142,9 @@ TEST(ProcessorKeys, WrittenOnlyWhenSavingIsEnabled) {
   EXPECT_EQ(profile.Get("ProcFlipV"), "1");
   // What was saved loads back as it was.
   CFrameProcessor again;
-  EXPECT_EQ(again.nAmp.load(), 77);
-  EXPECT_EQ(again.fRmsV.load(), -1.0f);
-  EXPECT_EQ(again.nAuto.load(), 3u);
+  EXPECT_EQ(again.Settings().nAmp.load(), 77);
+  EXPECT_EQ(again.Settings().fRmsV.load(), -1.0f);
+  EXPECT_EQ(again.Settings().nAuto.load(), 3u);
 }
 
 // The processed view's mode is saved with the processor, and only from a persisting view.
@@ -166,7 +166,7 @@ TEST(ProcessorKeys, ThresholdsRoundTripThroughHundredths) {
   profile.Set("ProcRMSV", "29");
   {
     CFrameProcessor p;
-    EXPECT_EQ(p.fRmsH.load(), 2.0f);
+    EXPECT_EQ(p.Settings().fRmsH.load(), 2.0f);
     p.EnableSaving(true);
   }
   EXPECT_EQ(profile.Get("ProcRMSH"), "200");
@@ -179,38 +179,38 @@ TEST(ProcessorRates, DelayInFramesAndPictureRate) {
   CountingOwner owner;
   p.SetOwner(&owner);
   EXPECT_TRUE(p.SetTimeDelay(100));
-  EXPECT_EQ(p.nDelayFrames.load(), 3);
+  EXPECT_EQ(p.Counters().nDelayFrames.load(), 3);
   EXPECT_EQ(owner.calls, 1);
   EXPECT_FALSE(p.SetTimeDelay(100));  // unchanged: nothing recomputed
   EXPECT_EQ(owner.calls, 1);
-  EXPECT_DOUBLE_EQ(p.dOutRate.load(), 29.97 / 4 / 3);
+  EXPECT_DOUBLE_EQ(p.Counters().dOutRate.load(), 29.97 / 4 / 3);
   p.SetCountAccum(1);
-  EXPECT_DOUBLE_EQ(p.dOutRate.load(), 29.97 / 3);
+  EXPECT_DOUBLE_EQ(p.Counters().dOutRate.load(), 29.97 / 3);
   EXPECT_EQ(owner.calls, 2);
   p.SetTimeDelay(30);  // 0.9 frames: one frame of delay does not divide the rate
-  EXPECT_EQ(p.nDelayFrames.load(), 1);
-  EXPECT_DOUBLE_EQ(p.dOutRate.load(), 29.97);
+  EXPECT_EQ(p.Counters().nDelayFrames.load(), 1);
+  EXPECT_DOUBLE_EQ(p.Counters().dOutRate.load(), 29.97);
   p.SetFrameRate(0.5);
-  EXPECT_EQ(p.dFrameRate.load(), 29.97);
+  EXPECT_EQ(p.Counters().dFrameRate.load(), 29.97);
   p.SetFrameRate(std::nan(""));
-  EXPECT_EQ(p.dFrameRate.load(), 29.97);
+  EXPECT_EQ(p.Counters().dFrameRate.load(), 29.97);
   p.SetFrameRate(100.0);
-  EXPECT_EQ(p.nTimeDelay.load(), 30u);
-  EXPECT_EQ(p.nDelayFrames.load(), 3);
-  EXPECT_EQ(p.nDelayCountdown.load(), 3);
+  EXPECT_EQ(p.Settings().nTimeDelay.load(), 30u);
+  EXPECT_EQ(p.Counters().nDelayFrames.load(), 3);
+  EXPECT_EQ(p.Counters().nDelayCountdown.load(), 3);
   p.SetTimeDelay(0);
-  EXPECT_EQ(p.nDelayFrames.load(), 0);
-  EXPECT_DOUBLE_EQ(p.dOutRate.load(), 100.0);
+  EXPECT_EQ(p.Counters().nDelayFrames.load(), 0);
+  EXPECT_DOUBLE_EQ(p.Counters().dOutRate.load(), 100.0);
 }
 
 TEST(ProcessorRates, ChangesFromTheGuiClearTheAutomaticMemory) {
   TempProfile profile;
   CFrameProcessor p;
   auto check = [&p](const char* what, auto change) {
-    p.nAutoSign.store(5);
-    p.nSummed.store(2);
+    StageAccess::Counters(p).nAutoSign.store(5);
+    StageAccess::Counters(p).nSummed.store(2);
     change();
-    EXPECT_EQ(p.nAutoSign.load(), 0) << what;
+    EXPECT_EQ(p.Counters().nAutoSign.load(), 0) << what;
   };
   check("gamma", [&] { p.SetGamma(100); });
   check("delay", [&] { p.SetTimeDelay(250); });
@@ -218,10 +218,10 @@ TEST(ProcessorRates, ChangesFromTheGuiClearTheAutomaticMemory) {
   check("rate", [&] { p.SetFrameRate(25.0); });
   check("amp", [&] { p.SetAmp(20); });
   check("black", [&] { p.SetBlackLevel(3); });
-  p.nSummed.store(2);
+  StageAccess::Counters(p).nSummed.store(2);
   p.SetCountAccum(5);
-  EXPECT_EQ(p.nSummed.load(), 0);
-  EXPECT_EQ(p.nSumDivisor.load(), 5);
+  EXPECT_EQ(p.Counters().nSummed.load(), 0);
+  EXPECT_EQ(p.Counters().nSumDivisor.load(), 5);
 }
 
 TEST(ProcessorParameters, RestartBringsTheAutomaticSubModesBack) {
@@ -232,16 +232,16 @@ TEST(ProcessorParameters, RestartBringsTheAutomaticSubModesBack) {
   p.SetAuto(15);
   p.SetTimeDelay(200);
   p.SetCountAccum(10);
-  p.nAmp.store(40);
-  p.nAutoSign.store(3);
-  p.nSummed.store(2);
+  StageAccess::Settings(p).nAmp.store(40);
+  StageAccess::Counters(p).nAutoSign.store(3);
+  StageAccess::Counters(p).nSummed.store(2);
   p.Restart();
-  EXPECT_EQ(p.nTimeDelay.load(), 0u);
-  EXPECT_EQ(p.nCountAccum.load(), 4);
-  EXPECT_EQ(p.nAmp.load(), 16);
-  EXPECT_EQ(p.nSumDivisor.load(), 4);
-  EXPECT_EQ(p.nSummed.load(), 0);
-  EXPECT_EQ(p.nAutoSign.load(), 0);
+  EXPECT_EQ(p.Settings().nTimeDelay.load(), 0u);
+  EXPECT_EQ(p.Settings().nCountAccum.load(), 4);
+  EXPECT_EQ(p.Settings().nAmp.load(), 16);
+  EXPECT_EQ(p.Counters().nSumDivisor.load(), 4);
+  EXPECT_EQ(p.Counters().nSummed.load(), 0);
+  EXPECT_EQ(p.Counters().nAutoSign.load(), 0);
   EXPECT_EQ(win.delay.load(), 1);
   EXPECT_EQ(win.count.load(), 1);
   EXPECT_EQ(win.amp.load(), 1);
@@ -252,12 +252,12 @@ TEST(ProcessorParameters, RestartBringsTheAutomaticSubModesBack) {
   p.SetAuto(14);
   p.SetTimeDelay(200);
   p.SetCountAccum(10);
-  p.nAmp.store(40);
+  StageAccess::Settings(p).nAmp.store(40);
   p.Restart();
-  EXPECT_EQ(p.nTimeDelay.load(), 200u);
-  EXPECT_EQ(p.nCountAccum.load(), 10);
-  EXPECT_EQ(p.nAmp.load(), 40);
-  EXPECT_EQ(p.nDelayCountdown.load(), p.nDelayFrames.load());
+  EXPECT_EQ(p.Settings().nTimeDelay.load(), 200u);
+  EXPECT_EQ(p.Settings().nCountAccum.load(), 10);
+  EXPECT_EQ(p.Settings().nAmp.load(), 40);
+  EXPECT_EQ(p.Counters().nDelayCountdown.load(), p.Counters().nDelayFrames.load());
   EXPECT_EQ(win.total.load(), 3);
 }
 
@@ -269,25 +269,25 @@ TEST(ProcessorParameters, DefaultLeavesModesThresholdsAndFlipsAlone) {
   p.SetRmsV(-0.5f);
   p.SetNRH(true);
   p.SetNRV(true);
-  p.bFlipV.store(1);
+  p.SetFlipV(true);
   p.SetTimeDelay(500);
   p.SetCountAccum(30);
   p.SetAmp(90);
   p.SetBlackLevel(-50);
   p.SetGamma(30);
   p.ResetDefaults();
-  EXPECT_EQ(p.nTimeDelay.load(), 0u);
-  EXPECT_EQ(p.nCountAccum.load(), 4);
-  EXPECT_EQ(p.nAmp.load(), 16);
-  EXPECT_EQ(p.nBlackLevel.load(), 0);
-  EXPECT_EQ(p.nGamma.load(), 128);
+  EXPECT_EQ(p.Settings().nTimeDelay.load(), 0u);
+  EXPECT_EQ(p.Settings().nCountAccum.load(), 4);
+  EXPECT_EQ(p.Settings().nAmp.load(), 16);
+  EXPECT_EQ(p.Settings().nBlackLevel.load(), 0);
+  EXPECT_EQ(p.Settings().nGamma.load(), 128);
   EXPECT_EQ(p.Tone()->entry[77].out, 77);
-  EXPECT_EQ(p.nAuto.load(), 5u);
-  EXPECT_EQ(p.fRmsH.load(), 3.5f);
-  EXPECT_EQ(p.fRmsV.load(), -0.5f);
-  EXPECT_EQ(p.bNRH.load(), 1);
-  EXPECT_EQ(p.bNRV.load(), 1);
-  EXPECT_EQ(p.bFlipV.load(), 1);
+  EXPECT_EQ(p.Settings().nAuto.load(), 5u);
+  EXPECT_EQ(p.Settings().fRmsH.load(), 3.5f);
+  EXPECT_EQ(p.Settings().fRmsV.load(), -0.5f);
+  EXPECT_EQ(p.Settings().bNRH.load(), 1);
+  EXPECT_EQ(p.Settings().bNRV.load(), 1);
+  EXPECT_EQ(p.Settings().bFlipV.load(), 1);
 }
 
 TEST(ProcessorParameters, GammaChangeDuringARebuildIsDropped) {
@@ -296,21 +296,21 @@ TEST(ProcessorParameters, GammaChangeDuringARebuildIsDropped) {
   p.SetGamma(64);
   const ToneTable* before = p.Tone();
   EXPECT_EQ(before->entry[128].out, 64);
-  p.nAutoSign.store(4);
-  p.bGammaBusy.store(1);  // a rebuild on another thread is under way
+  StageAccess::Counters(p).nAutoSign.store(4);
+  StageAccess::Counters(p).bGammaBusy.store(1);  // a rebuild on another thread is under way
   p.SetGamma(256);
-  EXPECT_EQ(p.nGamma.load(), 64);
+  EXPECT_EQ(p.Settings().nGamma.load(), 64);
   EXPECT_EQ(p.Tone(), before);
   EXPECT_EQ(p.Tone()->entry[128].out, 64);
-  EXPECT_EQ(p.nAutoSign.load(), 4);
-  p.bGammaBusy.store(0);
+  EXPECT_EQ(p.Counters().nAutoSign.load(), 4);
+  StageAccess::Counters(p).bGammaBusy.store(0);
   p.SetGamma(256);
-  EXPECT_EQ(p.nGamma.load(), 256);
+  EXPECT_EQ(p.Settings().nGamma.load(), 256);
   EXPECT_NE(p.Tone(), before);
   EXPECT_EQ(p.Tone()->entry[1].out, 101);
-  EXPECT_EQ(p.bGammaBusy.load(), 0);
+  EXPECT_EQ(p.Counters().bGammaBusy.load(), 0);
   p.SetGamma(999);
-  EXPECT_EQ(p.nGamma.load(), 256);
+  EXPECT_EQ(p.Settings().nGamma.load(), 256);
 }
 
 TEST(ProcessorFormat, SizesTheViewAndTheWorkBuffer) {
@@ -348,8 +348,8 @@ TEST(ProcessorFormat, WithoutAllocationTheChainIsOff) {
   // The ridge and automatic slots survive; the next good format brings the chain back.
   ASSERT_TRUE(p.ConfigureFormat(raw.img, true, false));
   EXPECT_TRUE(p.HasChain());
-  EXPECT_NE(p.pfnRidgeH.load(), nullptr);
-  EXPECT_NE(p.pfnAutoControl.load(), nullptr);
+  EXPECT_NE(p.Slots().pfnRidgeH.load(), nullptr);
+  EXPECT_NE(p.Slots().pfnAutoControl.load(), nullptr);
 }
 
 TEST(ProcessorFormat, AFrameOfAnotherSizeIsNotProcessed) {
@@ -369,7 +369,7 @@ TEST(ProcessorChain, DelayOfTwoFramesWithThreePerSumCompletesEveryNinth) {
   ASSERT_TRUE(Configure(p, 4, 4));
   p.SetFrameRate(10.0);
   p.SetTimeDelay(200);  // 2 frames at 10 fps
-  ASSERT_EQ(p.nDelayFrames.load(), 2);
+  ASSERT_EQ(p.Counters().nDelayFrames.load(), 2);
   p.SetCountAccum(3);
   View frame(4, 4, 50);
   std::atomic<int32_t> first{0};
@@ -438,7 +438,7 @@ TEST(ProcessorChain, PartialSumsBrightenUntilTheFirstSumCompletes) {
 TEST(ProcessorChain, FlipIsInForceAfterAFormatChange) {
   TempProfile profile;
   CFrameProcessor p;
-  p.bFlipV.store(1);
+  p.SetFlipV(true);
   ASSERT_TRUE(Configure(p, 6, 4));
   EXPECT_EQ(p.frProc.DisplayHeight(), -4);
   EXPECT_EQ(p.frProc.FileHeader().biHeight, 4);

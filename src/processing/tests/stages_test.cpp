@@ -51,8 +51,8 @@ TEST_F(Stages, FourFramesOfHundredRenderAsHundred) {
   View frame(6, 5, 100);
   for (int i = 0; i < 3; ++i) EXPECT_FALSE(p.Accumulate(frame.img.bits, frame.img.pad));
   EXPECT_TRUE(p.Accumulate(frame.img.bits, frame.img.pad));
-  EXPECT_EQ(p.nSummed.load(), 0);
-  EXPECT_EQ(p.nSumDivisor.load(), 4);
+  EXPECT_EQ(p.Counters().nSummed.load(), 0);
+  EXPECT_EQ(p.Counters().nSumDivisor.load(), 4);
   p.RenderWithStats(stats);
   EXPECT_EQ(Out(0, 0), 100);
   EXPECT_EQ(Out(5, 4), 100);
@@ -61,7 +61,7 @@ TEST_F(Stages, FourFramesOfHundredRenderAsHundred) {
   EXPECT_EQ(stats.nBrightest, 100);
 
   // Times three: every pixel overflows and no pixel lies in 1..254.
-  p.nAmp.store(48);
+  StageAccess::Settings(p).nAmp.store(48);
   p.RenderWithStats(stats);
   EXPECT_EQ(Out(3, 2), 255);
   EXPECT_EQ(stats.nOverflow, 30);
@@ -97,7 +97,7 @@ TEST_F(Stages, ToneTableShapesTheLevels) {
 
 TEST_F(Stages, RerenderUsesTheCurrentAmplification) {
   Picture(4, 3, [](int32_t x, int32_t y) { return uint8_t(10 * (x + y)); });
-  p.nAmp.store(32);
+  StageAccess::Settings(p).nAmp.store(32);
   p.Rerender();
   EXPECT_EQ(Out(3, 2), 100);
   EXPECT_EQ(stats.nPeakLevel, 50);  // the statistics are not touched
@@ -108,8 +108,8 @@ TEST_F(Stages, ConstantPictureHasNoNoiseAndStaysAsItIs) {
   p.MeasureNoise(stats);
   EXPECT_EQ(stats.fMean, 50.0f);
   EXPECT_EQ(stats.fSigma, 0.0f);
-  p.fRmsH.store(2.0f);
-  p.fRmsV.store(0.5f);
+  p.SetRmsH(2.0f);
+  p.SetRmsV(0.5f);
   p.RemoveRidgeH(stats);
   p.RemoveRidgeV(stats);
   EXPECT_TRUE(Unchanged());
@@ -128,7 +128,7 @@ TEST_F(Stages, TwoRowExampleBecomesNineteenAndTwenty) {
   p.MeasureNoise(stats);
   EXPECT_EQ(stats.fMean, 20.0f);
   EXPECT_EQ(stats.fSigma, 10.0f);
-  p.fRmsH.store(2.0f);
+  p.SetRmsH(2.0f);
   p.RemoveRidgeH(stats);
   for (int32_t x = 0; x < 4; ++x) {
     EXPECT_EQ(Out(x, 0), 19);
@@ -139,8 +139,8 @@ TEST_F(Stages, TwoRowExampleBecomesNineteenAndTwenty) {
 TEST_F(Stages, ThresholdBelowOneLeavesThePicture) {
   Picture(5, 4, [](int32_t x, int32_t y) { return uint8_t(20 + 10 * y + x); });
   p.MeasureNoise(stats);
-  p.fRmsH.store(-1.0f);
-  p.fRmsV.store(-1.0f);
+  p.SetRmsH(-1.0f);
+  p.SetRmsV(-1.0f);
   ASSERT_GT(stats.fSigma, 1.0f);
   stats.fMean = 0.4f;  // T = -sigma + 0.4 rounds below 1
   p.RemoveRidgeH(stats);
@@ -163,7 +163,7 @@ TEST_F(Stages, RowStageRunsUnclippedFrom254) {
   RefRows(clipped.img, 254);
   RefRows(unclipped.img, -1);
   ASSERT_NE(memcmp(clipped.img.bits, unclipped.img.bits, size_t(clipped.img.size)), 0);
-  p.fRmsH.store(RmsFor(254));
+  p.SetRmsH(RmsFor(254));
   p.RemoveRidgeH(stats);
   EXPECT_EQ(memcmp(p.frProc.img.bits, unclipped.img.bits, size_t(unclipped.img.size)), 0);
   // One level lower the clip is in force.
@@ -172,7 +172,7 @@ TEST_F(Stages, RowStageRunsUnclippedFrom254) {
   View at253(23, 17);
   memcpy(at253.store.data(), view->store.data(), view->store.size());
   RefRows(at253.img, 253);
-  p.fRmsH.store(RmsFor(253));
+  p.SetRmsH(RmsFor(253));
   p.RemoveRidgeH(stats);
   EXPECT_EQ(memcmp(p.frProc.img.bits, at253.img.bits, size_t(at253.img.size)), 0);
 }
@@ -186,7 +186,7 @@ TEST_F(Stages, ColumnStageRunsUnclippedFrom253) {
   RefCols(clipped.img, 253);
   RefCols(unclipped.img, -1);
   ASSERT_NE(memcmp(clipped.img.bits, unclipped.img.bits, size_t(clipped.img.size)), 0);
-  p.fRmsV.store(RmsFor(253));
+  p.SetRmsV(RmsFor(253));
   p.RemoveRidgeV(stats);
   EXPECT_EQ(memcmp(p.frProc.img.bits, unclipped.img.bits, size_t(unclipped.img.size)), 0);
   Picture(23, 17, Banded);
@@ -194,7 +194,7 @@ TEST_F(Stages, ColumnStageRunsUnclippedFrom253) {
   View at252(23, 17);
   memcpy(at252.store.data(), view->store.data(), view->store.size());
   RefCols(at252.img, 252);
-  p.fRmsV.store(RmsFor(252));
+  p.SetRmsV(RmsFor(252));
   p.RemoveRidgeV(stats);
   EXPECT_EQ(memcmp(p.frProc.img.bits, at252.img.bits, size_t(at252.img.size)), 0);
 }
@@ -204,7 +204,7 @@ TEST_F(Stages, CorrectionsClampAtBlackAndWhite) {
   Picture(3, 2, [](int32_t x, int32_t y) { return uint8_t(y == 0 && x > 0 ? 255 : 0); });
   stats.fMean = 254.0f;
   stats.fSigma = 0.0f;
-  p.fRmsH.store(0.0f);
+  p.SetRmsH(0.0f);
   p.RemoveRidgeH(stats);
   EXPECT_EQ(Out(0, 0), 0);  // 0 - 85
   EXPECT_EQ(Out(1, 0), 170);
@@ -217,7 +217,7 @@ TEST_F(Stages, CorrectionsClampAtBlackAndWhite) {
   EXPECT_EQ(Out(2, 1), 255);
   // The same for columns.
   Picture(2, 3, [](int32_t x, int32_t y) { return uint8_t(x == 0 && y > 0 ? 255 : 0); });
-  p.fRmsV.store(0.0f);
+  p.SetRmsV(0.0f);
   p.RemoveRidgeV(stats);
   EXPECT_EQ(Out(0, 0), 0);
   EXPECT_EQ(Out(0, 1), 170);

@@ -12,6 +12,7 @@
 #include "common/window.h"
 #include "settings/profile.h"
 #include "processing/frame_processor.h"
+#include "processing/stages.h"  // StageAccess: tests stand in for the streaming thread
 #include "reference.h"
 
 namespace ulmora::test {
@@ -60,13 +61,13 @@ class RecordingWindow : public IWindow {
 
 // Sets the parameters directly to known values (no profile influence).
 inline void Neutral(CFrameProcessor& p) {
-  p.nAuto.store(0);
-  p.bNRH.store(0);
-  p.bNRV.store(0);
+  p.SetAuto(0);
+  p.SetNRH(false);
+  p.SetNRV(false);
   p.SetTimeDelay(0);
   p.SetCountAccum(1);
-  p.nAmp.store(16);
-  p.nBlackLevel.store(0);
+  StageAccess::Settings(p).nAmp.store(16);
+  StageAccess::Settings(p).nBlackLevel.store(0);
   p.SetGamma(128);
 }
 

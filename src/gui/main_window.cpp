@@ -1,5 +1,7 @@
 #include "gui/main_window.h"
 
+#include <cstring>
+
 #include <QAction>
 #include <QCloseEvent>
 #include <QCoreApplication>
@@ -317,6 +319,12 @@ QString MainWindow::FinishedCaptureText() const {
   CSG* sg = ActiveSession();
   if (!sg) return QString();
   const uint32_t captured = sg->Capture().nCaptured.load();
+  if (const int err = sg->Capture().nWriteError.load()) {
+    // The folder failed: say why and where, so nobody takes the run for a finished one.
+    return QString("Capture stopped after %1 frame(s): %2 (%3)")
+        .arg(captured)
+        .arg(QString::fromLocal8Bit(strerror(err)), QString::fromLocal8Bit(sg->WorkDir()));
+  }
   char buffer[100];
   __SafeSnprintf(buffer, sizeof buffer, "Capturing %u (+%u) frame(s)", sg->Capture().nCapTotal + captured, captured);
   return QString::fromLatin1(buffer);
@@ -392,7 +400,7 @@ bool MainWindow::event(QEvent* e) {
       break;
     case kMsgCaptureEnded:
       SetToolbarCheck(kCmdCaptureToggle, false);
-      SetStatusText(FinishedCaptureText().toLatin1().constData());
+      SetStatusText(FinishedCaptureText().toLocal8Bit().constData());
       break;
     case kMsgCaptureProgress:
       SetStatusText(CaptureProgressText().toLatin1().constData());

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "bmp_writer.h"
 #include "common/log.h"
 #include "common/paths.h"
 #include "common/report.h"
@@ -120,6 +121,9 @@ int CSG::StartCapture(int on) {
     if (run_.nCapTotal <= UINT32_MAX - done) run_.nCapTotal += done;
     run_.nCaptured.exchange(0);
     run_.nSkipLeft.exchange(0);
+    run_.nWriteError.store(0);
+    // What a killed run left half-written in the folder goes before this run adds to it.
+    RemoveStaleCaptureTemps(texts_.szWorkDir);
   }
   return run_.bCapture.exchange(on);
 }

@@ -72,6 +72,11 @@ struct CaptureRun {
   std::atomic<uint32_t> nFramesDelay{0};
   std::atomic<int32_t> nDelayMs{0};  // may be recomputed on the streaming thread (automatic mode)
   uint32_t nCapTotal = 0;            // GUI thread: frames of the runs before this one
+  // Why the streaming thread ended the run: the errno of the picture it could not write (ENOSPC also
+  // when the free-space margin was reached); 0 while nothing failed. Cleared when a run starts.
+  std::atomic<int32_t> nWriteError{0};
+  std::atomic<uint32_t> nRenamed{0};          // pictures written under a numbered name, the planned one taken
+  std::atomic<uint64_t> nKeepFreeBytes{0};    // GUI thread sets; space the run leaves free beyond its margin
 };
 
 // GUI thread: the texts the name records are parsed from. They reach the streaming thread only as a
@@ -166,6 +171,8 @@ class CSG : public IProcOwner {
   // Just before the graph runs: restarts the processor, the pacing origin and the first sum.
   void RequestReprocess();
   void SetCapCount(uint32_t n) { run_.nCapCount = n; }
+  // Space a capture run leaves free on the folder's file system, beyond a margin of a few pictures.
+  void SetKeepFree(uint64_t bytes) { run_.nKeepFreeBytes.store(bytes); }
   // Vertical flip of the processor and of both frames.
   void SetFlip(bool flip);
   // The session's part of choosing the active source: its keys, the processor's and "ViewMode" are

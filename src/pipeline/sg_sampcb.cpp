@@ -1,5 +1,6 @@
 // The frame path: one call per delivered buffer, on the graph's streaming thread.
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <thread>
@@ -35,6 +36,8 @@ void ShowFrame(CDibFrame& frame, bool grey) {
 }
 
 constexpr int32_t kPacingStepMs = 100;
+// Pictures' worth of space a capture run always leaves free.
+constexpr uint32_t kCaptureMarginPictures = 4;
 
 }  // namespace
 
@@ -105,20 +108,21 @@ void CSG::CaptureFrame(double sampleTime) {
   const uint32_t size = proc.img.size > 0 ? static_cast<uint32_t>(proc.img.size) : 0;
   stream_.bfhCapture.bfSize = size + kBitmapHeadersSize;
   IWindow* notify = pProc->MsgWindow();
-  switch (WriteCaptureBmp(stream_.szPath, sizeof stream_.szPath, stream_.bfhCapture, proc.FileHeader(),
-                          proc.img.bits, size).result) {
-    case BmpWriteResult::kCreateFailed:
-      break;  // the run goes on: the next due frame tries a new file
-    case BmpWriteResult::kWriteFailed:
-    case BmpWriteResult::kNoRoom:
-      run_.bCapture.exchange(0);
-      break;
-    case BmpWriteResult::kWritten: {
-      uint32_t done = run_.nCaptured.fetch_add(1) + 1;
-      if (done >= run_.nCapCount) run_.bCapture.exchange(0);
-      if (done % 4 == 0 || run_.nCapCount < 4) PostTo(notify, kMsgCaptureProgress);
-      break;
-    }
+  // A margin of a few pictures keeps the file system from filling up under the run (and the system).
+  const uint64_t margin = uint64_t{kCaptureMarginPictures} * stream_.bfhCapture.bfSize;
+  const BmpWriteOutcome w = WriteCaptureBmp(stream_.szPath, sizeof stream_.szPath, stream_.bfhCapture,
+                                            proc.FileHeader(), proc.img.bits, size,
+                                            margin + run_.nKeepFreeBytes.load(std::memory_order_relaxed));
+  if (w.result == BmpWriteResult::kWritten) {
+    if (w.renamed) run_.nRenamed.fetch_add(1);
+    const uint32_t done = run_.nCaptured.fetch_add(1) + 1;
+    if (done >= run_.nCapCount) run_.bCapture.exchange(0);
+    if (done % 4 == 0 || run_.nCapCount < 4) PostTo(notify, kMsgCaptureProgress);
+  } else {
+    // A folder that fails once (gone, read-only, full) fails for every later picture: the run ends and
+    // says why instead of dropping pictures in silence.
+    run_.nWriteError.store(w.error != 0 ? w.error : EIO);
+    run_.bCapture.exchange(0);
   }
   if (run_.bCapture.load() == 0) PostTo(notify, kMsgCaptureEnded);
 }

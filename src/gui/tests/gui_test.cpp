@@ -305,6 +305,20 @@ class MainWindowTest : public QObject {
     s_.Command(kCmdCaptureToggle);
     QVERIFY(!s_.Checked(kCmdCaptureToggle));
     QCOMPARE(sg.Capture().bCapture.load(), 0);
+
+    // A folder that goes away ends the run, and the status bar says why and where.
+    const QString gone = s_.dir + QStringLiteral("/gone");
+    QVERIFY(QDir().mkdir(gone));
+    QCOMPARE(sg.SetWorkDir(gone.toLocal8Bit().constData()), 1);
+    QVERIFY(QDir().rmdir(gone));
+    s_.Command(kCmdCaptureToggle);
+    s_.Command(kCmdPlay);
+    QTRY_VERIFY_WITH_TIMEOUT(s_.Status().startsWith(QStringLiteral("Capture stopped after 0 frame(s): No such file")),
+                             15000);
+    QVERIFY(s_.Status().contains(gone));
+    QVERIFY(!s_.Checked(kCmdCaptureToggle));
+    s_.Command(kCmdStop);
+    QCOMPARE(sg.SetWorkDir(s_.dir.toLocal8Bit().constData()), 1);
   }
 
   void reportsAndHelp() {

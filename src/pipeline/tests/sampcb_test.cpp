@@ -371,7 +371,7 @@ TEST_F(FramePath, AnExistingFileIsKeptAndThePictureTakesTheNextFreeName) {
   Detach(sg);
 }
 
-TEST_F(FramePath, AnUncreatableDirectoryLogsEveryDueFrameAndTheRunGoesOn) {
+TEST_F(FramePath, AnUncreatableDirectoryEndsTheRunWithItsCause) {
   LogCapture log;
   CSG sg;
   Attach(sg);
@@ -389,11 +389,15 @@ TEST_F(FramePath, AnUncreatableDirectoryLogsEveryDueFrameAndTheRunGoesOn) {
   for (int n = 0; n < 6; ++n) sg.SampleCB(n / 29.97, &s);
   int creates = 0;
   for (const std::string& line : log.Lines()) creates += line == "Can`t create capture bmp file...";
-  EXPECT_EQ(creates, 3) << "frames 1, 3 and 5 were due";
-  EXPECT_EQ(sg.Capture().bCapture.load(), 1) << "the run never ends by itself";
-  EXPECT_EQ(main.ended.load(), 0);
+  EXPECT_EQ(creates, 1) << "the first due frame fails, and the run ends there";
+  EXPECT_EQ(sg.Capture().bCapture.load(), 0);
+  EXPECT_EQ(sg.Capture().nWriteError.load(), ENOTDIR);
+  EXPECT_EQ(main.ended.load(), 1);
   EXPECT_EQ(main.progress.load(), 0);
   EXPECT_EQ(procWin.repaints.load(), 6);
+  // A new run starts with a clean slate.
+  sg.StartCapture(1);
+  EXPECT_EQ(sg.Capture().nWriteError.load(), 0);
   Detach(sg);
 }
 

@@ -61,7 +61,8 @@ using PacingClockFn = uint32_t (*)();
 using PacingSleepFn = void (*)(uint32_t ms);
 void SetPacingClock(PacingClockFn now, PacingSleepFn sleep);
 
-class CSG : public IProcOwner {
+// Final: its destructor is not virtual, and sessions are deleted as CSG.
+class CSG final : public IProcOwner {
  public:
   // Reads the session's keys (and, through the processor, the processor's).
   CSG();

@@ -184,8 +184,8 @@ HRESULT CCapGraph::AddFileGrabber() {
 
 // Decoder -> grabber -> renderer: pin by pin, or (automatic) the grabber's output rendered as it comes.
 HRESULT CCapGraph::ConnectFileGrabber() {
-  const HRESULT hr = NegotiateSourceToGrabber(graph_.get(), *grabber_, decoder_.get(), grabber_->Element(),
-                                              kFileTexts, bAutoRender != 0);
+  const HRESULT hr = NegotiateSourceToGrabber(graph_.get(), *grabber_, decoder_.get(), grabber_->Element(), kFileTexts,
+                                              bAutoRender != 0);
   if (FAILED(hr)) return hr;
   if (!bAutoRender) return NegotiateGrabberToRenderer(graph_.get(), *grabber_, grabber_->Element(), kFileTexts);
   return RenderFileGrabber();

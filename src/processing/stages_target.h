@@ -6,8 +6,7 @@
 
 #define ULMORA_PRAGMA(text) _Pragma(#text)
 #if defined(__clang__)
-#define ULMORA_TARGET_BEGIN(isa) \
-  ULMORA_PRAGMA(clang attribute push(__attribute__((target(isa))), apply_to = function))
+#define ULMORA_TARGET_BEGIN(isa) ULMORA_PRAGMA(clang attribute push(__attribute__((target(isa))), apply_to = function))
 #define ULMORA_TARGET_END() ULMORA_PRAGMA(clang attribute pop)
 #else
 #define ULMORA_TARGET_BEGIN(isa) ULMORA_PRAGMA(GCC push_options) ULMORA_PRAGMA(GCC target(isa))

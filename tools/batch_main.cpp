@@ -176,8 +176,8 @@ Source SourceOf(const Options& o) {
   return {live, live ? o.device.c_str() : o.input.c_str()};
 }
 
-// What the steps of one run share. Member order is teardown order: the latency probe lets go of the
-// graph first, the graph goes before the windows it posts to, and the error sink is taken away last.
+// What the steps of one run share. Members go in reverse order: the latency probe before the graph it
+// sits in, the graph before the windows it posts to, the error sink before the ui it points to.
 struct BatchRun {
   BatchRun(const Options& opts, const Source& src) : o(opts), live(src.live), source(src.name) {}
   // The text that explains the last failure, without its line break.

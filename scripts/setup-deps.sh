@@ -10,7 +10,7 @@ packages=(
   libgtest-dev libbenchmark-dev
 )
 if [ "${1:-}" = "--tests" ]; then
-  packages+=(gstreamer1.0-tools xvfb xauth fonts-dejavu-core imagemagick)
+  packages+=(gstreamer1.0-tools xvfb xauth fonts-dejavu-core imagemagick clang-14)
 fi
 
 missing=()

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Builds Debug, Release and the sanitizer build and runs every test of each, then runs the suites that
-# start threads under ThreadSanitizer.
+# start threads under ThreadSanitizer, and last builds Release with clang and runs every test again.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -28,8 +28,9 @@ fi
 # the memory calls they make are left out (ignore_noninstrumented_modules, set by the tsan preset) and
 # our code notes GStreamer's hand-overs itself (graph/gst_sync.h). Every access of our own is checked.
 # The sanitizer builds are Debug builds that run every suite but the GUI's, so the plain Debug build only
-# has to add the GUI suites; Release runs everything.
-for preset in debug release sanitize tsan; do
+# has to add the GUI suites; Release runs everything. The clang build is Release only: what it checks is
+# that the code builds, without warnings, and behaves the same with the second compiler.
+for preset in debug release sanitize tsan clang; do
   build_args=()
   test_args=()
   if [ "$preset" = debug ]; then

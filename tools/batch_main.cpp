@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -21,11 +22,11 @@
 #include "common/paths.h"
 #include "common/run_log.h"
 #include "devices/device_list.h"
-#include "simcam/sim_camera.h"
 #include "graph/cap_graph.h"
 #include "graph/graph_report.h"
 #include "settings/profile.h"
 #include "settings/profile_keys.h"
+#include "simcam/sim_camera.h"
 
 namespace {
 
@@ -137,33 +138,92 @@ int ListDevices() {
   return 0;
 }
 
-}  // namespace
+// --device: choosing the device builds the graph on it, as the program's device list does.
+DeviceListHooks GraphHooks(CCapGraph& graph) {
+  DeviceListHooks hooks;
+  hooks.buildCaptureGraph = [&graph] { return graph.BuildCaptureGraph(); };
+  hooks.warning = [](const char* text) { GraphWarning(text); };
+  hooks.stopGraph = [&graph] { return SUCCEEDED(graph.StopGraph()); };
+  hooks.runGraph = [&graph] { return SUCCEEDED(graph.RunGraph()); };
+  return hooks;
+}
 
-int main(int argc, char** argv) {
-  // --sim-camera is taken out of the arguments before the rest is read.
+// The exit status when a step ends the program; nothing when the run goes on.
+using Exit = std::optional<int>;
+
+// The run log, as the GUI keeps it: graph building, formats and failures go there.
+struct RunLog {
+  RunLog() {
+    ulmora::ClibInit(ulmora::OpenLogFile);
+    ulmora::ReportCpu();
+  }
+  ~RunLog() {
+    LogPrintf(nullptr);
+    ulmora::ClibShutdown();
+  }
+  RunLog(const RunLog&) = delete;
+  RunLog& operator=(const RunLog&) = delete;
+};
+
+// The graph reports to ui for as long as this lives, and to the log only afterwards, on every way out.
+class GraphUiScope {
+ public:
+  explicit GraphUiScope(IGraphUi* ui) { SetGraphUi(ui); }
+  ~GraphUiScope() { SetGraphUi(nullptr); }
+  GraphUiScope(const GraphUiScope&) = delete;
+  GraphUiScope& operator=(const GraphUiScope&) = delete;
+};
+
+// A camera's identity (--device) or a file's path.
+struct Source {
+  bool live = false;
+  const char* name = nullptr;
+};
+
+Source SourceOf(const Options& o) {
+  const bool live = !o.device.empty();
+  return {live, live ? o.device.c_str() : o.input.c_str()};
+}
+
+// What the steps of one run share. Members go in reverse order: the latency probe before the graph it
+// sits in, the graph before the windows it posts to, the error sink before the ui it points to.
+struct BatchRun {
+  BatchRun(const Options& opts, const Source& src) : o(opts), live(src.live), source(src.name) {
+    graph.SetDeviceList(&devices);
+  }
+  // The text that explains the last failure, without its line break.
+  std::string LastText() const { return Trimmed(ui.last); }
+
+  const Options& o;
+  const bool live;
+  const char* const source;
+  const bool tty = !o.quiet && isatty(STDERR_FILENO);
+  ConsoleUi ui;
+  GraphUiScope uiScope{&ui};
+  CountingWindow win, liveWin;
+  CCapGraph graph;
+  CSG& sg = graph.Session();
+  CDeviceList devices{GraphHooks(graph)};
+  batch::CLatencyProbe latency;
+  uint64_t framesBefore = 0;
+  std::chrono::steady_clock::time_point start;
+  bool captureStopped = false;
+  int status = 0;
+};
+
+// --sim-camera is taken out of the arguments before the rest is read.
+Exit ReadCommandLine(int& argc, char** argv, Options& o) {
   if (!EnsureGstInit()) return Fail("%s", "GStreamer cannot start");
   std::string simError;
   if (!EnableSimCameraFromArgs(&argc, argv, &simError)) return Fail("%s", simError.c_str()), 2;
-  Options o;
   bool exitNow = false;
   const int parsed = batch::ParseOptions(argc, argv, o, exitNow);
   if (exitNow) return parsed;
+  return std::nullopt;
+}
 
-  // The run log, as the GUI keeps it: graph building, formats and failures go there.
-  struct RunLog {
-    RunLog() {
-      ulmora::ClibInit(ulmora::OpenLogFile);
-      ulmora::ReportCpu();
-    }
-    ~RunLog() {
-      LogPrintf(nullptr);
-      ulmora::ClibShutdown();
-    }
-  } runLog;
-
-  if (o.listDevices) return ListDevices();
-
-  // Settings first: everything constructed below reads them. Nothing here writes or moves a profile.
+// Nothing here writes or moves a profile.
+Exit UseProfile(const Options& o) {
   ProfileSetReadOnly(true);
   if (!o.profile.empty()) {
     if (access(o.profile.c_str(), R_OK) != 0)
@@ -176,155 +236,227 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "ulmora-batch: profile '%s' cannot be read (%s): using the defaults\n", ProfilePath().c_str(),
                  why.c_str());
   }
+  return std::nullopt;
+}
+
+Exit ApplySets(const Options& o) {
   for (const auto& [key, value] : o.sets) {
     if (!FindNoctaKey(key.c_str())) return Fail("unknown key '%s' (section [nocta])", key.c_str()), 2;
     const std::string bad = batch::CheckSetValue(key.c_str(), value);
     if (!bad.empty()) return Fail("--set %s refused", (key + "=" + value).c_str(), bad.c_str()), 2;
     ProfileSetOverride(kSectionNocta, key.c_str(), value.c_str());
   }
+  return std::nullopt;
+}
+
+Exit CheckOutDir(const Options& o) {
+  struct stat st {};
+  if (stat(o.outDir.c_str(), &st) != 0) return Fail("output directory '%s' does not exist", o.outDir.c_str());
+  if (!S_ISDIR(st.st_mode)) return Fail("output '%s' is not a directory", o.outDir.c_str());
+  std::string why;
+  if (!o.noCapture && !CanCreateIn(o.outDir, why)) return Fail("cannot write into '%s'", o.outDir.c_str(), why.c_str());
+  if (o.outDir.size() > static_cast<size_t>(kMaxWorkDirLen))
+    return Fail("output directory name too long: '%s'", o.outDir.c_str());
+  return std::nullopt;
+}
+
+// --out, --delay and --template stand in for the profile's capture settings.
+Exit ApplyCaptureOptions(const Options& o) {
   if (!o.outDir.empty()) {
-    struct stat st {};
-    if (stat(o.outDir.c_str(), &st) != 0) return Fail("output directory '%s' does not exist", o.outDir.c_str());
-    if (!S_ISDIR(st.st_mode)) return Fail("output '%s' is not a directory", o.outDir.c_str());
-    if (!o.noCapture && !CanCreateIn(o.outDir, why)) return Fail("cannot write into '%s'", o.outDir.c_str(), why.c_str());
-    if (o.outDir.size() > static_cast<size_t>(kMaxWorkDirLen))
-      return Fail("output directory name too long: '%s'", o.outDir.c_str());
+    if (const Exit bad = CheckOutDir(o)) return bad;
     ProfileSetOverride(kSectionNocta, KeyInfo(ProfileKey::CapWorkDir).name, o.outDir.c_str());
   }
   if (o.haveDelay)
     ProfileSetOverride(kSectionNocta, KeyInfo(ProfileKey::CapFramesDelay).name, std::to_string(o.delay).c_str());
   if (!o.tmpl.empty()) ProfileSetOverride(kSectionNocta, KeyInfo(ProfileKey::CapFormat).name, o.tmpl.c_str());
+  return std::nullopt;
+}
 
-  const bool live = !o.device.empty();
-  const char* source = live ? o.device.c_str() : o.input.c_str();
-  if (!live) {
-    if (access(source, R_OK) != 0) return Fail("cannot read '%s'", source, std::strerror(errno));
-    struct stat inSt {};
-    if (stat(source, &inSt) == 0 && S_ISDIR(inSt.st_mode)) return Fail("'%s' is a directory", source);
+// Settings first: everything constructed later reads them.
+Exit ApplySettings(const Options& o) {
+  if (const Exit bad = UseProfile(o)) return bad;
+  if (const Exit bad = ApplySets(o)) return bad;
+  return ApplyCaptureOptions(o);
+}
+
+Exit CheckInputFile(const Source& src) {
+  if (src.live) return std::nullopt;
+  if (access(src.name, R_OK) != 0) return Fail("cannot read '%s'", src.name, std::strerror(errno));
+  struct stat inSt {};
+  if (stat(src.name, &inSt) == 0 && S_ISDIR(inSt.st_mode)) return Fail("'%s' is a directory", src.name);
+  return std::nullopt;
+}
+
+// The session as the GUI sets it up, and the capture directory it settled on.
+Exit PrepareSession(BatchRun& run) {
+  const Options& o = run.o;
+  CSG& sg = run.sg;
+  sg.Processor().SetWindows(&run.win, &run.win);
+  // As in the GUI, the live frame has a window: every frame then reaches the pacing, not only the
+  // ones that finish a sum.
+  sg.FrLive().AttachWindow(&run.liveWin);
+  // A camera paces itself; a file only when asked.
+  sg.SetPacing(!run.live && o.realtime);
+  // The session falls back to the temporary directory when it cannot take the one asked for.
+  if (!o.outDir.empty() && !SameDirectory(sg.WorkDir(), o.outDir.c_str()))
+    return Fail("cannot use '%s' as the capture directory", o.outDir.c_str());
+  std::string why;
+  if (!o.noCapture && o.outDir.empty() && !CanCreateIn(sg.WorkDir(), why))
+    return Fail("cannot write into '%s'", sg.WorkDir(), why.c_str());
+  return std::nullopt;
+}
+
+// The device list's part of a recording: find the camera, let the list build the graph on it.
+Exit OpenDevice(BatchRun& run) {
+  const int chosen = run.devices.ChooseNamed(run.source);
+  if (chosen == -2) return Fail("no video device '%s' (see --list-devices)", run.source);
+  if (chosen < 0 || !run.graph.HasGraph()) return Fail("cannot record from '%s'", run.source, run.LastText().c_str());
+  return std::nullopt;
+}
+
+Exit OpenFile(BatchRun& run) {
+  if (SUCCEEDED(run.graph.BuildFileGraph(run.source))) return std::nullopt;
+  return Fail("cannot play '%s'", run.source, run.LastText().c_str());
+}
+
+// Frames and pictures are counted from here; the graph runs last.
+Exit StartRun(BatchRun& run) {
+  const Options& o = run.o;
+  if (run.live && o.latency) run.latency.Attach(run.graph);
+  run.sg.SetCapCount(o.haveCount ? static_cast<uint32_t>(o.count) : 0xFFFFFFFFu);
+  run.framesBefore = run.graph.Grabber()->FramesDelivered();
+  run.win.nRepaints.store(0);
+  InstallSignalHandlers();
+  if (!o.noCapture) run.sg.StartCapture(1);
+  run.start = std::chrono::steady_clock::now();
+  if (FAILED(run.graph.RunGraph())) return Fail("cannot run '%s'", run.source, run.LastText().c_str());
+  return std::nullopt;
+}
+
+// When frames last came in: a source that stops sending for 30 s is given up on.
+struct Progress {
+  uint64_t frames = 0;
+  std::chrono::steady_clock::time_point at = std::chrono::steady_clock::now();
+};
+
+bool Stalled(BatchRun& run, Progress& progress, uint64_t frames, std::chrono::steady_clock::time_point now) {
+  if (frames != progress.frames) {
+    progress.frames = frames;
+    progress.at = now;
+    return false;
   }
+  if (now - progress.at <= std::chrono::seconds(30)) return false;
+  std::fprintf(stderr, "%sulmora-batch: no frame for 30 s, giving up\n", run.tty ? "\n" : "");
+  run.status = 1;
+  return true;
+}
+
+// One bounded wait on the graph: false once the run is over.
+bool KeepRunning(BatchRun& run, Progress& progress) {
+  const Options& o = run.o;
+  const GraphEvent ev = run.graph.HandleGraphNotify(200);
+  const uint64_t frames = run.graph.Grabber()->FramesDelivered() - run.framesBefore;
+  if (run.tty)
+    std::fprintf(stderr, "\r%llu frames, %u files", static_cast<unsigned long long>(frames), run.sg.Capture().nCaptured.load());
+  if (ev == GraphEvent::kEndOfStream) return false;
+  if (ev == GraphEvent::kError) {
+    std::fprintf(stderr, "%sulmora-batch: %s '%s' failed%s%s\n", run.tty ? "\n" : "",
+                 run.live ? "recording from" : "playing", run.source, run.live ? ": " : "",
+                 run.live ? run.LastText().c_str() : "");
+    run.status = 1;
+    return false;
+  }
+  if (g_signal.load() != 0) return false;
+  if (!o.noCapture && run.sg.Capture().bCapture.load() == 0) {  // the run has all its pictures, or a write failed
+    run.captureStopped = true;
+    return false;
+  }
+  const auto now = std::chrono::steady_clock::now();
+  if (o.haveSeconds && std::chrono::duration<double>(now - run.start).count() >= o.seconds) return false;
+  return !Stalled(run, progress, frames, now);
+}
+
+void WaitForEnd(BatchRun& run) {
+  Progress progress;
+  while (KeepRunning(run, progress)) {
+  }
+  if (run.tty) std::fputc('\n', stderr);
+}
+
+// What a run did, counted before its graph goes.
+struct Tally {
+  double seconds = 0.0;
+  uint64_t frames = 0, pictures = 0, sourceFrames = 0, sourceDropped = 0;
+  uint32_t files = 0;
+  double periodMs = 0.0;
+};
+
+// Ends the run and counts it; the graph goes, and for a camera the device list with it.
+Tally StopRun(BatchRun& run) {
+  // No new file is begun from here; the one being written is finished before the graph lets go of
+  // the session.
+  run.sg.StartCapture(0);
+  Tally t;
+  t.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - run.start).count();
+  if (run.live) run.graph.StopGraph();
+  t.frames = run.graph.Grabber() ? run.graph.Grabber()->FramesDelivered() - run.framesBefore : 0;
+  t.pictures = run.win.nRepaints.load();
+  t.sourceFrames = run.graph.SourceFrames();
+  t.sourceDropped = run.graph.SourceDroppedFrames();
+  t.files = run.sg.Capture().nCaptured.load();
+  if (run.captureStopped && (!run.o.haveCount || t.files < run.o.count)) {
+    std::fprintf(stderr, "ulmora-batch: writing into '%s' failed after %u files\n", run.sg.WorkDir(), t.files);
+    run.status = 1;
+  }
+  if (g_signal.load() != 0) std::fprintf(stderr, "ulmora-batch: stopped by signal %d\n", g_signal.load());
+  t.periodMs = 1000.0 / run.sg.GetFrameRate();
+  run.graph.DestroyGraph();
+  return t;
+}
+
+void PrintSummary(const BatchRun& run, const Tally& t) {
+  std::printf("frames in %llu, pictures %llu, files written %u, %.1f frames per second",
+              static_cast<unsigned long long>(t.frames), static_cast<unsigned long long>(t.pictures), t.files,
+              t.seconds > 0 ? t.frames / t.seconds : 0.0);
+  if (run.live)
+    std::printf(", source dropped %llu, chain dropped %llu", static_cast<unsigned long long>(t.sourceDropped),
+                static_cast<unsigned long long>(t.sourceFrames > t.frames ? t.sourceFrames - t.frames : 0));
+  std::printf("\n");
+  if (run.live && run.o.latency) run.latency.Report(stdout, t.periodMs);
+}
+
+void ReportNoFrames(BatchRun& run, const Tally& t) {
+  if (t.frames != 0 || run.status != 0 || g_signal.load() != 0) return;
+  if (run.live)
+    std::fprintf(stderr, "ulmora-batch: no frame came from '%s'\n", run.source);
+  else
+    std::fprintf(stderr, "ulmora-batch: no frame could be decoded from '%s'\n", run.source);
+  run.status = 1;
+}
+
+// Builds the graph, runs it to its end and tells what it did; the exit status.
+int Record(BatchRun& run) {
+  if (const Exit bad = PrepareSession(run)) return *bad;
+  if (const Exit bad = run.live ? OpenDevice(run) : OpenFile(run)) return *bad;
+  if (const Exit bad = StartRun(run)) return *bad;
+  WaitForEnd(run);
+  const Tally t = StopRun(run);
+  PrintSummary(run, t);
+  ReportNoFrames(run, t);
+  return run.status;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Options o;
+  if (const Exit done = ReadCommandLine(argc, argv, o)) return *done;
+  const RunLog runLog;
+  if (o.listDevices) return ListDevices();
+  if (const Exit bad = ApplySettings(o)) return *bad;
+  const Source source = SourceOf(o);
+  if (const Exit bad = CheckInputFile(source)) return *bad;
   ReportAdjustedSets(o);
-
-  ConsoleUi ui;
-  SetGraphUi(&ui);
-  CountingWindow win, liveWin;
-  int status = 0;
-  {
-    CCapGraph graph;
-    // --device: choosing the device builds the graph on it, as the program's device list does.
-    DeviceListHooks hooks;
-    hooks.buildCaptureGraph = [&graph] { return graph.BuildCaptureGraph(); };
-    hooks.warning = [](const char* text) { GraphWarning(text); };
-    hooks.stopGraph = [&graph] { return SUCCEEDED(graph.StopGraph()); };
-    hooks.runGraph = [&graph] { return SUCCEEDED(graph.RunGraph()); };
-    CDeviceList devices(std::move(hooks));
-    graph.SetDeviceList(&devices);
-    CSG& sg = graph.Session();
-    sg.Processor().SetWindows(&win, &win);
-    // As in the GUI, the live frame has a window: every frame then reaches the pacing, not only the
-    // ones that finish a sum.
-    sg.FrLive().AttachWindow(&liveWin);
-    // A camera paces itself; a file only when asked.
-    sg.SetPacing(!live && o.realtime);
-    // The session falls back to the temporary directory when it cannot take the one asked for.
-    if (!o.outDir.empty() && !SameDirectory(sg.WorkDir(), o.outDir.c_str()))
-      return SetGraphUi(nullptr), Fail("cannot use '%s' as the capture directory", o.outDir.c_str());
-    if (!o.noCapture && o.outDir.empty() && !CanCreateIn(sg.WorkDir(), why))
-      return SetGraphUi(nullptr), Fail("cannot write into '%s'", sg.WorkDir(), why.c_str());
-
-    if (live) {
-      const int chosen = devices.ChooseNamed(source);
-      if (chosen == -2) {
-        SetGraphUi(nullptr);
-        return Fail("no video device '%s' (see --list-devices)", source);
-      }
-      if (chosen < 0 || !graph.HasGraph()) {
-        SetGraphUi(nullptr);
-        return Fail("cannot record from '%s'", source, Trimmed(ui.last).c_str());
-      }
-    } else if (FAILED(graph.BuildFileGraph(source))) {
-      SetGraphUi(nullptr);
-      return Fail("cannot play '%s'", source, Trimmed(ui.last).c_str());
-    }
-    batch::CLatencyProbe latency;
-    if (live && o.latency) latency.Attach(graph);
-    sg.SetCapCount(o.haveCount ? static_cast<uint32_t>(o.count) : 0xFFFFFFFFu);
-    const uint64_t framesBefore = graph.Grabber()->FramesDelivered();
-    win.nRepaints.store(0);
-    InstallSignalHandlers();
-    if (!o.noCapture) sg.StartCapture(1);
-    const auto start = std::chrono::steady_clock::now();
-    if (FAILED(graph.RunGraph())) {
-      SetGraphUi(nullptr);
-      return Fail("cannot run '%s'", source, Trimmed(ui.last).c_str());
-    }
-
-    const bool tty = !o.quiet && isatty(STDERR_FILENO);
-    bool captureStopped = false;
-    uint64_t lastFrames = 0;
-    auto lastProgress = std::chrono::steady_clock::now();
-    for (;;) {
-      const GraphEvent ev = graph.HandleGraphNotify(200);
-      const uint64_t frames = graph.Grabber()->FramesDelivered() - framesBefore;
-      if (tty)
-        std::fprintf(stderr, "\r%llu frames, %u files", static_cast<unsigned long long>(frames),
-                     sg.Capture().nCaptured.load());
-      if (ev == GraphEvent::kEndOfStream) break;
-      if (ev == GraphEvent::kError) {
-        std::fprintf(stderr, "%sulmora-batch: %s '%s' failed%s%s\n", tty ? "\n" : "", live ? "recording from" : "playing",
-                     source, live ? ": " : "", live ? Trimmed(ui.last).c_str() : "");
-        status = 1;
-        break;
-      }
-      if (g_signal.load() != 0) break;
-      if (!o.noCapture && sg.Capture().bCapture.load() == 0) {  // the run has all its pictures, or a write failed
-        captureStopped = true;
-        break;
-      }
-      const auto now = std::chrono::steady_clock::now();
-      if (o.haveSeconds && std::chrono::duration<double>(now - start).count() >= o.seconds) break;
-      if (frames != lastFrames) {
-        lastFrames = frames;
-        lastProgress = now;
-      } else if (now - lastProgress > std::chrono::seconds(30)) {
-        std::fprintf(stderr, "%sulmora-batch: no frame for 30 s, giving up\n", tty ? "\n" : "");
-        status = 1;
-        break;
-      }
-    }
-    if (tty) std::fputc('\n', stderr);
-    // No new file is begun from here; the one being written is finished before the graph lets go of
-    // the session.
-    sg.StartCapture(0);
-    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    if (live) graph.StopGraph();
-    const uint64_t frames = graph.Grabber() ? graph.Grabber()->FramesDelivered() - framesBefore : 0;
-    const uint64_t pictures = win.nRepaints.load();
-    const uint64_t sourceFrames = graph.SourceFrames();
-    const uint64_t sourceDropped = graph.SourceDroppedFrames();
-    const uint32_t files = sg.Capture().nCaptured.load();
-    if (captureStopped && (!o.haveCount || files < o.count)) {
-      std::fprintf(stderr, "ulmora-batch: writing into '%s' failed after %u files\n", sg.WorkDir(), files);
-      status = 1;
-    }
-    if (g_signal.load() != 0) std::fprintf(stderr, "ulmora-batch: stopped by signal %d\n", g_signal.load());
-    const double periodMs = 1000.0 / sg.GetFrameRate();
-    graph.DestroyGraph();
-    std::printf("frames in %llu, pictures %llu, files written %u, %.1f frames per second",
-                static_cast<unsigned long long>(frames), static_cast<unsigned long long>(pictures), files,
-                seconds > 0 ? frames / seconds : 0.0);
-    if (live)
-      std::printf(", source dropped %llu, chain dropped %llu", static_cast<unsigned long long>(sourceDropped),
-                  static_cast<unsigned long long>(sourceFrames > frames ? sourceFrames - frames : 0));
-    std::printf("\n");
-    if (live && o.latency) latency.Report(stdout, periodMs);
-    if (frames == 0 && status == 0 && g_signal.load() == 0) {
-      if (live)
-        std::fprintf(stderr, "ulmora-batch: no frame came from '%s'\n", source);
-      else
-        std::fprintf(stderr, "ulmora-batch: no frame could be decoded from '%s'\n", source);
-      status = 1;
-    }
-  }
-  SetGraphUi(nullptr);
-  return status;
+  BatchRun run(o, source);
+  return Record(run);
 }

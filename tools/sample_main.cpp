@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -62,217 +63,285 @@ bool EndsWith(const std::string& s, const char* tail) {
   return s.size() >= n && s.compare(s.size() - n, n, tail) == 0;
 }
 
-}  // namespace
+// The exit status when a step ends the program; nothing when it goes on.
+using Exit = std::optional<int>;
 
-int main(int argc, char** argv) {
+struct SampleOptions {
   std::string out, format, pixel = "yuy2";
   long width = 640, height = 480, frames = 60, seed = 1, noise = 6, banding = 4;
   int fpsN = 30, fpsD = 1;
   bool quiet = false;
+};
 
-  static const option kOptions[] = {{"out", required_argument, nullptr, 'o'},
-                                    {"format", required_argument, nullptr, 'f'},
-                                    {"pixel", required_argument, nullptr, 'p'},
-                                    {"width", required_argument, nullptr, 'W'},
-                                    {"height", required_argument, nullptr, 'H'},
-                                    {"fps", required_argument, nullptr, 'r'},
-                                    {"frames", required_argument, nullptr, 'n'},
-                                    {"seed", required_argument, nullptr, 's'},
-                                    {"noise", required_argument, nullptr, 1},
-                                    {"banding", required_argument, nullptr, 2},
-                                    {"quiet", no_argument, nullptr, 'q'},
-                                    {"help", no_argument, nullptr, 'h'},
-                                    {nullptr, 0, nullptr, 0}};
+const option kOptions[] = {{"out", required_argument, nullptr, 'o'},
+                           {"format", required_argument, nullptr, 'f'},
+                           {"pixel", required_argument, nullptr, 'p'},
+                           {"width", required_argument, nullptr, 'W'},
+                           {"height", required_argument, nullptr, 'H'},
+                           {"fps", required_argument, nullptr, 'r'},
+                           {"frames", required_argument, nullptr, 'n'},
+                           {"seed", required_argument, nullptr, 's'},
+                           {"noise", required_argument, nullptr, 1},
+                           {"banding", required_argument, nullptr, 2},
+                           {"quiet", no_argument, nullptr, 'q'},
+                           {"help", no_argument, nullptr, 'h'},
+                           {nullptr, 0, nullptr, 0}};
+
+bool TakesValue(int c) {
+  for (const option& opt : kOptions)
+    if (opt.name && opt.val == c) return opt.has_arg == required_argument;
+  return false;
+}
+
+// One option's value: false when it does not parse or is out of range.
+bool TakeValue(int c, const char* arg, SampleOptions& s) {
+  switch (c) {
+    case 'o': s.out = arg; return true;
+    case 'f': s.format = arg; return true;
+    case 'p': s.pixel = arg; return true;
+    case 'W': return ParseInt(arg, 2, 4096, s.width);
+    case 'H': return ParseInt(arg, 2, 4096, s.height);
+    case 'r': return ParseRate(arg, s.fpsN, s.fpsD);
+    case 'n': return ParseInt(arg, 1, 1000000, s.frames);
+    case 's': return ParseInt(arg, 0, 0xFFFFFFFFL, s.seed);
+    case 1: return ParseInt(arg, 0, 100, s.noise);
+    case 2: return ParseInt(arg, 0, 100, s.banding);
+    default: return false;
+  }
+}
+
+Exit ReadCommandLine(int argc, char** argv, SampleOptions& s) {
   for (int c; (c = getopt_long(argc, argv, "o:f:p:W:H:r:n:s:qh", kOptions, nullptr)) != -1;) {
-    bool ok = true;
-    switch (c) {
-      case 'o':
-        out = optarg;
-        break;
-      case 'f':
-        format = optarg;
-        break;
-      case 'p':
-        pixel = optarg;
-        break;
-      case 'W':
-        ok = ParseInt(optarg, 2, 4096, width);
-        break;
-      case 'H':
-        ok = ParseInt(optarg, 2, 4096, height);
-        break;
-      case 'r':
-        ok = ParseRate(optarg, fpsN, fpsD);
-        break;
-      case 'n':
-        ok = ParseInt(optarg, 1, 1000000, frames);
-        break;
-      case 's':
-        ok = ParseInt(optarg, 0, 0xFFFFFFFFL, seed);
-        break;
-      case 1:
-        ok = ParseInt(optarg, 0, 100, noise);
-        break;
-      case 2:
-        ok = ParseInt(optarg, 0, 100, banding);
-        break;
-      case 'q':
-        quiet = true;
-        break;
-      case 'h':
-        Usage(stdout);
-        return 0;
-      default:
-        Usage(stderr);
-        return 2;
-    }
-    if (!ok) {
+    if (c == 'q') {
+      s.quiet = true;
+    } else if (c == 'h') {
+      Usage(stdout);
+      return 0;
+    } else if (!TakesValue(c)) {
+      Usage(stderr);
+      return 2;
+    } else if (!TakeValue(c, optarg, s)) {
       std::fprintf(stderr, "ulmora-sample: bad value for option -%c: %s\n", c > 32 ? c : '-', optarg);
       return 2;
     }
   }
-  if (out.empty() || optind != argc) {
+  if (s.out.empty() || optind != argc) {
     Usage(stderr);
     return 2;
   }
-  if (format.empty()) format = EndsWith(out, ".mkv") ? "mkv" : "avi";
-  if (format != "avi" && format != "mkv" && format != "mkv-ffv1") {
-    std::fprintf(stderr, "ulmora-sample: unknown format '%s'\n", format.c_str());
-    return 2;
-  }
-  GstVideoFormat vf = GST_VIDEO_FORMAT_YUY2;
-  if (pixel == "bgr")
-    vf = GST_VIDEO_FORMAT_BGR;
-  else if (pixel == "i420")
-    vf = GST_VIDEO_FORMAT_I420;
-  else if (pixel != "yuy2") {
-    std::fprintf(stderr, "ulmora-sample: unknown pixel format '%s'\n", pixel.c_str());
-    return 2;
-  }
-  if (vf != GST_VIDEO_FORMAT_BGR && (width % 2) != 0) {
-    std::fprintf(stderr, "ulmora-sample: %s needs an even width\n", pixel.c_str());
-    return 2;
-  }
-  if (!ulmora::EnsureGstInit()) {
-    std::fprintf(stderr, "ulmora-sample: GStreamer could not be initialised\n");
-    return 1;
-  }
+  return std::nullopt;
+}
 
+// The container from --format, else from the file's extension.
+Exit ChooseFormat(SampleOptions& s) {
+  if (s.format.empty()) s.format = EndsWith(s.out, ".mkv") ? "mkv" : "avi";
+  if (s.format != "avi" && s.format != "mkv" && s.format != "mkv-ffv1") {
+    std::fprintf(stderr, "ulmora-sample: unknown format '%s'\n", s.format.c_str());
+    return 2;
+  }
+  return std::nullopt;
+}
+
+Exit ChoosePixel(const SampleOptions& s, GstVideoFormat& vf) {
+  vf = GST_VIDEO_FORMAT_YUY2;
+  if (s.pixel == "bgr")
+    vf = GST_VIDEO_FORMAT_BGR;
+  else if (s.pixel == "i420")
+    vf = GST_VIDEO_FORMAT_I420;
+  else if (s.pixel != "yuy2") {
+    std::fprintf(stderr, "ulmora-sample: unknown pixel format '%s'\n", s.pixel.c_str());
+    return 2;
+  }
+  // Both have chroma shared by two pixels of a row.
+  if (vf != GST_VIDEO_FORMAT_BGR && (s.width % 2) != 0) {
+    std::fprintf(stderr, "ulmora-sample: %s needs an even width\n", s.pixel.c_str());
+    return 2;
+  }
+  return std::nullopt;
+}
+
+// The writing pipeline and what the frame loop needs of it.
+struct Writer {
   GstVideoInfo info;
+  GstRef<GstElement> pipe;
+  GstRef<GstElement> src;
+  GstRef<GstElement> sink;
+  guint64 maxBytes = 0;
+  GstRef<GstBus> bus;
+};
+
+Exit SetVideoInfo(const SampleOptions& s, GstVideoFormat vf, GstVideoInfo& info) {
   gst_video_info_init(&info);
-  if (!gst_video_info_set_format(&info, vf, static_cast<guint>(width), static_cast<guint>(height))) {
+  if (!gst_video_info_set_format(&info, vf, static_cast<guint>(s.width), static_cast<guint>(s.height))) {
     std::fprintf(stderr, "ulmora-sample: unsupported frame size\n");
     return 2;
   }
-  GST_VIDEO_INFO_FPS_N(&info) = fpsN;
-  GST_VIDEO_INFO_FPS_D(&info) = fpsD;
+  GST_VIDEO_INFO_FPS_N(&info) = s.fpsN;
+  GST_VIDEO_INFO_FPS_D(&info) = s.fpsD;
+  return std::nullopt;
+}
 
-  const char* tail = format == "avi"   ? "avimux"
-                     : format == "mkv" ? "matroskamux"
-                                       : "videoconvert ! avenc_ffv1 ! matroskamux";
-  GstRef<GstCaps> caps = Adopt(gst_video_info_to_caps(&info));
+Exit MakeWriter(const SampleOptions& s, Writer& w) {
+  const char* tail = s.format == "avi"   ? "avimux"
+                     : s.format == "mkv" ? "matroskamux"
+                                         : "videoconvert ! avenc_ffv1 ! matroskamux";
+  GstRef<GstCaps> caps = Adopt(gst_video_info_to_caps(&w.info));
   GstRef<gchar> capsText = Adopt(gst_caps_to_string(caps.get()));
   // The caps go into the description so the muxer links its video pad, not its first request pad.
   const std::string desc =
       std::string("appsrc name=src format=time ! ") + capsText.get() + " ! " + tail + " ! filesink name=sink";
   GError* err = nullptr;
-  GstRef<GstElement> pipe = Adopt(gst_parse_launch(desc.c_str(), &err));
+  w.pipe = Adopt(gst_parse_launch(desc.c_str(), &err));
   GstRef<GError> error = Adopt(err);
-  if (!pipe || error) {
+  if (!w.pipe || error) {
     std::fprintf(stderr, "ulmora-sample: cannot make the writer (%s)\n", error ? error->message : "no pipeline");
     return 1;
   }
-  GstRef<GstElement> src = Adopt(gst_bin_get_by_name(GST_BIN(pipe.get()), "src"));
-  GstRef<GstElement> sink = Adopt(gst_bin_get_by_name(GST_BIN(pipe.get()), "sink"));
-  g_object_set(sink.get(), "location", out.c_str(), nullptr);
-  const guint64 maxBytes = static_cast<guint64>(info.size) * 4;
-  g_object_set(src.get(), "max-bytes", maxBytes, nullptr);
+  w.src = Adopt(gst_bin_get_by_name(GST_BIN(w.pipe.get()), "src"));
+  w.sink = Adopt(gst_bin_get_by_name(GST_BIN(w.pipe.get()), "sink"));
+  g_object_set(w.sink.get(), "location", s.out.c_str(), nullptr);
+  w.maxBytes = static_cast<guint64>(w.info.size) * 4;
+  g_object_set(w.src.get(), "max-bytes", w.maxBytes, nullptr);
+  return std::nullopt;
+}
 
-  if (gst_element_set_state(pipe.get(), GST_STATE_PLAYING) == GST_STATE_CHANGE_FAILURE) {
-    std::fprintf(stderr, "ulmora-sample: cannot open '%s' for writing\n", out.c_str());
-    gst_element_set_state(pipe.get(), GST_STATE_NULL);
+Exit StartWriter(const SampleOptions& s, Writer& w) {
+  if (gst_element_set_state(w.pipe.get(), GST_STATE_PLAYING) == GST_STATE_CHANGE_FAILURE) {
+    std::fprintf(stderr, "ulmora-sample: cannot open '%s' for writing\n", s.out.c_str());
+    gst_element_set_state(w.pipe.get(), GST_STATE_NULL);
     return 1;
   }
+  w.bus = Adopt(gst_element_get_bus(w.pipe.get()));
+  return std::nullopt;
+}
 
+ulmora::SceneParams SceneOf(const SampleOptions& s) {
   ulmora::SceneParams sp;
-  sp.nWidth = static_cast<int32_t>(width);
-  sp.nHeight = static_cast<int32_t>(height);
-  sp.nSeed = static_cast<uint32_t>(seed);
-  sp.nNoiseAmp = static_cast<int32_t>(noise);
-  sp.nBandAmp = static_cast<int32_t>(banding);
-  const ulmora::LowLightScene scene(sp);
-  std::vector<uint8_t> luma(static_cast<size_t>(width * height));
-  GstRef<GstBus> bus = Adopt(gst_element_get_bus(pipe.get()));
+  sp.nWidth = static_cast<int32_t>(s.width);
+  sp.nHeight = static_cast<int32_t>(s.height);
+  sp.nSeed = static_cast<uint32_t>(s.seed);
+  sp.nNoiseAmp = static_cast<int32_t>(s.noise);
+  sp.nBandAmp = static_cast<int32_t>(s.banding);
+  return sp;
+}
 
+bool SawError(const Writer& w) {
+  return GstRef<GstMessage>(gst_bus_pop_filtered(w.bus.get(), GST_MESSAGE_ERROR)) != nullptr;
+}
+
+// Keeps a few frames queued; false when the writer stopped taking them (full disk, error).
+bool WaitForRoom(const Writer& w) {
+  for (int waitedMs = 0; gst_app_src_get_current_level_bytes(GST_APP_SRC(w.src.get())) >= w.maxBytes; ++waitedMs) {
+    if (waitedMs > 60000 || SawError(w)) return false;
+    g_usleep(1000);
+  }
+  return true;
+}
+
+// The scene's luma in the writer's pixel format.
+void PackFrame(const Writer& w, const uint8_t* luma, int32_t width, int32_t height, uint8_t* data) {
+  const GstVideoInfo* info = &w.info;
+  const int32_t ys = GST_VIDEO_INFO_PLANE_STRIDE(info, 0);
+  if (GST_VIDEO_INFO_FORMAT(info) == GST_VIDEO_FORMAT_YUY2) {
+    ulmora::LowLightScene::PackYUY2(luma, width, width, height, data, ys);
+  } else if (GST_VIDEO_INFO_FORMAT(info) == GST_VIDEO_FORMAT_BGR) {
+    ulmora::LowLightScene::PackBGR(luma, width, width, height, data, ys);
+  } else {
+    for (int32_t y = 0; y < height; ++y) std::memcpy(data + y * ys, luma + y * width, static_cast<size_t>(width));
+    std::memset(data + GST_VIDEO_INFO_PLANE_OFFSET(info, 1), 128, info->size - GST_VIDEO_INFO_PLANE_OFFSET(info, 1));
+  }
+}
+
+// Frame i, stamped with its time; null when no buffer could be had.
+GstBuffer* MakeFrame(const SampleOptions& s, const Writer& w, long i, const uint8_t* luma) {
+  GstBuffer* buf = gst_buffer_new_allocate(nullptr, w.info.size, nullptr);
+  GstMapInfo map;
+  if (!buf || !gst_buffer_map(buf, &map, GST_MAP_WRITE)) {
+    if (buf) gst_buffer_unref(buf);
+    return nullptr;
+  }
+  PackFrame(w, luma, static_cast<int32_t>(s.width), static_cast<int32_t>(s.height), map.data);
+  gst_buffer_unmap(buf, &map);
+  GST_BUFFER_PTS(buf) = gst_util_uint64_scale(static_cast<guint64>(i), GST_SECOND * s.fpsD, s.fpsN);
+  GST_BUFFER_DURATION(buf) =
+      gst_util_uint64_scale(static_cast<guint64>(i + 1), GST_SECOND * s.fpsD, s.fpsN) - GST_BUFFER_PTS(buf);
+  return buf;
+}
+
+// Every frame into the writer, then its end of stream; false when one could not go in.
+bool WriteFrames(const SampleOptions& s, const Writer& w) {
+  const ulmora::LowLightScene scene(SceneOf(s));
+  std::vector<uint8_t> luma(static_cast<size_t>(s.width * s.height));
   bool failed = false;
-  auto sawError = [&bus]() {
-    return GstRef<GstMessage>(gst_bus_pop_filtered(bus.get(), GST_MESSAGE_ERROR)) != nullptr;
-  };
-  for (long i = 0; i < frames && !failed; ++i) {
-    // Keep a few frames queued; a writer that stops taking them (full disk, error) ends the run.
-    for (int waitedMs = 0; gst_app_src_get_current_level_bytes(GST_APP_SRC(src.get())) >= maxBytes; ++waitedMs) {
-      if (waitedMs > 60000 || sawError()) {
-        failed = true;
-        break;
-      }
-      g_usleep(1000);
-    }
-    if (failed) break;
-    scene.RenderLuma(i, luma.data(), static_cast<int32_t>(width));
-    GstBuffer* buf = gst_buffer_new_allocate(nullptr, info.size, nullptr);
-    GstMapInfo map;
-    if (!buf || !gst_buffer_map(buf, &map, GST_MAP_WRITE)) {
-      if (buf) gst_buffer_unref(buf);
+  for (long i = 0; i < s.frames && !failed; ++i) {
+    if (!WaitForRoom(w)) {
       failed = true;
       break;
     }
-    const int32_t w = static_cast<int32_t>(width), h = static_cast<int32_t>(height);
-    if (vf == GST_VIDEO_FORMAT_YUY2) {
-      ulmora::LowLightScene::PackYUY2(luma.data(), w, w, h, map.data, GST_VIDEO_INFO_PLANE_STRIDE(&info, 0));
-    } else if (vf == GST_VIDEO_FORMAT_BGR) {
-      ulmora::LowLightScene::PackBGR(luma.data(), w, w, h, map.data, GST_VIDEO_INFO_PLANE_STRIDE(&info, 0));
-    } else {
-      const int32_t ys = GST_VIDEO_INFO_PLANE_STRIDE(&info, 0);
-      for (int32_t y = 0; y < h; ++y) std::memcpy(map.data + y * ys, luma.data() + y * w, static_cast<size_t>(w));
-      std::memset(map.data + GST_VIDEO_INFO_PLANE_OFFSET(&info, 1), 128,
-                  info.size - GST_VIDEO_INFO_PLANE_OFFSET(&info, 1));
+    scene.RenderLuma(i, luma.data(), static_cast<int32_t>(s.width));
+    GstBuffer* buf = MakeFrame(s, w, i, luma.data());
+    if (!buf) {
+      failed = true;
+      break;
     }
-    gst_buffer_unmap(buf, &map);
-    GST_BUFFER_PTS(buf) = gst_util_uint64_scale(static_cast<guint64>(i), GST_SECOND * fpsD, fpsN);
-    GST_BUFFER_DURATION(buf) =
-        gst_util_uint64_scale(static_cast<guint64>(i + 1), GST_SECOND * fpsD, fpsN) - GST_BUFFER_PTS(buf);
-    if (gst_app_src_push_buffer(GST_APP_SRC(src.get()), buf) != GST_FLOW_OK) failed = true;
-    if (sawError()) failed = true;
-    if (!quiet && (i + 1) % 50 == 0) std::fprintf(stderr, "\r%ld / %ld frames", i + 1, frames);
+    if (gst_app_src_push_buffer(GST_APP_SRC(w.src.get()), buf) != GST_FLOW_OK) failed = true;
+    if (SawError(w)) failed = true;
+    if (!s.quiet && (i + 1) % 50 == 0) std::fprintf(stderr, "\r%ld / %ld frames", i + 1, s.frames);
   }
-  if (!quiet && frames >= 50) std::fputc('\n', stderr);
-  gst_app_src_end_of_stream(GST_APP_SRC(src.get()));
+  if (!s.quiet && s.frames >= 50) std::fputc('\n', stderr);
+  gst_app_src_end_of_stream(GST_APP_SRC(w.src.get()));
+  return !failed;
+}
 
-  // The muxer rewrites its header at the end; wait for that, but not for ever.
-  GstRef<GstMessage> msg;
-  if (!failed)
-    msg = Adopt(gst_bus_timed_pop_filtered(bus.get(), 120 * GST_SECOND,
-                                           static_cast<GstMessageType>(GST_MESSAGE_EOS | GST_MESSAGE_ERROR)));
-  if (failed) {
-    std::fprintf(stderr, "ulmora-sample: writing '%s' failed\n", out.c_str());
-  } else if (!msg || GST_MESSAGE_TYPE(msg.get()) == GST_MESSAGE_ERROR) {
-    if (msg) {
-      GError* e = nullptr;
-      gst_message_parse_error(msg.get(), &e, nullptr);
-      std::fprintf(stderr, "ulmora-sample: writing '%s' failed: %s\n", out.c_str(), e ? e->message : "?");
-      if (e) g_error_free(e);
-    } else {
-      std::fprintf(stderr, "ulmora-sample: writing '%s' did not finish in time\n", out.c_str());
-    }
-    failed = true;
+// The muxer rewrites its header at the end; wait for that, but not for ever. False when it failed.
+bool AwaitFinish(const SampleOptions& s, const Writer& w) {
+  GstRef<GstMessage> msg = Adopt(gst_bus_timed_pop_filtered(
+      w.bus.get(), 120 * GST_SECOND, static_cast<GstMessageType>(GST_MESSAGE_EOS | GST_MESSAGE_ERROR)));
+  if (!msg) {
+    std::fprintf(stderr, "ulmora-sample: writing '%s' did not finish in time\n", s.out.c_str());
+    return false;
   }
-  gst_element_set_state(pipe.get(), GST_STATE_NULL);
-  if (failed) {
-    std::remove(out.c_str());
+  if (GST_MESSAGE_TYPE(msg.get()) != GST_MESSAGE_ERROR) return true;
+  GError* e = nullptr;
+  gst_message_parse_error(msg.get(), &e, nullptr);
+  std::fprintf(stderr, "ulmora-sample: writing '%s' failed: %s\n", s.out.c_str(), e ? e->message : "?");
+  if (e) g_error_free(e);
+  return false;
+}
+
+// Writes the clip; a clip that failed is removed. The exit status.
+int WriteClip(const SampleOptions& s, Writer& w) {
+  bool ok = WriteFrames(s, w);
+  if (!ok)
+    std::fprintf(stderr, "ulmora-sample: writing '%s' failed\n", s.out.c_str());
+  else
+    ok = AwaitFinish(s, w);
+  gst_element_set_state(w.pipe.get(), GST_STATE_NULL);
+  if (!ok) {
+    std::remove(s.out.c_str());
     return 1;
   }
-  if (!quiet)
-    std::printf("%s: %ld frames %ldx%ld %s at %d/%d fps (%s)\n", out.c_str(), frames, width, height, pixel.c_str(),
-                fpsN, fpsD, format.c_str());
+  if (!s.quiet)
+    std::printf("%s: %ld frames %ldx%ld %s at %d/%d fps (%s)\n", s.out.c_str(), s.frames, s.width, s.height,
+                s.pixel.c_str(), s.fpsN, s.fpsD, s.format.c_str());
   return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  SampleOptions s;
+  if (const Exit done = ReadCommandLine(argc, argv, s)) return *done;
+  if (const Exit bad = ChooseFormat(s)) return *bad;
+  GstVideoFormat vf = GST_VIDEO_FORMAT_YUY2;
+  if (const Exit bad = ChoosePixel(s, vf)) return *bad;
+  if (!ulmora::EnsureGstInit()) {
+    std::fprintf(stderr, "ulmora-sample: GStreamer could not be initialised\n");
+    return 1;
+  }
+  Writer w;
+  if (const Exit bad = SetVideoInfo(s, vf, w.info)) return *bad;
+  if (const Exit bad = MakeWriter(s, w)) return *bad;
+  if (const Exit bad = StartWriter(s, w)) return *bad;
+  return WriteClip(s, w);
 }

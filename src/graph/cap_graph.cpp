@@ -111,6 +111,14 @@ HRESULT CCapGraph::ReadConnectedFormat(const NegotiationTexts& texts) {
   return S_OK;
 }
 
+CCapGraph::CapsRate CCapGraph::ConnectedCapsRate() const {
+  CapsRate rate;
+  if (const GstCaps* caps = grabber_->ConnectedCaps()) {
+    if (!gst_structure_get_fraction(gst_caps_get_structure(caps, 0), "framerate", &rate.num, &rate.den)) rate.num = 0;
+  }
+  return rate;
+}
+
 double ExactFormatRate(int num, int den, int64_t avgTimePerFrame) {
   if (avgTimePerFrame <= 0) return 0.0;
   if (num > 0 && den > 0 &&

@@ -99,6 +99,33 @@ class CCapGraph {
   HRESULT AwaitCue(const char* what);
   void ForgetCue();
   HRESULT LoadFile(const char* fileName);
+  // The "framerate" fraction of the grabber's connected caps; 0/1 when they carry none.
+  struct CapsRate {
+    int num = 0;
+    int den = 1;
+  };
+  CapsRate ConnectedCapsRate() const;
+
+  // Steps of MakeFileGraph, in order; each reports its own failure.
+  HRESULT CreateFilePipeline();
+  HRESULT AddFileReader(const char* fileName);
+  HRESULT AddFileGrabber();
+  HRESULT ConnectFileGrabber();
+  HRESULT RenderFileGrabber();  // the automatic attempt's half of ConnectFileGrabber
+  HRESULT AttachFileSession(const CapsRate& rate);
+  HRESULT CueFirstFrame();
+  void ReadFileLength(const CapsRate& rate);
+  void TouchFileGraph();
+
+  // Steps of MakeCaptureGraph, in order; each reports its own failure.
+  HRESULT CreateCapturePipeline();
+  HRESULT AddCaptureGrabber();
+  HRESULT ConnectCaptureManually();
+  HRESULT RenderCaptureAutomatically();
+  // One subtype set on the grabber: the four render forms in turn until one succeeds.
+  HRESULT RenderAnyLiveForm(GstElement* renderer);
+  void AttachCaptureSession(const CapsRate& rate);
+  HRESULT StartCaptureControl();
   void InstallBusHandler();
   static GstBusSyncReply OnBusMessage(GstBus* bus, GstMessage* msg, gpointer self);
   // Waits up to ms for the graph's end of stream or error and takes it off the bus; null when none came.

@@ -36,6 +36,19 @@ void AnnounceDevice(CSG& sg) {
   sg.SetSourceName(g_Cap.szDeviceName.c_str(), kSourceDevice);
 }
 
+// Crossbar discovery: the device's own inputs, when they offer a choice.
+void DiscoverCrossbar() {
+  g_Cap.pCrossbar.reset();
+  g_Cap.nVideoInputs = 0;
+  if (g_Cap.szDevicePath.empty()) return;
+  CrossbarFeed feed = OpenDeviceCrossbar(g_Cap.szDevicePath.c_str());
+  if (!feed.pXbar) return;
+  HRESULT hrX = S_OK;
+  g_Cap.pCrossbar.reset(new CCrossbar(feed, &hrX));
+  int inputs = 0;
+  if (SUCCEEDED(hrX) && SUCCEEDED(g_Cap.pCrossbar->GetInputCount(&inputs))) g_Cap.nVideoInputs = inputs;
+}
+
 }  // namespace
 
 HRESULT CCapGraph::BuildCaptureGraph() {
@@ -112,7 +125,8 @@ void CCapGraph::InitCapFilter() {
   }
 }
 
-HRESULT CCapGraph::MakeCaptureGraph() {
+// An empty pipeline with its bus handler, holding the chosen device's source.
+HRESULT CCapGraph::CreateCapturePipeline() {
   if (graph_) {
     ReportAssert("bad algoritm", __LINE__, __FILE__);
     DestroyGraph();
@@ -137,6 +151,10 @@ HRESULT CCapGraph::MakeCaptureGraph() {
     GraphError("Cannot add vidcap to filtergraph");
     return E_FAIL;
   }
+  return S_OK;
+}
+
+HRESULT CCapGraph::AddCaptureGrabber() {
   grabber_ = std::make_unique<CGrabber>();
   if (!grabber_->Created()) {
     GraphWarning("Could not create SampleGrabber (is coreelements registered?)");
@@ -149,73 +167,64 @@ HRESULT CCapGraph::MakeCaptureGraph() {
   // Nothing builds a capture graph here but the graph itself: the builder is the pipeline.
   builder_.reset(GST_OBJECT(gst_object_ref(graph_.get())));
   g_Cap.pBuilder = graph_.get();
+  return S_OK;
+}
 
+// Source -> grabber -> renderer pin by pin, then the device's own word on the format.
+HRESULT CCapGraph::ConnectCaptureManually() {
+  HRESULT hr = NegotiateSourceToGrabber(graph_.get(), *grabber_, source_.get(), grabber_->Element(), kLiveTexts, false);
+  if (FAILED(hr)) {
+    GraphError("Could not add grabber");
+    return hr;
+  }
+  hr = NegotiateGrabberToRenderer(graph_.get(), *grabber_, grabber_->Element(), kLiveTexts);
+  if (FAILED(hr)) {
+    GraphError("Could not add render");
+    return hr;
+  }
+  // The pads agreed on paper; the device itself may still refuse (busy, format not really there).
+  hr = ConfirmLiveFormat();
+  if (FAILED(hr)) GraphError("Could not add grabber");
+  return hr;
+}
+
+// The grabber takes each subtype in turn until the device's stream renders into it.
+HRESULT CCapGraph::RenderCaptureAutomatically() {
   HRESULT hr = S_OK;
-  if (!bAutoRender) {
-    hr = NegotiateSourceToGrabber(graph_.get(), *grabber_, source_.get(), grabber_->Element(), kLiveTexts, false);
+  GstElement* renderer = AddNullRenderer(graph_.get(), "Unable to make a NULL render", hr);
+  if (!renderer) return hr;
+  hr = E_FAIL;
+  for (int step = 1; step <= kNegotiationSteps; ++step) {
+    GstRef<GstCaps> caps = Adopt(NewStepCaps(step));
+    const char* subtype = GetGuidName(StepSubtype(step));
+    hr = grabber_->SetMediaType(caps.get());
     if (FAILED(hr)) {
-      GraphError("Could not add grabber");
-      return hr;
+      LogPrintf("Can`t set media type: %s", subtype);
+      continue;
     }
-    hr = NegotiateGrabberToRenderer(graph_.get(), *grabber_, grabber_->Element(), kLiveTexts);
-    if (FAILED(hr)) {
-      GraphError("Could not add render");
-      return hr;
-    }
-    // The pads agreed on paper; the device itself may still refuse (busy, format not really there).
-    hr = ConfirmLiveFormat();
-    if (FAILED(hr)) {
-      GraphError("Could not add grabber");
-      return hr;
-    }
-  } else {
-    GstElement* renderer = AddNullRenderer(graph_.get(), "Unable to make a NULL render", hr);
-    if (!renderer) return hr;
-    hr = E_FAIL;
-    for (int step = 1; step <= kNegotiationSteps; ++step) {
-      GstRef<GstCaps> caps = Adopt(NewStepCaps(step));
-      const char* subtype = GetGuidName(StepSubtype(step));
-      hr = grabber_->SetMediaType(caps.get());
-      if (FAILED(hr)) {
-        LogPrintf("Can`t set media type: %s", subtype);
-        continue;
-      }
-      LogPrintf("Found media type: %s", subtype);
-      for (int form = 0; form < 4; ++form) {
-        if (form > 0 && (form == 1 || kDebugBuild)) LogPrintf("%s", kRenderTryLines[form]);
-        hr = RenderLiveStream(form, renderer);
-        if (SUCCEEDED(hr)) break;
-      }
-      if (SUCCEEDED(hr)) break;
-    }
-    if (FAILED(hr)) {
-      GraphError("Can`t set media type!");
-      return hr;
-    }
+    LogPrintf("Found media type: %s", subtype);
+    hr = RenderAnyLiveForm(renderer);
+    if (SUCCEEDED(hr)) break;
   }
+  if (FAILED(hr)) GraphError("Can`t set media type!");
+  return hr;
+}
 
-  // Crossbar discovery: the device's own inputs, when they offer a choice.
-  g_Cap.pCrossbar.reset();
-  g_Cap.nVideoInputs = 0;
-  if (!g_Cap.szDevicePath.empty()) {
-    CrossbarFeed feed = OpenDeviceCrossbar(g_Cap.szDevicePath.c_str());
-    if (feed.pXbar) {
-      HRESULT hrX = S_OK;
-      g_Cap.pCrossbar.reset(new CCrossbar(feed, &hrX));
-      int inputs = 0;
-      if (SUCCEEDED(hrX) && SUCCEEDED(g_Cap.pCrossbar->GetInputCount(&inputs))) g_Cap.nVideoInputs = inputs;
-    }
+HRESULT CCapGraph::RenderAnyLiveForm(GstElement* renderer) {
+  HRESULT hr = E_FAIL;
+  for (int form = 0; form < 4; ++form) {
+    if (form > 0 && (form == 1 || kDebugBuild)) LogPrintf("%s", kRenderTryLines[form]);
+    hr = RenderLiveStream(form, renderer);
+    if (SUCCEEDED(hr)) break;
   }
+  return hr;
+}
 
-  DumpGraph(graph_.get());
-  if (FAILED(ReadConnectedFormat(kLiveTexts))) return E_FAIL;
-  int fpsN = 0, fpsD = 1;
-  if (const GstCaps* caps = grabber_->ConnectedCaps()) {
-    if (!gst_structure_get_fraction(gst_caps_get_structure(caps, 0), "framerate", &fpsN, &fpsD)) fpsN = 0;
-  }
+// The session takes the connected format's rate, the grabber's frames and the name template.
+void CCapGraph::AttachCaptureSession(const CapsRate& rate) {
   const int64_t avg = sg.Format().mtConnected.vih.AvgTimePerFrame;
   if (avg != 0) {
-    sg.SetFrameRate(ExactFormatRate(fpsN, fpsD, avg));
+    sg.SetFrameRate(ExactFormatRate(rate.num, rate.den, avg));
     LogPrintf("FPS=%.2f", sg.GetFrameRate());
   } else {
     sg.SetFrameRate(29.97);
@@ -223,7 +232,10 @@ HRESULT CCapGraph::MakeCaptureGraph() {
   grabber_->SetCallback(&CCapGraph::SampleThunk, &sg);
   DetachVideoWindow();
   sg.ParseNameTemplate();
+}
 
+// Run control over the complete graph, which then stands ready (or runs, with ActivateGraph).
+HRESULT CCapGraph::StartCaptureControl() {
   event_ = Adopt(gst_element_get_bus(graph_.get()));
   control_ = RefElement(graph_.get());
   if (!control_) return E_FAIL;
@@ -233,6 +245,18 @@ HRESULT CCapGraph::MakeCaptureGraph() {
   if (SetGraphState(graph_.get(), GST_STATE_READY) == GST_STATE_CHANGE_FAILURE) return E_FAIL;
   if (bActivateGraph) RunGraph();
   return S_OK;
+}
+
+HRESULT CCapGraph::MakeCaptureGraph() {
+  HRESULT hr = CreateCapturePipeline();
+  if (SUCCEEDED(hr)) hr = AddCaptureGrabber();
+  if (SUCCEEDED(hr)) hr = bAutoRender ? RenderCaptureAutomatically() : ConnectCaptureManually();
+  if (FAILED(hr)) return hr;
+  DiscoverCrossbar();
+  DumpGraph(graph_.get());
+  if (FAILED(ReadConnectedFormat(kLiveTexts))) return E_FAIL;
+  AttachCaptureSession(ConnectedCapsRate());
+  return StartCaptureControl();
 }
 
 }  // namespace ulmora

@@ -129,7 +129,8 @@ HRESULT CCapGraph::BuildFileGraph(const char* fileName) {
   return hr;
 }
 
-HRESULT CCapGraph::MakeFileGraph(const char* fileName) {
+// An empty pipeline with its bus handler; the last file's length is forgotten.
+HRESULT CCapGraph::CreateFilePipeline() {
   if (graph_) {
     ReportAssert("bad algoritm", __LINE__, __FILE__);
     // Building over a live pipeline would drop it with its streaming threads still calling the session.
@@ -147,7 +148,11 @@ HRESULT CCapGraph::MakeFileGraph(const char* fileName) {
     return E_FAIL;
   }
   InstallBusHandler();
+  return S_OK;
+}
 
+// Reader and decoder, with the file loaded and its streams known.
+HRESULT CCapGraph::AddFileReader(const char* fileName) {
   GstRef<GstElement> reader = MakeElement("filesrc", "File Reader");
   if (!reader) {
     GraphError("Can't create source filter");
@@ -159,12 +164,12 @@ HRESULT CCapGraph::MakeFileGraph(const char* fileName) {
     GraphError("Can't create loader");
     return E_FAIL;
   }
-  HRESULT hr = LoadFile(fileName);
-  if (FAILED(hr)) {
-    GraphError("Can't load the media file\r\n");
-    return hr;
-  }
+  const HRESULT hr = LoadFile(fileName);
+  if (FAILED(hr)) GraphError("Can't load the media file\r\n");
+  return hr;
+}
 
+HRESULT CCapGraph::AddFileGrabber() {
   grabber_ = std::make_unique<CGrabber>();
   if (!grabber_->Created()) {
     GraphError("Can't create SampleGrabber (is coreelements registered?)");
@@ -174,37 +179,40 @@ HRESULT CCapGraph::MakeFileGraph(const char* fileName) {
     GraphError("Can't add SampleGrabber");
     return E_FAIL;
   }
+  return S_OK;
+}
 
-  hr = NegotiateSourceToGrabber(graph_.get(), *grabber_, decoder_.get(), grabber_->Element(), kFileTexts,
-                                bAutoRender != 0);
+// Decoder -> grabber -> renderer: pin by pin, or (automatic) the grabber's output rendered as it comes.
+HRESULT CCapGraph::ConnectFileGrabber() {
+  const HRESULT hr = NegotiateSourceToGrabber(graph_.get(), *grabber_, decoder_.get(), grabber_->Element(), kFileTexts,
+                                              bAutoRender != 0);
   if (FAILED(hr)) return hr;
-  if (!bAutoRender) {
-    hr = NegotiateGrabberToRenderer(graph_.get(), *grabber_, grabber_->Element(), kFileTexts);
-    if (FAILED(hr)) return hr;
-  } else {
-    GstRef<GstPad> out = OutputPin(grabber_->Element(), 0);
-    if (!out) {
-      GraphError("Can't get grabber output pin");
-      return E_FAIL;
-    }
-    GstElement* renderer = AddNullRenderer(graph_.get(), "Can't render", hr);
-    if (!renderer) return hr;
-    hr = ConnectPinToFilter(graph_.get(), out.get(), renderer, true);
-    if (FAILED(hr)) {
-      GraphError("Can't render");
-      return hr;
-    }
-    DumpGraph(graph_.get());
-  }
+  if (!bAutoRender) return NegotiateGrabberToRenderer(graph_.get(), *grabber_, grabber_->Element(), kFileTexts);
+  return RenderFileGrabber();
+}
 
-  if (FAILED(ReadConnectedFormat(kFileTexts))) return E_FAIL;
-  int fpsN = 0, fpsD = 1;
-  if (const GstCaps* caps = grabber_->ConnectedCaps()) {
-    const GstStructure* s = gst_caps_get_structure(caps, 0);
-    if (!gst_structure_get_fraction(s, "framerate", &fpsN, &fpsD)) fpsN = 0;
+HRESULT CCapGraph::RenderFileGrabber() {
+  GstRef<GstPad> out = OutputPin(grabber_->Element(), 0);
+  if (!out) {
+    GraphError("Can't get grabber output pin");
+    return E_FAIL;
   }
+  HRESULT hr = S_OK;
+  GstElement* renderer = AddNullRenderer(graph_.get(), "Can't render", hr);
+  if (!renderer) return hr;
+  hr = ConnectPinToFilter(graph_.get(), out.get(), renderer, true);
+  if (FAILED(hr)) {
+    GraphError("Can't render");
+    return hr;
+  }
+  DumpGraph(graph_.get());
+  return S_OK;
+}
+
+// The session takes the connected format's rate and the grabber's frames; the graph its controls.
+HRESULT CCapGraph::AttachFileSession(const CapsRate& rate) {
   const int64_t avg = sg.Format().mtConnected.vih.AvgTimePerFrame;
-  sg.SetFrameRate(avg ? ExactFormatRate(fpsN, fpsD, avg) : 23.976);
+  sg.SetFrameRate(avg ? ExactFormatRate(rate.num, rate.den, avg) : 23.976);
   grabber_->SetCallback(&CCapGraph::SampleThunk, &sg);
   DetachVideoWindow();
 
@@ -213,13 +221,19 @@ HRESULT CCapGraph::MakeFileGraph(const char* fileName) {
   if (!control_) return E_FAIL;
   seeking_ = RefElement(graph_.get());
   if (!seeking_) return E_FAIL;
+  return S_OK;
+}
 
-  // The graph is complete: let the streams go and cue the first frame.
+// The graph is complete: let the streams go and cue the first frame.
+HRESULT CCapGraph::CueFirstFrame() {
   gst_bin_sync_children_states(GST_BIN(graph_.get()));
   grabber_->HoldCued();
   ReleaseDecodedStreams(decoder_.get());
-  if (FAILED(AwaitCue("cueing the first frame"))) return E_FAIL;
+  return AwaitCue("cueing the first frame");
+}
 
+// The file's length in seconds and frames; when both are known they refine the rate.
+void CCapGraph::ReadFileLength(const CapsRate& rate) {
   gint64 ns = 0;
   double seconds = 0.0;
   if (gst_element_query_duration(graph_.get(), GST_FORMAT_TIME, &ns)) {
@@ -235,20 +249,35 @@ HRESULT CCapGraph::MakeFileGraph(const char* fileName) {
   if (frames < 0) frames = 0;
   dDurationSec_ = seconds;
   nDurationFrames_ = frames;
-  if (seconds != 0.0 && frames != 0) sg.SetFrameRate(RefineFileRate(sg.GetFrameRate(), fpsN, fpsD, seconds, frames));
+  if (seconds != 0.0 && frames != 0)
+    sg.SetFrameRate(RefineFileRate(sg.GetFrameRate(), rate.num, rate.den, seconds, frames));
   LogPrintf("FPS=%.2f", sg.GetFrameRate());
+}
 
-  sg.SetSourceName(fileName, kSourceFile);
-  sg.ParseNameTemplate();
-
+// With TouchGraph (or the automatic attempt) the graph runs once and comes back to the start.
+void CCapGraph::TouchFileGraph() {
   // The graph has just cued its first frame and nothing has run: it stands at the start already, and a
   // rewind would only read, decode and deliver that frame once more.
-  if (bTouchGraph || bAutoRender) {
-    ForgetCue();
-    if (SetGraphState(graph_.get(), GST_STATE_PLAYING) != GST_STATE_CHANGE_FAILURE) WaitState("run");
-    SetGraphState(graph_.get(), GST_STATE_PAUSED);
-    if (SUCCEEDED(SeekToStart())) AwaitCue("rewind");
-  }
+  if (!bTouchGraph && !bAutoRender) return;
+  ForgetCue();
+  if (SetGraphState(graph_.get(), GST_STATE_PLAYING) != GST_STATE_CHANGE_FAILURE) WaitState("run");
+  SetGraphState(graph_.get(), GST_STATE_PAUSED);
+  if (SUCCEEDED(SeekToStart())) AwaitCue("rewind");
+}
+
+HRESULT CCapGraph::MakeFileGraph(const char* fileName) {
+  HRESULT hr = CreateFilePipeline();
+  if (SUCCEEDED(hr)) hr = AddFileReader(fileName);
+  if (SUCCEEDED(hr)) hr = AddFileGrabber();
+  if (SUCCEEDED(hr)) hr = ConnectFileGrabber();
+  if (FAILED(hr)) return hr;
+  if (FAILED(ReadConnectedFormat(kFileTexts))) return E_FAIL;
+  const CapsRate rate = ConnectedCapsRate();
+  if (FAILED(AttachFileSession(rate)) || FAILED(CueFirstFrame())) return E_FAIL;
+  ReadFileLength(rate);
+  sg.SetSourceName(fileName, kSourceFile);
+  sg.ParseNameTemplate();
+  TouchFileGraph();
   bStoppedCtl_.store(1);
   return S_OK;
 }

@@ -230,7 +230,9 @@ GstElement* AddNullRenderer(GstElement* graph, const char* makeFailText, HRESULT
     return nullptr;
   }
   hr = S_OK;
-  return sink.get();  // the graph holds it
+  // Borrowed: our reference goes with sink, the graph's keeps the renderer.
+  GstElement* renderer = sink.get();
+  return renderer;
 }
 
 HRESULT NegotiateGrabberToRenderer(GstElement* graph, CGrabber& grabber, GstElement* grabberFilter,

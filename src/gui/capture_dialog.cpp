@@ -78,7 +78,7 @@ void CaptureDialog::Build() {
     e->installEventFilter(this);
     return e;
   };
-  auto digitsOnly = [this](QLineEdit* e) {
+  auto digitsOnly = [](QLineEdit* e) {
     e->setValidator(new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]*")), e));
     e->setMaxLength(kNumberMaxChars);
   };

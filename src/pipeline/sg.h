@@ -121,7 +121,8 @@ struct SessionModes {
   std::atomic<int32_t> bPacing{1};
 };
 
-class CSG : public IProcOwner {
+// Final: its destructor is not virtual, and sessions are deleted as CSG.
+class CSG final : public IProcOwner {
  public:
   // Reads the session's keys (and, through the processor, the processor's).
   CSG();

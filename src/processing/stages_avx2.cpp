@@ -4,9 +4,9 @@
 #include <immintrin.h>
 
 #include "processing/stages.h"
+#include "processing/stages_target.h"
 
-#pragma GCC push_options
-#pragma GCC target("avx2,popcnt,bmi,bmi2")
+ULMORA_TARGET_BEGIN("avx2,popcnt,bmi,bmi2")
 
 namespace ulmora {
 namespace {
@@ -52,7 +52,7 @@ constexpr char kSetName[] = "avx2";
 #include "processing/stages_kernels_shuffle.h"
 #include "processing/stages_kernels.h"
 
-#pragma GCC pop_options
+ULMORA_TARGET_END()
 
 namespace ulmora {
 

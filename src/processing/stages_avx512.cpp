@@ -2,16 +2,19 @@
 // registers. Byte permutes do the table lookups and the 24-bit packing, masks do the row tails.
 // Only what follows the target switch uses the instructions; the rest of the program stays
 // baseline x86-64.
-// GCC 12 takes the deliberately undefined registers inside its AVX-512 intrinsics for uninitialised values.
+// GCC 12 takes the deliberately undefined registers inside its AVX-512 intrinsics for uninitialised values;
+// clang does not, and knows no -Wmaybe-uninitialized.
 #pragma GCC diagnostic push
+#if !defined(__clang__)
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 #pragma GCC diagnostic ignored "-Wuninitialized"
+#endif
 #include <immintrin.h>
 
 #include "processing/stages.h"
+#include "processing/stages_target.h"
 
-#pragma GCC push_options
-#pragma GCC target("avx512f,avx512bw,avx512vl,avx512vbmi,popcnt,bmi,bmi2")
+ULMORA_TARGET_BEGIN("avx512f,avx512bw,avx512vl,avx512vbmi,popcnt,bmi,bmi2")
 
 namespace ulmora {
 namespace {
@@ -146,7 +149,7 @@ constexpr char kSetName[] = "avx512";
 #define ULMORA_MM(op) _mm512_##op
 #include "processing/stages_kernels.h"
 
-#pragma GCC pop_options
+ULMORA_TARGET_END()
 
 namespace ulmora {
 

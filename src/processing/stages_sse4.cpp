@@ -4,9 +4,9 @@
 #include <immintrin.h>
 
 #include "processing/stages.h"
+#include "processing/stages_target.h"
 
-#pragma GCC push_options
-#pragma GCC target("ssse3,sse4.1,popcnt")
+ULMORA_TARGET_BEGIN("ssse3,sse4.1,popcnt")
 
 namespace ulmora {
 namespace {
@@ -43,7 +43,7 @@ constexpr char kSetName[] = "sse4";
 #include "processing/stages_kernels_shuffle.h"
 #include "processing/stages_kernels.h"
 
-#pragma GCC pop_options
+ULMORA_TARGET_END()
 
 namespace ulmora {
 

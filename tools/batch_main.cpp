@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -21,6 +22,7 @@
 #include "common/cpu_report.h"
 #include "common/paths.h"
 #include "common/run_log.h"
+#include "common/text_escape.h"
 #include "devices/device_list.h"
 #include "graph/cap_graph.h"
 #include "graph/graph_report.h"
@@ -120,7 +122,11 @@ void ReportAdjustedSets(const Options& o) {
     CCapGraph probe;
     probe.SetActive(true);
   }
-  for (const auto& [key, value] : o.sets) {
+  // A key given twice holds its last value: only that one is compared with what is used.
+  std::set<std::string> seen;
+  for (auto it = o.sets.rbegin(); it != o.sets.rend(); ++it) {
+    const auto& [key, value] = *it;
+    if (!seen.insert(key).second) continue;
     const ProfileKeyInfo* info = FindNoctaKey(key.c_str());
     std::string used;
     if (!info || info->encoding == KeyEncoding::Text || !ProfileDroppedWrite(kSectionNocta, key.c_str(), &used)) continue;
@@ -249,22 +255,39 @@ Exit ApplySets(const Options& o) {
   return std::nullopt;
 }
 
-Exit CheckOutDir(const Options& o) {
+// A path as messages show it: escaped, and cut when it is longer than any folder a run could use.
+std::string Shown(const std::string& path) {
+  constexpr size_t kMaxShown = 300;
+  return EscapeText(path.size() > kMaxShown ? path.substr(0, kMaxShown) + "..." : path);
+}
+
+// The same rules for -o, CapWorkDir in the profile and --set CapWorkDir=.
+Exit CheckOutDir(const std::string& dir, bool noCapture) {
+  const std::string shown = Shown(dir);
+  if (dir.size() > static_cast<size_t>(kMaxWorkDirLen))
+    return Fail("output directory name too long: '%s'", shown.c_str());
   struct stat st {};
-  if (stat(o.outDir.c_str(), &st) != 0) return Fail("output directory '%s' does not exist", o.outDir.c_str());
-  if (!S_ISDIR(st.st_mode)) return Fail("output '%s' is not a directory", o.outDir.c_str());
+  if (stat(dir.c_str(), &st) != 0) return Fail("output directory '%s' does not exist", shown.c_str());
+  if (!S_ISDIR(st.st_mode)) return Fail("output '%s' is not a directory", shown.c_str());
   std::string why;
-  if (!o.noCapture && !CanCreateIn(o.outDir, why)) return Fail("cannot write into '%s'", o.outDir.c_str(), why.c_str());
-  if (o.outDir.size() > static_cast<size_t>(kMaxWorkDirLen))
-    return Fail("output directory name too long: '%s'", o.outDir.c_str());
+  if (!noCapture && !CanCreateIn(dir, why)) return Fail("cannot write into '%s'", shown.c_str(), why.c_str());
   return std::nullopt;
+}
+
+// The capture folder the settings name: -o, else CapWorkDir (profile or --set); empty when none is named.
+std::string RequestedOutDir(const Options& o) {
+  if (!o.outDir.empty()) return o.outDir;
+  char dir[kTextSize] = {};
+  ProfileReadText(ProfileKey::CapWorkDir, dir, sizeof dir);
+  // A text cut at the buffer is longer than any folder a run may use: it is refused as such.
+  return dir;
 }
 
 // --out, --delay and --template stand in for the profile's capture settings.
 Exit ApplyCaptureOptions(const Options& o) {
-  if (!o.outDir.empty()) {
-    if (const Exit bad = CheckOutDir(o)) return bad;
-    ProfileSetOverride(kSectionNocta, KeyInfo(ProfileKey::CapWorkDir).name, o.outDir.c_str());
+  if (!o.outDir.empty()) ProfileSetOverride(kSectionNocta, KeyInfo(ProfileKey::CapWorkDir).name, o.outDir.c_str());
+  if (const std::string dir = RequestedOutDir(o); !dir.empty() && !o.noCapture) {
+    if (const Exit bad = CheckOutDir(dir, o.noCapture)) return bad;
   }
   if (o.haveDelay)
     ProfileSetOverride(kSectionNocta, KeyInfo(ProfileKey::CapFramesDelay).name, std::to_string(o.delay).c_str());
@@ -297,11 +320,14 @@ Exit PrepareSession(BatchRun& run) {
   sg.FrLive().AttachWindow(&run.liveWin);
   // A camera paces itself; a file only when asked.
   sg.SetPacing(!run.live && o.realtime);
-  // The session falls back to the temporary directory when it cannot take the one asked for.
-  if (!o.outDir.empty() && !SameDirectory(sg.WorkDir(), o.outDir.c_str()))
-    return Fail("cannot use '%s' as the capture directory", o.outDir.c_str());
+  // The session falls back to the temporary directory when it cannot take the one asked for: a run
+  // never writes anywhere but where it was told.
+  const std::string asked = RequestedOutDir(o);
+  if (!o.noCapture && !asked.empty() && !SameDirectory(sg.WorkDir(), asked.c_str()))
+    return Fail("cannot use '%s' as the capture directory", Shown(asked).c_str());
+  sg.SetKeepFree(o.keepFreeBytes);
   std::string why;
-  if (!o.noCapture && o.outDir.empty() && !CanCreateIn(sg.WorkDir(), why))
+  if (!o.noCapture && asked.empty() && !CanCreateIn(sg.WorkDir(), why))
     return Fail("cannot write into '%s'", sg.WorkDir(), why.c_str());
   return std::nullopt;
 }
@@ -387,7 +413,7 @@ void WaitForEnd(BatchRun& run) {
 struct Tally {
   double seconds = 0.0;
   uint64_t frames = 0, pictures = 0, sourceFrames = 0, sourceDropped = 0;
-  uint32_t files = 0;
+  uint32_t files = 0, renamed = 0;
   double periodMs = 0.0;
 };
 
@@ -404,8 +430,10 @@ Tally StopRun(BatchRun& run) {
   t.sourceFrames = run.graph.SourceFrames();
   t.sourceDropped = run.graph.SourceDroppedFrames();
   t.files = run.sg.Capture().nCaptured.load();
-  if (run.captureStopped && (!run.o.haveCount || t.files < run.o.count)) {
-    std::fprintf(stderr, "ulmora-batch: writing into '%s' failed after %u files\n", run.sg.WorkDir(), t.files);
+  t.renamed = run.sg.Capture().nRenamed.load();
+  if (const int err = run.sg.Capture().nWriteError.load()) {
+    std::fprintf(stderr, "ulmora-batch: writing into '%s' failed after %u files: %s\n", run.sg.WorkDir(), t.files,
+                 err == ENOSPC ? "no space left (or less than the space to keep free)" : std::strerror(err));
     run.status = 1;
   }
   if (g_signal.load() != 0) std::fprintf(stderr, "ulmora-batch: stopped by signal %d\n", g_signal.load());
@@ -418,6 +446,8 @@ void PrintSummary(const BatchRun& run, const Tally& t) {
   std::printf("frames in %llu, pictures %llu, files written %u, %.1f frames per second",
               static_cast<unsigned long long>(t.frames), static_cast<unsigned long long>(t.pictures), t.files,
               t.seconds > 0 ? t.frames / t.seconds : 0.0);
+  if (!run.o.noCapture) std::printf(", into '%s'", run.sg.WorkDir());
+  if (t.renamed) std::printf(", %u under a numbered name (the planned name was taken)", t.renamed);
   if (run.live)
     std::printf(", source dropped %llu, chain dropped %llu", static_cast<unsigned long long>(t.sourceDropped),
                 static_cast<unsigned long long>(t.sourceFrames > t.frames ? t.sourceFrames - t.frames : 0));
@@ -426,7 +456,14 @@ void PrintSummary(const BatchRun& run, const Tally& t) {
 }
 
 void ReportNoFrames(BatchRun& run, const Tally& t) {
-  if (t.frames != 0 || run.status != 0 || g_signal.load() != 0) return;
+  if (run.status != 0 || g_signal.load() != 0) return;
+  if (t.frames != 0 && t.pictures == 0) {
+    std::fprintf(stderr, "ulmora-batch: %llu frames came from '%s', but no picture could be made of them\n",
+                 static_cast<unsigned long long>(t.frames), run.source);
+    run.status = 1;
+    return;
+  }
+  if (t.frames != 0) return;
   if (run.live)
     std::fprintf(stderr, "ulmora-batch: no frame came from '%s'\n", run.source);
   else
@@ -443,6 +480,10 @@ int Record(BatchRun& run) {
   const Tally t = StopRun(run);
   PrintSummary(run, t);
   ReportNoFrames(run, t);
+  if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+    std::fprintf(stderr, "ulmora-batch: the summary could not be written: %s\n", std::strerror(errno));
+    return 1;
+  }
   return run.status;
 }
 

@@ -52,7 +52,7 @@ void Usage(FILE* out) {
       "  -p, --profile FILE     read settings from this INI file; never written, moved or renamed\n"
       "  -s, --set KEY=VALUE    override one key of section [nocta]; repeatable\n"
       "  -o, --out DIR          capture directory (as CapWorkDir)\n"
-      "  -n, --count N          pictures to write (as CapCount); default: every picture to the end\n"
+      "  -n, --count N          pictures to write (as --set CapCount=N); default: every picture to the end\n"
       "  -d, --frames-delay N   as CapFramesDelay\n"
       "  -t, --template T       as CapFormat\n"
       "      --device ID        record from a capture device (an ID of --list-devices, its node or its name)\n"
@@ -62,6 +62,8 @@ void Usage(FILE* out) {
       "      --latency          with --device: report the time from a frame's timestamp to the end of its processing\n"
       "      --realtime         pace to the file's frame rate (default: as fast as possible)\n"
       "      --no-capture       run the chain but write nothing\n"
+      "      --keep-free MB     stop capturing before the folder's file system has less than MB free\n"
+      "                         (a few pictures' worth is always kept)\n"
       "  -q, --quiet\n"
       "Ctrl+C (SIGINT) or SIGTERM ends the run after the picture being written.\n",
       out);
@@ -96,7 +98,7 @@ std::string CheckSetValue(const char* key, const std::string& value) {
 
 int ParseOptions(int argc, char** argv, Options& o, bool& exitNow) {
   exitNow = false;
-  enum { kRealtime = 1000, kNoCapture, kDevice, kSeconds, kListDevices, kLatency };
+  enum { kRealtime = 1000, kNoCapture, kDevice, kSeconds, kListDevices, kLatency, kKeepFree };
   static const option kOptions[] = {{"profile", required_argument, nullptr, 'p'},
                                     {"set", required_argument, nullptr, 's'},
                                     {"out", required_argument, nullptr, 'o'},
@@ -109,6 +111,7 @@ int ParseOptions(int argc, char** argv, Options& o, bool& exitNow) {
                                     {"latency", no_argument, nullptr, kLatency},
                                     {"realtime", no_argument, nullptr, kRealtime},
                                     {"no-capture", no_argument, nullptr, kNoCapture},
+                                    {"keep-free", required_argument, nullptr, kKeepFree},
                                     {"quiet", no_argument, nullptr, 'q'},
                                     {"help", no_argument, nullptr, 'h'},
                                     {nullptr, 0, nullptr, 0}};
@@ -159,6 +162,12 @@ int ParseOptions(int argc, char** argv, Options& o, bool& exitNow) {
       case kNoCapture:
         o.noCapture = true;
         break;
+      case kKeepFree: {
+        unsigned long mb = 0;
+        if (!ParseCount(optarg, mb) || mb > (1ul << 30)) return exitNow = true, Fail("bad free-space margin '%s' (MB)", optarg);
+        o.keepFreeBytes = static_cast<uint64_t>(mb) << 20;
+        break;
+      }
       case 'q':
         o.quiet = true;
         break;
@@ -176,6 +185,14 @@ int ParseOptions(int argc, char** argv, Options& o, bool& exitNow) {
     }
   }
   if (o.listDevices) return 0;
+  // --set CapCount=N is -n N, the last one given; -n wins. The profile's CapCount is the program's.
+  const bool countGiven = o.haveCount;
+  for (const auto& [key, value] : o.sets) {
+    if (key != "CapCount" || countGiven) continue;
+    if (!ParseCount(value.c_str(), o.count) || o.count == 0)
+      return exitNow = true, Fail("bad picture count 'CapCount=%s'", value.c_str());
+    o.haveCount = true;
+  }
   const int operands = argc - optind;
   if (!o.device.empty()) {
     if (operands != 0) return exitNow = true, Fail("give either a file or --device, not both (%s)", argv[optind]);

@@ -13,6 +13,7 @@ struct Options {
   std::vector<std::pair<std::string, std::string>> sets;
   unsigned long count = 0, delay = 0;
   double seconds = 0.0;
+  uint64_t keepFreeBytes = 0;  // --keep-free, in bytes
   bool haveCount = false, haveDelay = false, haveSeconds = false;
   bool realtime = false, noCapture = false, quiet = false, listDevices = false, latency = false;
 };

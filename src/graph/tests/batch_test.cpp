@@ -7,8 +7,9 @@
 #include <cstdint>
 #include <cstring>
 
-#include "simcam/lowlight_scene.h"
+#include "common/tests/small_disk.h"
 #include "graph/tests/batch_tool.h"
+#include "simcam/lowlight_scene.h"
 
 namespace ulmora::test {
 namespace {
@@ -271,6 +272,62 @@ TEST_F(BatchTest, RefusesBadInputWithAMessage) {
   EXPECT_NE(out.find("cannot read profile"), std::string::npos) << out;
   // The profile named is never written.
   EXPECT_EQ(ReadFile(dir + "/batch.ini"), "[nocta]\n");
+}
+
+TEST_F(BatchTest, CountsMatchTheFilesOnDiskAndEveryWayOfNamingAFolderIsChecked) {
+  const std::string clip = MakeClip(dir, "scene.avi", "-W 64 -H 48 -n 8");
+  ASSERT_FALSE(clip.empty());
+  WriteFile(dir + "/batch.ini", "[nocta]\nProcCountAccum=1\nProcAuto=0\nCapFramesDelay=0\n");
+  const std::string p = "-q -p '" + dir + "/batch.ini' ";
+  const std::string caps = dir + "/caps";
+  ASSERT_EQ(mkdir(caps.c_str(), 0755), 0);
+  // Two runs into one folder: the second takes numbered names and the counts add up to what is there.
+  std::string out;
+  ASSERT_EQ(RunBatch(p + "-o '" + caps + "' '" + clip + "'", &out), 0) << out;
+  EXPECT_NE(out.find("files written 8, "), std::string::npos) << out;
+  EXPECT_NE(out.find("into '" + caps), std::string::npos) << out;
+  ASSERT_EQ(RunBatch(p + "-s CapWorkDir='" + caps + "' -s CapCount=3 '" + clip + "'", &out), 0) << out;
+  EXPECT_NE(out.find("files written 3, "), std::string::npos) << "CapCount is -n: " << out;
+  EXPECT_NE(out.find("3 under a numbered name"), std::string::npos) << out;
+  EXPECT_EQ(Bmps(caps).size(), 11u);
+
+  // A folder named by --set is refused like one named by -o, never swapped for the temporary folder.
+  EXPECT_EQ(RunBatch(p + "-s CapWorkDir='" + dir + "/nowhere' '" + clip + "'", &out), 1);
+  EXPECT_NE(out.find("'" + dir + "/nowhere' does not exist"), std::string::npos) << out;
+  EXPECT_EQ(RunBatch(p + "-s CapWorkDir=/" + std::string(100000, 'x') + " '" + clip + "'", &out), 1);
+  EXPECT_NE(out.find("name too long"), std::string::npos);
+  EXPECT_LT(out.size(), 1000u) << "the path is not echoed whole";
+
+  // Only the value that holds for a key given twice is checked; a summary nobody can read is a failure.
+  ASSERT_EQ(RunBatch(p + "--no-capture -s ProcAmp=5 -s ProcAmp=20 '" + clip + "'", &out), 0) << out;
+  EXPECT_EQ(out.find("out of range"), std::string::npos) << out;
+  const int rc = std::system((std::string(ULMORA_BATCH_EXE) + " " + p + "--no-capture '" + clip +
+                               "' >/dev/full 2>/dev/null").c_str());
+  EXPECT_TRUE(WIFEXITED(rc) && WEXITSTATUS(rc) == 1) << rc;
+}
+
+TEST_F(BatchTest, AFullDiskEndsTheRunWithItsCauseAndLeavesOnlyWholePictures) {
+  const std::string clip = MakeClip(dir, "scene.avi", "-W 64 -H 48 -n 20");
+  ASSERT_FALSE(clip.empty());
+  WriteFile(dir + "/batch.ini", "[nocta]\nProcCountAccum=1\n");
+  const std::string p = "-p '" + dir + "/batch.ini' ";
+  // 9270-byte pictures on a 64 KiB file system: a few are written, then the run stops and says why.
+  const SmallDiskResult r = RunOnSmallDisk(64, [&](const std::string& disk) -> std::string {
+    std::string out;
+    const int rc = RunBatchTool(dir, "", p + "-o '" + disk + "' '" + clip + "'", &out);
+    if (rc != 1) return "status " + std::to_string(rc) + ": " + out;
+    if (out.find("no space left") == std::string::npos && out.find("File too large") == std::string::npos)
+      return "no cause: " + out;
+    const std::vector<std::string> names = BmpNames(disk);
+    const size_t at = out.find("files written ");
+    if (at == std::string::npos || std::stoul(out.substr(at + 14)) != names.size()) return "count: " + out;
+    for (const std::string& n : names)
+      if (ReadFile(disk + "/" + n).size() != 54u + 64 * 48 * 3) return n + " is not whole";
+    if (names.empty() || names.size() >= 20) return std::to_string(names.size()) + " pictures";
+    return "";
+  });
+  ASSERT_TRUE(r.ran);
+  EXPECT_EQ(r.report, "") << (r.mounted ? "on a small tmpfs" : "under a file-size limit");
 }
 
 }  // namespace

@@ -22,6 +22,7 @@
 #include "common/report.h"
 #include "common/run_log.h"
 #include "devices/device_list.h"
+#include "settings/profile.h"
 #include "simcam/sim_camera.h"
 #include "graph/graph_object.h"
 #include "gui/sources_menu.h"
@@ -170,7 +171,16 @@ int main(int argc, char** argv) {
     fileGraph.reset();
     liveGraph.reset();
   }
+  // Settings that could not be saved are said on screen, not only in the log: the next start would
+  // otherwise quietly come up with the old ones.
+  const std::string unsaved = ProfileWriteFailure();
+  if (!unsaved.empty()) {
+    LogPrintf("settings not saved: %s", unsaved.c_str());
+    std::fprintf(stderr, "ulmora: your settings could not be saved: %s\n", unsaved.c_str());
+    ShowBox(QStringLiteral("Your settings could not be saved:\n%1").arg(QString::fromStdString(unsaved)),
+            QStringLiteral("Error"));
+  }
   ClibShutdown();
   LogPrintf(nullptr);
-  return 0;
+  return unsaved.empty() ? 0 : 1;
 }

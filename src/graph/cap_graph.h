@@ -154,6 +154,9 @@ class CCapGraph {
   // The file loader's decoder and the pads it exposed (held back until the graph is complete).
   GstRef<GstElement> decoder_;
   std::atomic<int32_t> bPadsDone_{0};
+  // Steady-clock milliseconds of the file reader's last delivery, written by the streaming thread: a
+  // reader that has gone quiet with no stream found will find none.
+  std::atomic<int64_t> nReaderActiveMs_{0};
   std::atomic<int32_t> bStoppedCtl_{1};  // stopped (cued), as opposed to paused
   bool bCued_ = false;                    // GUI thread: the graph stands on a finished cue
   std::atomic<IWindow*> notify_{nullptr};

@@ -30,6 +30,20 @@ void OnPadAdded(GstElement*, GstPad* pad, gpointer) {
   g_object_set_data(G_OBJECT(pad), kHeldKey, reinterpret_cast<gpointer>(static_cast<uintptr_t>(id)));
 }
 
+// How long the file reader may stay quiet before a file with no stream found is given up.
+constexpr uint32_t kQuietReaderMs = 1000;
+
+int64_t SteadyMs() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
+// Notes each buffer the file reader hands on, pushed or pulled.
+GstPadProbeReturn NoteReaderActive(GstPad*, GstPadProbeInfo*, gpointer when) {
+  static_cast<std::atomic<int64_t>*>(when)->store(SteadyMs());
+  return GST_PAD_PROBE_OK;
+}
+
 void OnNoMorePads(GstElement*, gpointer done) {
   CallbackScope scope;
   static_cast<std::atomic<int32_t>*>(done)->store(1);
@@ -89,15 +103,33 @@ HRESULT CCapGraph::LoadFile(const char* fileName) {
     LogNextBusError(graph_.get());
     return E_FAIL;
   }
+  // Demuxers sometimes fail a file cut inside its headers without a word: once the reader has been
+  // quiet for a while and no stream is known, none will be.
+  nReaderActiveMs_.store(SteadyMs());
+  GstRef<GstPad> readerPad = Adopt(gst_element_get_static_pad(reader.get(), "src"));
+  const gulong probe =
+      readerPad ? gst_pad_add_probe(readerPad.get(),
+                                    static_cast<GstPadProbeType>(GST_PAD_PROBE_TYPE_BUFFER | GST_PAD_PROBE_TYPE_PUSH |
+                                                                 GST_PAD_PROBE_TYPE_PULL),
+                                    &NoteReaderActive, &nReaderActiveMs_, nullptr)
+                : 0;
   const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(kStateTimeoutMs);
-  while (!bPadsDone_.load()) {
-    if (LogNextBusError(graph_.get())) return E_FAIL;
-    if (std::chrono::steady_clock::now() > end) {
+  HRESULT hr = S_OK;
+  while (!bPadsDone_.load() && hr == S_OK) {
+    if (LogNextBusError(graph_.get())) {
+      hr = E_FAIL;
+    } else if (decoder_->numsrcpads == 0 && SteadyMs() - nReaderActiveMs_.load() > kQuietReaderMs) {
+      LogPrintf("!!! no streams found: the file was read %u ms ago and nothing was recognised in it", kQuietReaderMs);
+      hr = E_FAIL;
+    } else if (std::chrono::steady_clock::now() > end) {
       LogPrintf("!!! no streams found in %u ms", kStateTimeoutMs);
-      return VFW_E_TIMEOUT;
+      hr = VFW_E_TIMEOUT;
+    } else {
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
-    std::this_thread::sleep_for(std::chrono::milliseconds(2));
   }
+  if (probe) gst_pad_remove_probe(readerPad.get(), probe);
+  if (FAILED(hr)) return hr;
   if (decoder_->numsrcpads == 0) {
     LogPrintf("!!! no streams in the file");
     return E_FAIL;

@@ -25,6 +25,7 @@
 #include "common/text_escape.h"
 #include "devices/device_list.h"
 #include "graph/cap_graph.h"
+#include "gst/bus_errors.h"
 #include "graph/graph_report.h"
 #include "settings/profile.h"
 #include "settings/profile_keys.h"
@@ -199,6 +200,11 @@ struct BatchRun {
   }
   // The text that explains the last failure, without its line break.
   std::string LastText() const { return Trimmed(ui.last); }
+  // That text and, where the graph knows it, the cause behind it.
+  std::string Why() const {
+    const std::string& cause = graph.FailureCause();
+    return cause.empty() ? LastText() : LastText() + ": " + cause;
+  }
 
   const Options& o;
   const bool live;
@@ -336,13 +342,13 @@ Exit PrepareSession(BatchRun& run) {
 Exit OpenDevice(BatchRun& run) {
   const int chosen = run.devices.ChooseNamed(run.source);
   if (chosen == -2) return Fail("no video device '%s' (see --list-devices)", run.source);
-  if (chosen < 0 || !run.graph.HasGraph()) return Fail("cannot record from '%s'", run.source, run.LastText().c_str());
+  if (chosen < 0 || !run.graph.HasGraph()) return Fail("cannot record from '%s'", run.source, run.Why().c_str());
   return std::nullopt;
 }
 
 Exit OpenFile(BatchRun& run) {
   if (SUCCEEDED(run.graph.BuildFileGraph(run.source))) return std::nullopt;
-  return Fail("cannot play '%s'", run.source, run.LastText().c_str());
+  return Fail("cannot play '%s'", run.source, run.Why().c_str());
 }
 
 // Frames and pictures are counted from here; the graph runs last.
@@ -386,9 +392,10 @@ bool KeepRunning(BatchRun& run, Progress& progress) {
     std::fprintf(stderr, "\r%llu frames, %u files", static_cast<unsigned long long>(frames), run.sg.Capture().nCaptured.load());
   if (ev == GraphEvent::kEndOfStream) return false;
   if (ev == GraphEvent::kError) {
+    // A file's failure has no sentence of the graph's own: the error behind it is the message.
+    const std::string why = run.live ? run.LastText() : LastBusError();
     std::fprintf(stderr, "%sulmora-batch: %s '%s' failed%s%s\n", run.tty ? "\n" : "",
-                 run.live ? "recording from" : "playing", run.source, run.live ? ": " : "",
-                 run.live ? run.LastText().c_str() : "");
+                 run.live ? "recording from" : "playing", run.source, why.empty() ? "" : ": ", why.c_str());
     run.status = 1;
     return false;
   }

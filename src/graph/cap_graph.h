@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "common/window.h"
@@ -66,6 +67,11 @@ class CCapGraph {
 
   // --- accessors for the main window and tools ---
   bool HasGraph() const { return graph_ != nullptr; }
+  // Why the last build failed, in words for a person (no video stream, a decoder missing, the device's
+  // own error...); empty when it is not known or the build worked.
+  const std::string& FailureCause() const { return failureCause_; }
+  // Streaming thread (the file decoder's "unknown-type"): notes the first type nothing decodes.
+  void NoteUnknownType(GstCaps* caps);
   int32_t RunState() const { return sg.Modes().nRunState.load(); }
   void SetActive(bool active);
   CSG& Session() { return sg; }
@@ -86,6 +92,7 @@ class CCapGraph {
   static constexpr uint32_t kStateTimeoutMs = 10000;
 
  private:
+  std::string FileFailureCause() const;
   // The shared tail of reading the agreed type into the session (steps 1 to 5).
   HRESULT ReadConnectedFormat(const NegotiationTexts& texts);
   // Media-control and seeking primitives.
@@ -157,6 +164,11 @@ class CCapGraph {
   // Steady-clock milliseconds of the file reader's last delivery, written by the streaming thread: a
   // reader that has gone quiet with no stream found will find none.
   std::atomic<int64_t> nReaderActiveMs_{0};
+  // The first stream type the file's decoder found no decoder for: written once by a streaming thread
+  // (0 free, 1 being written, 2 written), read by the building thread.
+  std::atomic<int32_t> nUnknownTypeState_{0};
+  char szUnknownType_[96] = {};
+  std::string failureCause_;
   std::atomic<int32_t> bStoppedCtl_{1};  // stopped (cued), as opposed to paused
   bool bCued_ = false;                    // GUI thread: the graph stands on a finished cue
   std::atomic<IWindow*> notify_{nullptr};

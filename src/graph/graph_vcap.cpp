@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "common/log.h"
+#include "gst/bus_errors.h"
 #include "common/report.h"
 #include "devices/cap_state.h"
 #include "devices/crossbar.h"
@@ -58,6 +59,8 @@ HRESULT CCapGraph::BuildCaptureGraph() {
   // The entries are borrowed from this graph: forget them before it goes.
   ClearLiveGraphEntries();
   DestroyGraph();
+  failureCause_.clear();
+  ForgetLastBusError();
   HRESULT hr = MakeCaptureGraph();
   if (FAILED(hr)) {
     ClearLiveGraphEntries();
@@ -70,6 +73,9 @@ HRESULT CCapGraph::BuildCaptureGraph() {
   if (FAILED(hr)) {
     ClearLiveGraphEntries();
     DestroyGraph();
+    // The device's own error says whether it was busy, gone or out of resources; the box keeps its text.
+    failureCause_ = LastBusError();
+    if (!failureCause_.empty()) LogPrintf("the capture graph cannot be built: %s", failureCause_.c_str());
     GraphWarning("Can't build the graph, capture device busy?..");
     LogPrintf("/////////////////////////////////////");
     return hr;

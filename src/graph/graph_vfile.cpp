@@ -44,9 +44,26 @@ GstPadProbeReturn NoteReaderActive(GstPad*, GstPadProbeInfo*, gpointer when) {
   return GST_PAD_PROBE_OK;
 }
 
+// A stream the decoder cannot decode (a plug-in missing): its media type is kept for the message.
+void OnUnknownType(GstElement*, GstPad*, GstCaps* caps, gpointer graph) {
+  CallbackScope scope;
+  static_cast<CCapGraph*>(graph)->NoteUnknownType(caps);
+}
+
 void OnNoMorePads(GstElement*, gpointer done) {
   CallbackScope scope;
   static_cast<std::atomic<int32_t>*>(done)->store(1);
+}
+
+bool HasVideoStream(GstElement* decoder) {
+  bool video = false;
+  for (GList* l = decoder->srcpads; l && !video; l = l->next) {
+    GstRef<GstCaps> caps = Adopt(gst_pad_get_current_caps(GST_PAD(l->data)));
+    if (!caps) caps = Adopt(gst_pad_query_caps(GST_PAD(l->data), nullptr));
+    video = caps && gst_caps_get_size(caps.get()) > 0 &&
+            g_str_has_prefix(gst_structure_get_name(gst_caps_get_structure(caps.get(), 0)), "video/");
+  }
+  return video;
 }
 
 // Lets every decoded stream go: linked ones into the graph, the others into the drop.
@@ -95,6 +112,7 @@ HRESULT CCapGraph::LoadFile(const char* fileName) {
     return E_FAIL;
   g_signal_connect(decoder_.get(), "pad-added", G_CALLBACK(&OnPadAdded), nullptr);
   g_signal_connect(decoder_.get(), "no-more-pads", G_CALLBACK(&OnNoMorePads), &bPadsDone_);
+  g_signal_connect(decoder_.get(), "unknown-type", G_CALLBACK(&OnUnknownType), this);
   // A file that ends before any stream was found (cut inside its headers) drains without pads.
   g_signal_connect(decoder_.get(), "drained", G_CALLBACK(&OnNoMorePads), &bPadsDone_);
 
@@ -134,13 +152,34 @@ HRESULT CCapGraph::LoadFile(const char* fileName) {
     LogPrintf("!!! no streams in the file");
     return E_FAIL;
   }
+  if (!HasVideoStream(decoder_.get())) failureCause_ = "the file has no video stream";
   return S_OK;
+}
+
+void CCapGraph::NoteUnknownType(GstCaps* caps) {
+  int32_t expected = 0;
+  if (!caps || gst_caps_get_size(caps) == 0 || !nUnknownTypeState_.compare_exchange_strong(expected, 1)) return;
+  g_strlcpy(szUnknownType_, gst_structure_get_name(gst_caps_get_structure(caps, 0)), sizeof szUnknownType_);
+  nUnknownTypeState_.store(2);
+}
+
+// Why a file could not be played, for the person: what the decoder found (or did not), else the last
+// error the graph logged.
+std::string CCapGraph::FileFailureCause() const {
+  if (nUnknownTypeState_.load() == 2)
+    return std::string("no decoder for ") + szUnknownType_ + " is installed (a GStreamer plug-in is missing)";
+  if (!failureCause_.empty()) return failureCause_;
+  if (!LastBusError().empty()) return LastBusError();
+  return "nothing in the file was recognised as video";
 }
 
 HRESULT CCapGraph::BuildFileGraph(const char* fileName) {
   LogPrintf("/////////////////////////////////////\n\tBuild filter graph");
   bAutoRender = 0;
   bTouchGraph = 0;
+  failureCause_.clear();
+  nUnknownTypeState_.store(0);
+  ForgetLastBusError();
   HRESULT hr = MakeFileGraph(fileName);
   if (FAILED(hr)) {
     DestroyGraph();
@@ -151,10 +190,13 @@ HRESULT CCapGraph::BuildFileGraph(const char* fileName) {
   }
   if (FAILED(hr)) {
     DestroyGraph();
+    failureCause_ = FileFailureCause();
+    LogPrintf("the file cannot be played: %s", failureCause_.c_str());
     GraphError("Can't render video file");
     LogPrintf("/////////////////////////////////////");
     return hr;
   }
+  failureCause_.clear();
   GraphStatus(0, fileName);
   GraphStatus(1, "Previewing Video File");
   LogPrintf("/////////////////////////////////////");

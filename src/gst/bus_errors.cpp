@@ -18,7 +18,35 @@ std::string BusErrorText(GstMessage* msg) {
   return text;
 }
 
-void LogBusError(GstMessage* msg, const char* what) { LogPrintf("!!! %s: %s", what, BusErrorText(msg).c_str()); }
+namespace {
+// Per thread: graphs are built, run and torn down on one thread, which then asks why.
+thread_local std::string t_lastError;
+
+std::string CauseText(GstMessage* msg) {
+  GError* raw = nullptr;
+  gchar* rawDetail = nullptr;
+  if (msg && GST_MESSAGE_TYPE(msg) == GST_MESSAGE_ERROR) gst_message_parse_error(msg, &raw, &rawDetail);
+  GstRef<GError> error = Adopt(raw);
+  GstRef<gchar> detail = Adopt(rawDetail);
+  std::string text = error && error->message ? error->message : "unknown error";
+  if (detail) {
+    std::string last = detail.get();
+    last = last.substr(last.find_last_of('\n') == std::string::npos ? 0 : last.find_last_of('\n') + 1);
+    // A source position ("../gst/x.c(12): function (): /Pipeline/...") tells a person nothing.
+    if (!last.empty() && last.find(".c(") == std::string::npos) text += " (" + last + ")";
+  }
+  return text;
+}
+}  // namespace
+
+void LogBusError(GstMessage* msg, const char* what) {
+  LogPrintf("!!! %s: %s", what, BusErrorText(msg).c_str());
+  t_lastError = CauseText(msg);
+}
+
+const std::string& LastBusError() { return t_lastError; }
+
+void ForgetLastBusError() { t_lastError.clear(); }
 
 namespace {
 GstRef<GstBus> BusOf(GstElement* graph) { return Adopt(graph ? gst_element_get_bus(graph) : nullptr); }

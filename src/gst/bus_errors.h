@@ -13,6 +13,12 @@ std::string BusErrorText(GstMessage* msg);
 // Logs an error message as "!!! <what>: text (detail)".
 void LogBusError(GstMessage* msg, const char* what = "graph error");
 
+// The cause of the last error message this thread logged, as a person reads it: the text, and the last
+// line of the detail in brackets (where the system error usually stands). Empty when none was logged
+// since ForgetLastBusError.
+const std::string& LastBusError();
+void ForgetLastBusError();
+
 // Takes the oldest error message off the graph's bus and logs it; false when none was waiting.
 bool LogNextBusError(GstElement* graph);
 

@@ -79,6 +79,23 @@ TEST_F(BadInputTest, TruncatedLosslessMkvEveryTime) {
   for (int i = 0; i < 4; ++i) ExpectRefused(dir + "/cut.mkv");
 }
 
+// The cause reaches whoever reports the failure: a missing decoder is not "no video" nor "corrupt".
+TEST_F(BadInputTest, TheCauseOfAFailedBuildIsNamed) {
+  const std::string clip = MakeClip(dir, "full.avi", "-W 64 -H 48 -n 4");
+  ASSERT_FALSE(clip.empty());
+  std::string bytes = ReadFile(clip);
+  for (size_t p = bytes.find("YUY2"); p != std::string::npos && p < 4096; p = bytes.find("YUY2", p)) bytes.replace(p, 4, "ZQZQ");
+  WriteFile(dir + "/unknown.avi", bytes);
+  CCapGraph g;
+  EXPECT_LT(g.BuildFileGraph((dir + "/unknown.avi").c_str()), 0);
+  EXPECT_EQ(g.FailureCause(), "no decoder for video/x-avi-unknown is installed (a GStreamer plug-in is missing)");
+  WriteFile(dir + "/notes.avi", "These are not the frames you are looking for.\n");
+  EXPECT_LT(g.BuildFileGraph((dir + "/notes.avi").c_str()), 0);
+  EXPECT_EQ(g.FailureCause(), "Could not determine type of stream.");
+  EXPECT_EQ(g.BuildFileGraph(clip.c_str()), S_OK);
+  EXPECT_EQ(g.FailureCause(), "");
+}
+
 TEST_F(BadInputTest, CorruptAviHeader) {
   const std::string clip = MakeClip(dir, "full.avi", "-W 64 -H 48 -n 10");
   ASSERT_FALSE(clip.empty());
@@ -112,6 +129,9 @@ TEST_F(BadInputTest, AudioOnlyFileHasNoVideoToDeliver) {
   EXPECT_EQ(Count("Can`t connect to media type: MEDIASUBTYPE_YUY2"), 2u);
   EXPECT_EQ(Count("Can`t connect to media type: MEDIASUBTYPE_RGB24"), 2u);
   EXPECT_EQ(Count("Can`t connect to filter pins"), 2u);
+  CCapGraph g;
+  EXPECT_LT(g.BuildFileGraph(wav.c_str()), 0);
+  EXPECT_EQ(g.FailureCause(), "the file has no video stream");
 }
 
 TEST_F(BadInputTest, NameOf300CharactersIsRefused) {

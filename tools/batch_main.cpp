@@ -74,6 +74,8 @@ void InstallSignalHandlers() {
   sa.sa_flags = SA_RESETHAND;
   sigaction(SIGINT, &sa, nullptr);
   sigaction(SIGTERM, &sa, nullptr);
+  // A closed terminal or an ssh session that drops ends the run as cleanly as Ctrl+C.
+  sigaction(SIGHUP, &sa, nullptr);
 }
 
 std::string Trimmed(const std::string& s) {

@@ -65,7 +65,8 @@ void Usage(FILE* out) {
       "      --keep-free MB     stop capturing before the folder's file system has less than MB free\n"
       "                         (a few pictures' worth is always kept)\n"
       "  -q, --quiet\n"
-      "Ctrl+C (SIGINT) or SIGTERM ends the run after the picture being written.\n",
+      "Ctrl+C (SIGINT), SIGTERM or SIGHUP ends the run after the picture being written; a picture is\n"
+      "written under its name only when whole, so a killed run leaves no partial file.\n",
       out);
 }
 

@@ -64,30 +64,48 @@ TEST_F(LiveBatchTest, SecondsEndTheRecording) {
   EXPECT_EQ(out.find("frames in 0,"), std::string::npos) << out;
 }
 
-TEST_F(LiveBatchTest, SigintFinishesTheFileBeingWrittenAndExits) {
+// Records 1280x720 pictures into sub until five are there, then sends the signals one right after the
+// other; the exit status (-1: killed by a signal).
+int RecordAndStop(const std::string& dir, const std::string& sub, std::initializer_list<int> signals) {
+  const std::string out = dir + "/" + sub;
+  if (mkdir(out.c_str(), 0755) != 0) return -2;
   const pid_t pid = fork();
-  ASSERT_GE(pid, 0);
+  if (pid < 0) return -2;
   if (pid == 0) {
     setenv("ULMORA_SIM_CAMERA", "1280x720@30", 1);
     setenv("XDG_CONFIG_HOME", (dir + "/config").c_str(), 1);
-    const std::string out = "-o" + dir;
-    execl(ULMORA_BATCH_EXE, ULMORA_BATCH_EXE, "-q", "--device", "sim:0", "-s", "ProcCountAccum=1", out.c_str(),
+    const std::string arg = "-o" + out;
+    execl(ULMORA_BATCH_EXE, ULMORA_BATCH_EXE, "-q", "--device", "sim:0", "-s", "ProcCountAccum=1", arg.c_str(),
           static_cast<char*>(nullptr));
     _exit(127);
   }
   const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-  while (Bmps(dir).size() < 5 && std::chrono::steady_clock::now() < end)
+  while (BmpNames(out).size() < 5 && std::chrono::steady_clock::now() < end)
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  ASSERT_EQ(kill(pid, SIGINT), 0);
+  for (int sig : signals) kill(pid, sig);
   int status = -1;
   while (waitpid(pid, &status, WNOHANG) == 0 && std::chrono::steady_clock::now() < end)
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  if (!WIFEXITED(status)) kill(pid, SIGKILL), waitpid(pid, &status, 0);
-  ASSERT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(WEXITSTATUS(status), 0);
-  const std::vector<std::string> files = Bmps(dir);
-  EXPECT_GE(files.size(), 5u);
-  for (const std::string& f : files) EXPECT_EQ(SizeOf(dir + "/" + f), 54 + 1280 * 720 * 3) << f;
+  if (!WIFEXITED(status) && !WIFSIGNALED(status)) kill(pid, SIGKILL), waitpid(pid, &status, 0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+TEST_F(LiveBatchTest, EveryPictureLeftIsWholeHoweverTheRunIsStopped) {
+  struct Case {
+    const char* name;
+    std::initializer_list<int> signals;
+    int status;
+  };
+  // SIGINT, SIGTERM and SIGHUP finish the picture being written and exit; a second Ctrl+C or SIGKILL
+  // ends the process at once, and what it was writing must not look like a picture.
+  const Case cases[] = {{"int", {SIGINT}, 0},       {"hup", {SIGHUP}, 0},      {"term", {SIGTERM}, 0},
+                        {"int2", {SIGINT, SIGINT}, -1}, {"kill", {SIGKILL}, -1}};
+  for (const Case& c : cases) {
+    EXPECT_EQ(RecordAndStop(dir, c.name, c.signals), c.status) << c.name;
+    const std::vector<std::string> files = Bmps(dir + "/" + c.name);
+    EXPECT_GE(files.size(), 5u) << c.name;
+    for (const std::string& f : files) EXPECT_EQ(SizeOf(dir + "/" + c.name + "/" + f), 54 + 1280 * 720 * 3) << f;
+  }
 }
 
 TEST_F(LiveBatchTest, AProfileGivenWithPIsNeverMovedAndAnUnreadableOneEndsTheRun) {

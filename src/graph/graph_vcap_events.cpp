@@ -1,5 +1,7 @@
 // Graph events on the GUI thread: the end of a file, and errors of a running graph. A live device that
 // fails is told to the person plainly and stopped; its capture run keeps the files it finished.
+#include <string>
+
 #include "common/log.h"
 #include "gst/bus_errors.h"
 #include "graph/cap_graph.h"
@@ -14,7 +16,7 @@ GraphEvent CCapGraph::HandleGraphNotify(uint32_t waitMs) {
   if (GST_MESSAGE_TYPE(msg.get()) == GST_MESSAGE_EOS) return GraphEvent::kEndOfStream;
 
   const char* from = GST_MESSAGE_SRC(msg.get()) ? GST_OBJECT_NAME(GST_MESSAGE_SRC(msg.get())) : "?";
-  LogPrintf("!!! graph error from '%s': %s", from ? from : "?", BusErrorText(msg.get()).c_str());
+  LogBusError(msg.get(), (std::string("graph error from '") + (from ? from : "?") + "'").c_str());
   if (!sg.Modes().bLiveSource) return GraphEvent::kError;
 
   // One failure often comes with followers (not-linked, internal data stream error): say it once.

@@ -1,4 +1,7 @@
 // Run, pause and stop follow the state table; stop rewinds and cues the first frame; teardown.
+#include <algorithm>
+#include <thread>
+
 #include "simcam/lowlight_scene.h"
 #include "graph/tests/graph_fixture.h"
 
@@ -183,6 +186,55 @@ TEST_F(RunStateTest, OnlyTheActiveInstanceWritesItsKeys) {
   CCapGraph b;
   EXPECT_EQ(b.bTouchGraph, 0);
   EXPECT_EQ(b.bActivateGraph, 1);
+}
+
+// Replaying, pausing, changing settings and toggling banding removal while the machine is busy: a
+// running graph never goes quiet. The GUI's own loop is played here: ends of stream stop and rewind.
+TEST_F(RunStateTest, ARunningGraphNeverStallsWhateverTheCommands) {
+  Build(30);
+  g.Session().SetPacing(true);
+  std::atomic<bool> stop{false};
+  std::vector<std::thread> load;
+  // One core kept busy: the other tests running beside this one load the machine further.
+  for (int i = 0; i < 1; ++i)
+    load.emplace_back([&stop] {
+      volatile uint64_t x = 0;
+      while (!stop.load(std::memory_order_relaxed)) x = x + 1;
+    });
+  CFrameProcessor& p = g.Session().Processor();
+  uint32_t seed = 12345;
+  auto next = [&seed](uint32_t n) { return (seed = seed * 1103515245u + 12345u) / 65536u % n; };
+  int lastCalls = rec.calls.load();
+  auto lastFrame = std::chrono::steady_clock::now();
+  int64_t worstMs = 0;
+  const auto end = lastFrame + std::chrono::seconds(4);
+  ASSERT_EQ(g.RunGraph(), S_OK);
+  while (std::chrono::steady_clock::now() < end) {
+    if (g.HandleGraphNotify(5) == GraphEvent::kEndOfStream && g.RunState() != kRunStopped) g.StopGraph();
+    switch (next(40)) {
+      case 0: g.PauseGraph(); break;
+      case 1: g.RunGraph(); break;
+      case 2: p.SetNRH(next(2) == 0); p.SetNRV(next(2) == 0); break;
+      case 3: p.SetAmp(1 + static_cast<int32_t>(next(128))); break;
+      case 4: p.SetCountAccum(1 + static_cast<int32_t>(next(8))); break;
+      default: break;
+    }
+    // A stopped or paused graph may rest; a running one must deliver within a second.
+    if (g.RunState() == kRunStopped) g.RunGraph();
+    const auto now = std::chrono::steady_clock::now();
+    const int calls = rec.calls.load();
+    if (calls != lastCalls || g.RunState() != kRunRunning) {
+      lastCalls = calls;
+      lastFrame = now;
+    }
+    worstMs = std::max<int64_t>(worstMs, std::chrono::duration_cast<std::chrono::milliseconds>(now - lastFrame).count());
+    if (worstMs > 3000) break;
+  }
+  stop.store(true);
+  for (std::thread& t : load) t.join();
+  EXPECT_LT(worstMs, 3000) << "a running graph delivered nothing for " << worstMs << " ms";
+  EXPECT_GT(rec.calls.load(), 30);
+  g.DestroyGraph();
 }
 
 }  // namespace

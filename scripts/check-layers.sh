@@ -12,26 +12,30 @@ if [ ${#layers[@]} -lt 2 ]; then
   echo "check-layers: no Layout table found in $root/README.md" >&2
   exit 2
 fi
-declare -A rank
-for i in "${!layers[@]}"; do rank[${layers[$i]}]=$i; done
-
-dir_of() { if [ -d "src/$1" ]; then echo "src/$1"; else echo "$1"; fi; }
-
-status=0
+dirs=()
 for layer in "${layers[@]}"; do
-  dir=$(dir_of "$layer")
-  [ -d "$dir" ] || continue
-  while IFS=: read -r file line text; do
-    used=$(sed -n 's/^[[:space:]]*#[[:space:]]*include[[:space:]]*"\([a-z_]*\)\/.*/\1/p' <<<"$text")
-    [ -n "$used" ] && [ -n "${rank[$used]+x}" ] || continue
-    # Tests of any layer may drive the simulated camera: it stands in for the hardware they need.
-    if [ "$used" = simcam ] && [[ "$file" == */tests/* ]]; then continue; fi
-    if [ "${rank[$used]}" -gt "${rank[$layer]}" ]; then
-      echo "$file:$line: $layer includes $used, a layer above it: $text"
-      status=1
-    fi
-  done < <(grep -rnE '^[[:space:]]*#[[:space:]]*include[[:space:]]*"' "$dir" --include='*.h' --include='*.cpp' || true)
+  if [ -d "src/$layer" ]; then dirs+=("src/$layer"); elif [ -d "$layer" ]; then dirs+=("$layer"); fi
 done
+
+# One pass over every include line: "file:line:text", the file's layer from its path.
+status=0
+if ! { grep -rnE '^[[:space:]]*#[[:space:]]*include[[:space:]]*"[a-z_]+/' "${dirs[@]}" --include='*.h' --include='*.cpp' ||
+       true; } |
+  awk -v order="${layers[*]}" '
+    BEGIN { n = split(order, names, " "); for (i = 1; i <= n; ++i) rank[names[i]] = i }
+    {
+      split($0, part, ":"); file = part[1]; line = part[2]
+      text = substr($0, length(file) + length(line) + 3)
+      path = file; sub(/^src\//, "", path); own = path; sub(/\/.*/, "", own)
+      used = text; sub(/^[^"]*"/, "", used); sub(/\/.*/, "", used)
+      if (!(used in rank) || !(own in rank)) next
+      # Tests of any layer may drive the simulated camera: it stands in for the hardware they need.
+      if (used == "simcam" && file ~ /\/tests\//) next
+      if (rank[used] > rank[own]) { print file ":" line ": " own " includes " used ", a layer above it: " text; bad = 1 }
+    }
+    END { exit bad }'; then
+  status=1
+fi
 
 # The desktop program reaches devices and graphs only through their framework-free faces.
 if [ -d src/gui ]; then

@@ -4,6 +4,8 @@
 #include <QElapsedTimer>
 #include <QSocketNotifier>
 #include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QMessageBox>
 #include <QScreen>
 
@@ -14,6 +16,7 @@
 #include <cstdio>
 #include <memory>
 #include <new>
+#include <string>
 
 #include "common/clib.h"
 #include "common/cpu_report.h"
@@ -27,6 +30,7 @@
 #include "graph/graph_object.h"
 #include "gui/sources_menu.h"
 #include "gui/command_line.h"
+#include "gui/instance_handover.h"
 #include "gui/main_window.h"
 #include "gui/placement.h"
 #include "gui/single_instance.h"
@@ -86,15 +90,47 @@ QRect WorkArea() {
   return EffectiveWorkArea(s->geometry(), s->availableGeometry());
 }
 
+// A second start: the running program comes to the front and opens the file, and this one ends.
+int HandOver(int argc, char** argv, const std::string& runtimeDir, const QString& file) {
+  QCoreApplication core(argc, argv);  // for the socket; no display needed
+  // The running program has another current directory.
+  const QString absolute = file.isEmpty() ? QString() : QFileInfo(file).absoluteFilePath();
+  QString why;
+  if (HandOverToRunningInstance(runtimeDir, absolute, &why)) return 0;
+  std::fprintf(stderr, "ulmora: already running, but the running program could not be reached (%s)%s\n",
+               qPrintable(why), absolute.isEmpty() ? "" : qPrintable(QStringLiteral("; %1 was not opened").arg(absolute)));
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   QElapsedTimer sinceStart;
   sinceStart.start();
-  // A second start ends here, silently, before any window or library is touched.
+  // Read before anything else, so that --help, --version and a mistyped option need no display and
+  // never reach a running program.
+  QStringList arguments;
+  for (int i = 0; i < argc; ++i) arguments << QString::fromLocal8Bit(argv[i]);
+  const CommandLine cl = ParseCommandLine(arguments);
+  if (cl.help) {
+    std::fputs(qPrintable(UsageText()), stdout);
+    return 0;
+  }
+  if (cl.version) {
+    std::printf("%s\n", qPrintable(VersionText()));
+    return 0;
+  }
+  if (!cl.error.isEmpty()) {
+    std::fprintf(stderr, "ulmora: %s\n%s\nTry 'ulmora --help' for more.\n", qPrintable(cl.error),
+                 qPrintable(UsageText().section(QLatin1Char('\n'), 0, 0)));
+    return 2;
+  }
+
+  // A second start ends here, before any window or library is touched.
+  const std::string runtimeDir = RuntimeDirectory();
   CSingleInstance instance;
-  const CSingleInstance::Result lock = instance.Acquire(RuntimeDirectory());
-  if (lock == CSingleInstance::Result::kHeldElsewhere) return 0;
+  const CSingleInstance::Result lock = instance.Acquire(runtimeDir);
+  if (lock == CSingleInstance::Result::kHeldElsewhere) return HandOver(argc, argv, runtimeDir, cl.file);
 
   char dirBuffer[kMaxPath] = {};
   QString programDir;
@@ -111,6 +147,10 @@ int main(int argc, char** argv) {
   QApplication::setDesktopFileName(QStringLiteral("ulmora"));
   // The main window's close ends the run, not the last window that happens to close.
   QApplication::setQuitOnLastWindowClosed(false);
+  // Listening from the start keeps short the moment in which a second start finds nobody to hand over to;
+  // requests wait until the window is up.
+  InstanceServer handOver;
+  const bool listening = lock == CSingleInstance::Result::kAcquired && handOver.Listen(runtimeDir);
 
   if (!InitMediaFramework()) {
     ShowBox(QStringLiteral("Could not initialize GStreamer library."), QString::fromLatin1(MainWindowTitle()));
@@ -124,13 +164,9 @@ int main(int argc, char** argv) {
   }
   if (lock == CSingleInstance::Result::kUnavailable)
     LogPrintf("single-instance lock not available (%s): running without it", instance.Error().c_str());
+  if (lock == CSingleInstance::Result::kAcquired && !listening)
+    LogPrintf("a second start cannot hand its file over: %s", qPrintable(handOver.Error()));
   ReportCpu();
-
-  const CommandLine cl = ParseCommandLine(QApplication::arguments());
-  if (!cl.error.isEmpty()) {
-    std::fprintf(stderr, "ulmora: %s\nusage: ulmora [--sim-camera[=SPEC]] [--play] [FILE]\n", qPrintable(cl.error));
-    LogPrintf("command line: %s", qPrintable(cl.error));
-  }
 
   // The simulated camera, from the command line or ULMORA_SIM_CAMERA, joins the device list.
   std::string simError;
@@ -163,10 +199,19 @@ int main(int argc, char** argv) {
         });
         CloseOnSignals(&window);
         if (cl.play) window.OnCommand(kCmdPlay);
+        handOver.SetHandler([&window](const QString& file) {
+          window.BringToFront();
+          if (file.isEmpty()) return LogPrintf("second start: window raised");
+          const bool opened = window.OpenFile(file);
+          LogPrintf("second start: %s %s", opened ? "opened" : "could not open", QFile::encodeName(file).constData());
+        });
         QApplication::exec();
+        handOver.Close();
       }
     }
     // The window went first; now the graph objects, file first: only the active one writes its keys.
+    // The socket goes before the lock: the next owner's socket file must not be removed by this run.
+    handOver.Close();
     instance.Release();
     fileGraph.reset();
     liveGraph.reset();

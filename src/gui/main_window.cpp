@@ -248,6 +248,39 @@ bool MainWindow::Create(const QString& fileName, const QRect& workArea) {
   return true;
 }
 
+bool MainWindow::OpenFile(const QString& fileName) {
+  if (bClosed_ || !file_ || fileName.isEmpty()) return false;
+  const bool wasFile = active_ == file_;
+  // A file graph is never built over another one: the previous file goes first.
+  file_->DestroyGraph();
+  const QByteArray path = fileName.toLocal8Bit();
+  if (FAILED(file_->BuildFileGraph(path.constData()))) {
+    if (wasFile) MakeActive(liveGraph_, true);
+    WholeRefresh();
+    Box(QStringLiteral("Can`t play video file..."), QStringLiteral("Error"), QMessageBox::Critical);
+    return false;
+  }
+  // The camera's frames would only cost time while nobody sees them.
+  if (liveGraph_ && liveGraph_->HasGraph() && liveGraph_->RunState() != kRunStopped) liveGraph_->StopGraph();
+  MakeActive(file_, false);
+  const bool viewLive = ActiveSession()->Modes().bViewLive.load() == 1;
+  live_->setVisible(viewLive);
+  live_->setEnabled(viewLive);
+  file_->Session().UpdateLayouts();
+  WholeRefresh();
+  live_->update();
+  proc_->update();
+  return true;
+}
+
+void MainWindow::BringToFront() {
+  if (bClosed_) return;
+  if (isMinimized()) showNormal();
+  show();
+  raise();
+  activateWindow();
+}
+
 void MainWindow::WholeRefresh() {
   // Also run after a device came back: the buttons follow whether there is a graph now.
   const bool present = active_ && active_->HasGraph();

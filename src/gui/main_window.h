@@ -43,6 +43,12 @@ class MainWindow : public QMainWindow, public IWindow, public IGraphUi {
   // The creation sequence: video windows placed over the work area, the file graph when a file is
   // named (else the live graph), the active object chosen, windows shown, everything refreshed.
   bool Create(const QString& fileName, const QRect& workArea);
+  // Opens a video file while running, as at creation: the file graph becomes the active object and the
+  // camera rests. A file that cannot be played is said in a box; the live device then stays (or becomes)
+  // the active one.
+  bool OpenFile(const QString& fileName);
+  // Shown, restored from minimised and raised, for a second start.
+  void BringToFront();
 
   QAction* Action(int id) const;
   QMenu* Popup(int index) const;

@@ -4,6 +4,8 @@
 #include <cstring>
 #include <string>
 #include <sys/stat.h>
+#include <unistd.h>
+#include <cstdlib>
 #include <vector>
 
 #include "common/aligned_alloc.h"
@@ -229,4 +231,39 @@ TEST(RunLog, OpensBesideTheProgramAndReplacesThePreviousRun) {
   fclose(in);
   EXPECT_STREQ(line, "new\n");
   unlink(path.c_str());
+}
+
+// Beside the program when it can write there, else the state directory (made on the way); never the
+// current directory, whatever happens.
+TEST(RunLog, FallsBackToTheStateDirectoryNeverTheCurrentOne) {
+  char base[] = "/tmp/ulmora-runlog-XXXXXX";
+  ASSERT_NE(mkdtemp(base), nullptr);
+  const std::string b = base;
+  const std::string program = b + "/bin/";
+  ASSERT_EQ(mkdir(program.c_str(), 0700), 0);
+  char cwd[4096];
+  ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
+  ASSERT_EQ(chdir(base), 0);
+  const auto opens = [](const std::string& dir, const char* state, const char* home) {
+    std::string path;
+    FILE* f = OpenLogFileIn(dir.c_str(), state, home, &path);
+    if (f) fclose(f);
+    return f ? path : std::string("(none)");
+  };
+  const std::string state = b + "/state/deeper";
+  EXPECT_EQ(opens(program, state.c_str(), base), program + "nocta.log");
+  // A folder the program cannot write into (here one that is not there at all: root writes anywhere).
+  const std::string gone = b + "/gone/";
+  EXPECT_EQ(opens(gone, state.c_str(), base), state + "/ulmora/nocta.log");
+  struct stat st {};
+  ASSERT_EQ(stat((state + "/ulmora").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0700u);
+  // Unset or relative: the default under the home directory.
+  EXPECT_EQ(opens(gone, nullptr, base), b + "/.local/state/ulmora/nocta.log");
+  EXPECT_EQ(opens(gone, "relative", base), b + "/.local/state/ulmora/nocta.log");
+  EXPECT_EQ(opens(gone, nullptr, nullptr), "(none)");
+  EXPECT_EQ(opens(std::string(), "", "relative"), "(none)");
+  EXPECT_NE(access((b + "/nocta.log").c_str(), F_OK), 0) << "a log landed in the current directory";
+  ASSERT_EQ(chdir(cwd), 0);
+  EXPECT_EQ(system(("rm -rf '" + b + "'").c_str()), 0);
 }

@@ -9,6 +9,7 @@
 #include <QMenuBar>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QLocalSocket>
 #include <QProcess>
 
 #include <sys/stat.h>
@@ -20,6 +21,8 @@
 #include <memory>
 #include <string>
 #include <thread>
+#include <tuple>
+#include <utility>
 #include <vector>
 
 #include "common/report.h"
@@ -485,6 +488,72 @@ class StartupTest : public QObject {
     QVERIFY(cl.simCamera && cl.simSpec.isEmpty());
     cl = ParseCommandLine({QStringLiteral("ulmora"), QStringLiteral("--bogus")});
     QVERIFY(!cl.error.isEmpty());
+    // Qt's options pass, with their values; a value is never taken for the file.
+    cl = ParseCommandLine({QStringLiteral("ulmora"), QStringLiteral("-platform"), QStringLiteral("xcb"),
+                           QStringLiteral("--style=fusion"), QStringLiteral("-reverse"), QStringLiteral("x.avi")});
+    QVERIFY(cl.error.isEmpty());
+    QCOMPARE(cl.file, QStringLiteral("x.avi"));
+    QVERIFY(!ParseCommandLine({QStringLiteral("ulmora"), QStringLiteral("-platform")}).error.isEmpty());
+    cl = ParseCommandLine({QStringLiteral("ulmora"), QStringLiteral("--"), QStringLiteral("--help")});
+    QVERIFY(!cl.help && cl.error.isEmpty());
+    QCOMPARE(cl.file, QStringLiteral("--help"));
+  }
+
+  // --help, --version and a wrong option are answered without a display, which the program would
+  // otherwise need (it aborts in the platform plugin).
+  void helpAndVersionNeedNoDisplay() {
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    for (const char* name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"}) env.remove(QLatin1String(name));
+    const auto run = [&env](const QStringList& args, int status) {
+      QProcess p;
+      p.setProcessEnvironment(env);
+      p.start(QStringLiteral(ULMORA_EXE), args);
+      if (!p.waitForFinished(10000)) p.kill();
+      if (p.exitStatus() != QProcess::NormalExit || p.exitCode() != status) {
+        qWarning() << args << "ended with" << p.exitCode() << p.readAllStandardError();
+        return std::pair<QByteArray, QByteArray>{"(failed)", "(failed)"};
+      }
+      return std::pair<QByteArray, QByteArray>{p.readAllStandardOutput(), p.readAllStandardError()};
+    };
+    auto [out, err] = run({QStringLiteral("--help")}, 0);
+    QVERIFY(out.startsWith("usage: ulmora [--sim-camera[=SPEC]] [--play] [FILE]\n"));
+    QVERIFY(out.contains("--version"));
+    QVERIFY(err.isEmpty());
+    std::tie(out, err) = run({QStringLiteral("--version")}, 0);
+    QCOMPARE(out, QByteArray("ulmora 1.0\n"));
+    std::tie(out, err) = run({QStringLiteral("--play"), QStringLiteral("--bogus")}, 2);
+    QVERIFY(out.isEmpty());
+    QVERIFY(err.startsWith("ulmora: unknown option '--bogus'\nusage: ulmora"));
+  }
+
+  // A file opened while running takes over from the camera; one that cannot be played leaves the
+  // live device in charge, as at start-up.
+  void openFileWhileRunning() {
+    const QString dir = MakeTempDir("open");
+    const QString clip = MakeClip(dir, QStringLiteral("-W 64 -H 48 -n 10"));
+    QVERIFY(!clip.isEmpty());
+    BoxLog boxes;
+    boxes.Install();
+    Session s;
+    QVERIFY(s.Open(QString(), dir));
+    QCOMPARE(s.window->ActiveGraph(), s.live.get());
+    QVERIFY(s.window->OpenFile(clip));
+    QCOMPARE(s.window->ActiveGraph(), s.file.get());
+    QVERIFY(!s.window->IsLiveMode());
+    QVERIFY(s.file->HasGraph());
+    QCOMPARE(s.window->StatusText(0), clip);
+    QVERIFY(s.window->Action(kCmdPlay)->isEnabled());
+    QVERIFY(boxes.texts.isEmpty());
+    QVERIFY(!s.window->OpenFile(dir + QStringLiteral("/missing.avi")));
+    QCOMPARE(boxes.texts, QStringList{QStringLiteral("Can`t play video file...")});
+    QCOMPARE(s.window->ActiveGraph(), s.live.get());
+    QVERIFY(s.window->IsLiveMode());
+    // And again a good one, after the failed build.
+    QVERIFY(s.window->OpenFile(clip));
+    QCOMPARE(s.window->ActiveGraph(), s.file.get());
+    s.Close();
+    MainWindow::SetBoxHook({});
+    RemoveTempDir(dir);
   }
 
   // A real second process finds the lock held and ends at once with 0; a lock left behind by a
@@ -510,7 +579,8 @@ class StartupTest : public QObject {
     QCOMPARE(second.exitStatus(), QProcess::NormalExit);
     QCOMPARE(second.exitCode(), 0);
     QVERIFY(t.elapsed() < 5000);
-    QVERIFY(second.readAllStandardError().isEmpty());
+    // This holder takes no hand-over: the second start says so.
+    QVERIFY(second.readAllStandardError().contains("could not be reached"));
 
     // Left behind: the file stays, the lock does not.
     first.Release();
@@ -528,6 +598,70 @@ class StartupTest : public QObject {
     owner.waitForFinished(5000);
     QCOMPARE(third.Acquire(runtime.toStdString()), CSingleInstance::Result::kAcquired);
     RemoveTempDir(runtime);
+  }
+
+  // A second start brings its file to the running program, which opens it; requests that make no
+  // sense are dropped without harm; the socket file a killed run left behind is no obstacle.
+  void secondStartHandsOverItsFile() {
+    const QString dir = MakeTempDir("handover");
+    QVERIFY(chmod(dir.toLocal8Bit().constData(), 0700) == 0);
+    const QString clip = MakeClip(dir, QStringLiteral("-W 64 -H 48 -n 10"));
+    QVERIFY(!clip.isEmpty());
+    // A private copy of the program, so its log (beside it) is this test's alone.
+    QVERIFY(QDir(dir).mkdir(QStringLiteral("bin")));
+    const QString exe = dir + QStringLiteral("/bin/ulmora");
+    QVERIFY(QFile::copy(QStringLiteral(ULMORA_EXE), exe));
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("XDG_RUNTIME_DIR"), dir);
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    env.insert(QStringLiteral("ULMORA_PROFILE"), dir + QStringLiteral("/profile.ini"));
+    env.remove(QStringLiteral("QT_QPA_PLATFORMTHEME"));
+    const QString socketPath = dir + QStringLiteral("/ZERAN Teskor.socket");
+    QFile stale(socketPath);  // what a killed run leaves in its place
+    QVERIFY(stale.open(QIODevice::WriteOnly));
+    stale.close();
+
+    QProcess first;
+    first.setProcessEnvironment(env);
+    first.setWorkingDirectory(dir);
+    // The simulated camera spares the first start the "no hardware" box.
+    first.start(exe, {QStringLiteral("--sim-camera")});
+    QVERIFY(first.waitForStarted(5000));
+
+    QLocalSocket junk;
+    QElapsedTimer t;
+    t.start();
+    for (;;) {
+      junk.connectToServer(socketPath);
+      if (junk.waitForConnected(200) || t.elapsed() > 10000) break;
+      QTest::qWait(100);
+    }
+    QCOMPARE(junk.state(), QLocalSocket::ConnectedState);
+    junk.write(QByteArray(10000, 'x'));
+    junk.waitForBytesWritten(2000);
+    QVERIFY(junk.waitForDisconnected(8000));
+    QCOMPARE(junk.readAll(), QByteArray());
+
+    QProcess second;
+    second.setProcessEnvironment(env);
+    second.setWorkingDirectory(dir);
+    second.start(exe, {QStringLiteral("clip.avi")});  // relative to the second start's directory
+    QVERIFY(second.waitForFinished(15000));
+    QCOMPARE(second.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(second.exitCode(), 0);
+    QCOMPARE(second.readAllStandardError(), QByteArray());
+    QCOMPARE(first.state(), QProcess::Running);
+
+    first.terminate();  // SIGTERM: a normal close, so the log is complete
+    QVERIFY(first.waitForFinished(15000));
+    QCOMPARE(first.exitCode(), 0);
+    QVERIFY(!QFile::exists(socketPath));
+    QFile log(dir + QStringLiteral("/bin/nocta.log"));
+    QVERIFY(log.open(QIODevice::ReadOnly));
+    const QByteArray text = log.readAll();
+    QVERIFY2(text.contains("second start: opened " + QFile::encodeName(clip) + "\n"), text.constData());
+    QVERIFY(text.contains("second start: request refused"));
+    RemoveTempDir(dir);
   }
 };
 

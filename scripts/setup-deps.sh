@@ -8,9 +8,11 @@ packages=(
   libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev
   gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-libav
   libgtest-dev libbenchmark-dev
+  help2man
 )
 if [ "${1:-}" = "--tests" ]; then
-  packages+=(gstreamer1.0-tools xvfb xauth fonts-dejavu-core imagemagick clang-14)
+  packages+=(gstreamer1.0-tools xvfb xauth fonts-dejavu-core imagemagick clang-14
+             dpkg-dev desktop-file-utils file man-db)
 fi
 
 missing=()

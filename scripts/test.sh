@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds Debug, Release and the sanitizer build and runs every test of each, then runs the suites that
-# start threads under ThreadSanitizer, and last builds Release with clang and runs every test again.
+# start threads under ThreadSanitizer, builds Release with clang and runs every test again, and last
+# builds, installs and runs the Debian package.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -43,4 +44,7 @@ for preset in debug release sanitize tsan clang; do
   echo "=== $preset: test (${SECONDS}s)"
   ctest --preset "$preset" -j "$jobs" "${test_args[@]}"
 done
+# Last, the Debian package of the Release build: built, installed on this machine and run from there.
+echo "=== package (${SECONDS}s)"
+scripts/package-test.sh
 echo "All tests passed in ${SECONDS}s."

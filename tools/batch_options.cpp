@@ -46,9 +46,9 @@ int Fail(const char* fmt, const char* arg) {
 
 void Usage(FILE* out) {
   std::fputs(
-      "usage: ulmora-batch [OPTIONS] INPUT\n"
-      "       ulmora-batch [OPTIONS] --device ID\n"
-      "       ulmora-batch --list-devices\n"
+      "Usage: ulmora-batch [OPTIONS] INPUT\n"
+      "  or:  ulmora-batch [OPTIONS] --device ID\n"
+      "  or:  ulmora-batch --list-devices\n"
       "  -p, --profile FILE     read settings from this INI file; never written, moved or renamed\n"
       "  -s, --set KEY=VALUE    override one key of section [nocta]; repeatable\n"
       "  -o, --out DIR          capture directory (as CapWorkDir)\n"

@@ -20,6 +20,7 @@ class QMenu;
 
 namespace ulmora {
 
+class HelpWindow;
 class VideoWindow;
 
 // Texts of the window title, by configuration.
@@ -57,6 +58,8 @@ class MainWindow : public QMainWindow, public IWindow, public IGraphUi {
   CFrameProcessor* ActiveProcessor() const { return active_ ? &active_->Session().Processor() : nullptr; }
   VideoWindow* LiveWindow() const { return live_; }
   VideoWindow* ProcWindow() const { return proc_; }
+  // The help page's window, once Help > Content has opened it.
+  HelpWindow* Help() const { return help_; }
   bool IsLiveMode() const { return bLiveMode_ != 0; }
   // The panel (rows and delay box); the main window calls it when values change.
   void SetPanel(IPanelView* panel) { panel_ = panel; }
@@ -144,6 +147,7 @@ class MainWindow : public QMainWindow, public IWindow, public IGraphUi {
   QLabel* status_[2] = {};
   VideoWindow* live_ = nullptr;
   VideoWindow* proc_ = nullptr;
+  HelpWindow* help_ = nullptr;  // a child of this window
   IPanelView* panel_ = nullptr;
   std::function<void()> captureDialog_;
   std::function<bool(int)> deviceCommand_;

@@ -9,6 +9,7 @@
 #include <QUrl>
 #include <QVBoxLayout>
 
+#include "gui/help_window.h"
 #include "gui/main_window.h"
 #include "gui/video_window.h"
 #include "gui/web_links.h"
@@ -194,7 +195,13 @@ void MainWindow::CmdContent() {
     ReportWarning(text.constData());
     return;
   }
-  OpenUrl(QUrl::fromLocalFile(path));
+  // A window of our own rather than the desktop's launcher: the launcher may be missing, or start and
+  // fail where nobody sees it.
+  if (!help_) help_ = new HelpWindow(this);
+  if (!help_->ShowPage(path)) {
+    const QByteArray text = QStringLiteral("Cannot read help file %1").arg(path).toLocal8Bit();
+    ReportWarning(text.constData());
+  }
 }
 
 void MainWindow::OpenUrl(const QUrl& url) {

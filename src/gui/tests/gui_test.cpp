@@ -29,6 +29,7 @@
 #include "graph/graph_object.h"
 #include "gui/command_line.h"
 #include "gui/frame_scaler.h"
+#include "gui/help_window.h"
 #include "gui/main_window.h"
 #include "gui/placement.h"
 #include "gui/single_instance.h"
@@ -347,19 +348,14 @@ class MainWindowTest : public QObject {
       opened << u;
       return true;
     });
-    QFile help(s_.dir + QStringLiteral("/nocta.html"));
-    QVERIFY(help.open(QIODevice::WriteOnly));
-    help.close();
-    s_.Command(kCmdContent);
     s_.Command(kCmdSendMail);
     s_.Command(kCmdWebProduct);
     s_.Command(kCmdWebMaker);
     MainWindow::SetUrlHook({});
-    QCOMPARE(opened.size(), 4);
-    QCOMPARE(opened[0], QUrl::fromLocalFile(s_.dir + QStringLiteral("/nocta.html")));
-    QCOMPARE(opened[1].scheme(), QStringLiteral("mailto"));
-    QCOMPARE(QUrlQuery(opened[1]).queryItemValue(QStringLiteral("subject")), QStringLiteral("nocta"));
-    QCOMPARE(opened[2].scheme(), QStringLiteral("https"));
+    QCOMPARE(opened.size(), 3);
+    QCOMPARE(opened[0].scheme(), QStringLiteral("mailto"));
+    QCOMPARE(QUrlQuery(opened[0]).queryItemValue(QStringLiteral("subject")), QStringLiteral("nocta"));
+    QCOMPARE(opened[1].scheme(), QStringLiteral("https"));
 
     QString about;
     MainWindow::SetDialogHook([&](QDialog* d) {
@@ -369,6 +365,62 @@ class MainWindowTest : public QObject {
     MainWindow::SetDialogHook({});
     QVERIFY(about.contains(QStringLiteral("Ulmora")));
     QVERIFY(about.contains(QStringLiteral("v. 1.0")));
+  }
+
+  // Help > Content shows the page in the program's own window, whatever the desktop can launch.
+  void helpContentShowsThePage() {
+    MainWindow& w = *s_.window;
+    const QString page = s_.dir + QStringLiteral("/nocta.html");
+    auto writePage = [&](const char* body) {
+      QFile f(page);
+      QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+      f.write(QByteArray("<html><head><title>Marker help</title></head><body><p>") + body + "</p></body></html>");
+    };
+    QFile::remove(page);
+    s_.Command(kCmdContent);
+    QVERIFY(!w.Help() || !w.Help()->isVisible());
+    QVERIFY(boxes_.texts.value(0).startsWith(QStringLiteral("Help file")));
+
+    writePage("Sum the frames first.");
+    QList<QUrl> launched;
+    MainWindow::SetUrlHook([&](const QUrl& u) {
+      launched << u;
+      return false;
+    });
+    QAction* content = nullptr;
+    for (QAction* a : w.Popup(kPopupHelp)->actions())
+      if (a->text() == QStringLiteral("Content")) content = a;
+    QVERIFY(content);
+    content->trigger();
+    MainWindow::SetUrlHook({});
+    QVERIFY(launched.isEmpty());
+    HelpWindow* help = w.Help();
+    QVERIFY(help);
+    QVERIFY(help->isVisible());
+    QVERIFY(help->isWindow());
+    QCOMPARE(help->source(), QUrl::fromLocalFile(page));
+    QCOMPARE(help->windowTitle(), QStringLiteral("Marker help"));
+    QVERIFY(help->toPlainText().contains(QStringLiteral("Sum the frames first.")));
+
+    // Closed and asked again: the same window comes back with the page as it is now.
+    help->close();
+    writePage("Then amplify.");
+    s_.Command(kCmdContent);
+    QCOMPARE(w.Help(), help);
+    QVERIFY(help->isVisible());
+    QVERIFY(help->toPlainText().contains(QStringLiteral("Then amplify.")));
+    QVERIFY(!help->toPlainText().contains(QStringLiteral("Sum the frames first.")));
+  }
+
+  // The page the build puts beside the program is the one the window shows, and it reads as a page.
+  void helpPageOfTheBuildReads() {
+    const QString page = QFileInfo(QStringLiteral(ULMORA_EXE)).absolutePath() + QStringLiteral("/nocta.html");
+    QVERIFY(QFileInfo::exists(page));
+    HelpWindow help(nullptr);
+    QVERIFY(help.ShowPage(page));
+    QVERIFY(help.windowTitle().startsWith(QStringLiteral("Ulmora")));
+    const QString text = help.toPlainText();
+    QVERIFY(text.contains(QStringLiteral("First night")));
   }
 
   void postedMessagesAreCoalesced() {

@@ -15,11 +15,11 @@
 #include "gui/command_ids.h"
 #include "gui/panel_view.h"
 
-class QLabel;
 class QMenu;
 
 namespace ulmora {
 
+class StatusPanes;
 class VideoWindow;
 
 // Texts of the window title, by configuration.
@@ -135,7 +135,7 @@ class MainWindow : public QMainWindow, public IWindow, public IGraphUi {
   QString programDir_;
   std::map<int, QAction*> actions_;
   QMenu* popups_[4] = {};
-  QLabel* status_[2] = {};
+  StatusPanes* status_ = nullptr;
   VideoWindow* live_ = nullptr;
   VideoWindow* proc_ = nullptr;
   IPanelView* panel_ = nullptr;

@@ -83,8 +83,8 @@ void StatusPanes::resizeEvent(QResizeEvent* event) {
 void StatusPanes::Place() {
   const int w = width(), h = height();
   // Part 0 ends at 11/18 of the window's width; the bar's own left offset is taken off.
-  const int windowWidth = window() ? window()->width() : w;
-  const int offset = window() ? mapTo(window(), QPoint(0, 0)).x() : 0;
+  const int windowWidth = window()->width();
+  const int offset = window() == this ? 0 : mapTo(window(), QPoint(0, 0)).x();
   const int minimum0 = parts_[0]->minimumSizeHint().width(), minimum1 = parts_[1]->minimumSizeHint().width();
   int end0 = windowWidth * 11 / 18 - offset;
   end0 = qBound(qMin(minimum0, w), end0, qMax(w - kPartGap - minimum1, 0));

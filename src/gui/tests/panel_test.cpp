@@ -546,7 +546,8 @@ class PanelInWindowTest : public QObject {
   // the parts never overlap nor leave the bar, a path loses its middle (the file name stays) and
   // shows whole as the tooltip, and the parts use the rows' font.
   void statusPartsKeepToTheirBoxes() {
-    const QString path = QStringLiteral("/home/observer/recordings/2026-12-09/north-field/night-sky-over-the-hills.avi");
+    const QString path =
+        QStringLiteral("/home/observer/recordings/2026-12-09/north-field/night-sky-over-the-hills.avi");
     const QString text = QStringLiteral("Sorry, you have no video capture hardware. Video capture will not work.");
     window_->SetStatus(0, path.toLocal8Bit().constData());
     window_->SetStatusText(text.toLatin1().constData());
@@ -564,8 +565,12 @@ class PanelInWindowTest : public QObject {
       const QRect bar(window_->statusBar()->mapTo(window_.get(), QPoint(0, 0)), window_->statusBar()->size());
       const QRect r0(part0->mapTo(window_.get(), QPoint(0, 0)), part0->size());
       const QRect r1(part1->mapTo(window_.get(), QPoint(0, 0)), part1->size());
-      const QString at = QStringLiteral("width %1: %2-%3 and %4-%5").arg(w).arg(r0.left()).arg(r0.right())
-                             .arg(r1.left()).arg(r1.right());
+      const QString at = QStringLiteral("width %1: %2-%3 and %4-%5")
+                             .arg(w)
+                             .arg(r0.left())
+                             .arg(r0.right())
+                             .arg(r1.left())
+                             .arg(r1.right());
       QVERIFY2(r0.right() < r1.left() && bar.contains(r0) && bar.contains(r1) && window_->rect().contains(bar),
                qPrintable(at));
       for (StatusPane* p : {part0, part1}) {
@@ -573,7 +578,8 @@ class PanelInWindowTest : public QObject {
         QVERIFY2(p->fontMetrics().horizontalAdvance(shown) <= p->contentsRect().width(), qPrintable(at));
         QCOMPARE(p->toolTip(), shown == p->Text() ? QString() : p->Text());
       }
-      if (part0->Shown() != path) QVERIFY2(part0->Shown().endsWith(QStringLiteral("hills.avi")), qPrintable(part0->Shown()));
+      if (part0->Shown() != path)
+        QVERIFY2(part0->Shown().endsWith(QStringLiteral("hills.avi")), qPrintable(part0->Shown()));
     }
     window_->setFixedWidth(own);
     QCOMPARE(window_->width(), 420);

@@ -276,8 +276,12 @@ class SourcesTest : public QObject {
         QVERIFY(QTest::qWaitForWindowExposed(d));
         title = d->windowTitle();
         const QRect frame = d->frameGeometry();
-        QVERIFY2(screen.contains(frame), qPrintable(QStringLiteral("%1 at %2,%3 %4x%5").arg(title).arg(frame.x())
-                                                        .arg(frame.y()).arg(frame.width()).arg(frame.height())));
+        QVERIFY2(screen.contains(frame), qPrintable(QStringLiteral("%1 at %2,%3 %4x%5")
+                                                        .arg(title)
+                                                        .arg(frame.x())
+                                                        .arg(frame.y())
+                                                        .arg(frame.width())
+                                                        .arg(frame.height())));
         auto* scroll = d->findChild<QScrollArea*>();
         // Buttons that scroll with the content may lie out of view; the dialog's own may not.
         for (QAbstractButton* b : d->findChildren<QAbstractButton*>()) {
@@ -290,7 +294,8 @@ class SourcesTest : public QObject {
           if (qEnvironmentVariableIsSet("ULMORA_TEST_CONTROLS_SCROLL"))
             QVERIFY2(scroll->viewport()->height() < content, qPrintable(title));
           if (scroll->viewport()->height() < content)
-            QVERIFY2(frame.height() >= screen.height() - 2 && scroll->verticalScrollBar()->isVisible(), qPrintable(title));
+            QVERIFY2(frame.height() >= screen.height() - 2 && scroll->verticalScrollBar()->isVisible(),
+                     qPrintable(title));
           else
             QCOMPARE(d->height(), d->sizeHint().height());
         } else {

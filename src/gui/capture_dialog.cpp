@@ -12,6 +12,7 @@
 
 #include "gui/control_id.h"
 #include "gui/panel_rows.h"
+#include "gui/screen_fit.h"
 #include "pipeline/sg.h"
 
 namespace ulmora {
@@ -58,6 +59,7 @@ CaptureDialog::CaptureDialog(QWidget* owner, CSG* session) : QDialog(owner), ses
 
 void CaptureDialog::Open(QWidget* owner, CSG* session) {
   CaptureDialog dialog(owner, session);
+  CentreDialog(&dialog, owner);
   dialog.exec();
 }
 

@@ -161,6 +161,7 @@ void ControlPanel::SetToolbar(QToolBar* toolbar) {
   if (delayBox_) {
     delayBox_->installEventFilter(this);
     connect(delayBox_, &QLineEdit::textEdited, this, &ControlPanel::OnDelayBoxEdited);
+    connect(delayBox_, &QLineEdit::returnPressed, this, &ControlPanel::OnDelayBoxLeft);
     CFrameProcessor* p = Processor();
     SetDelayBoxText(p ? p->Settings().nTimeDelay.load() : 0);
   }
@@ -210,7 +211,9 @@ void ControlPanel::SetTrack(int row, int position) {
 void ControlPanel::SetValue(int row, const std::string& text) { rows_[row].value->setText(QString::fromStdString(text)); }
 
 void ControlPanel::SetDelayBoxText(uint32_t ms) {
-  if (delayBox_) delayBox_->setText(QString::fromStdString(DelayTimeText(ms)));
+  // Rewriting the text under the person typing it would turn "1:" into "00:001" and leave no room
+  // for the rest; the box shows the formatted time once the typing ends.
+  if (delayBox_ && !bDelayTyping_) delayBox_->setText(QString::fromStdString(DelayTimeText(ms)));
 }
 
 void ControlPanel::OnTrackbarMoved(int row, int position) {
@@ -360,7 +363,9 @@ void ControlPanel::ShowAccumulator() {
 
 void ControlPanel::OnDelayBoxEdited(const QString& text) {
   CFrameProcessor* p = Processor();
-  if (!p || text.isEmpty()) return;
+  if (!p) return;
+  bDelayTyping_ = true;
+  if (text.isEmpty()) return;
   uint32_t ms = 0;
   const QByteArray bytes = text.left(100).toLatin1();
   if (!ParseTimeText(bytes.constData(), ms)) return;
@@ -369,12 +374,12 @@ void ControlPanel::OnDelayBoxEdited(const QString& text) {
 }
 
 void ControlPanel::OnDelayBoxLeft() {
+  bDelayTyping_ = false;
   if (!delayBox_ || delayBox_->text().isEmpty()) return;
   CFrameProcessor* p = Processor();
-  const uint32_t current = p ? p->Settings().nTimeDelay.load() : 0;
-  uint32_t ms = current;
-  const QByteArray bytes = delayBox_->text().left(100).toLatin1();
-  if (!ParseTimeText(bytes.constData(), ms) || ms != current) SetDelayBoxText(current);
+  // What was typed has been applied already (or was no time): the box now shows the delay in force,
+  // in its usual form.
+  SetDelayBoxText(p ? p->Settings().nTimeDelay.load() : 0);
 }
 
 }  // namespace ulmora

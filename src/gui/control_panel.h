@@ -57,6 +57,8 @@ class ControlPanel : public QWidget, public IPanelView {
   QLineEdit* DelayBox() const { return delayBox_; }
   // Width of the widest label in the font the rows use.
   int LabelWidth() const { return labelWidth_; }
+  // The font of the rows, also the status bar's.
+  const QFont& RowFont() const { return rowFont_; }
 
   QSize sizeHint() const override;
   QSize minimumSizeHint() const override { return sizeHint(); }
@@ -78,7 +80,7 @@ class ControlPanel : public QWidget, public IPanelView {
   void PlaceRows();
   void OnTrackbarMoved(int row, int position);
   void OnDelayBoxEdited(const QString& text);
-  void OnDelayBoxLeft();
+  void OnDelayBoxLeft();  // leaving the box or pressing Enter ends the typing
   void SetTrack(int row, int position);  // without acting on the processor
   void SetValue(int row, const std::string& text);
   void ShowRow(int row, int position);  // trackbar and value box, by the row's own value text
@@ -92,6 +94,7 @@ class ControlPanel : public QWidget, public IPanelView {
   QFont rowFont_;
   int labelWidth_ = 0;
   int toolbarHeight_ = 26;
+  bool bDelayTyping_ = false;  // the delay box holds what is being typed, not yet the formatted time
 };
 
 }  // namespace ulmora

@@ -12,6 +12,7 @@
 #include <QSignalBlocker>
 #include <QSlider>
 #include <QSpinBox>
+#include <QStyle>
 #include <QVBoxLayout>
 
 #include <climits>
@@ -26,6 +27,20 @@ namespace {
 
 // Widgets hold int; a 64-bit range is cut to what they can show.
 int ToInt(int64_t v) { return static_cast<int>(v < INT_MIN ? INT_MIN : v > INT_MAX ? INT_MAX : v); }
+
+// Asks for the whole of its content, so the dialog grows with the controls; the dialog's placement
+// caps it at the screen, and the rest scrolls.
+class ContentScrollArea : public QScrollArea {
+ public:
+  QSize sizeHint() const override {
+    const QWidget* content = widget();
+    if (!content) return QScrollArea::sizeHint();
+    const int frame = 2 * frameWidth();
+    // Room for a vertical scroll bar, so a capped height never hides the right edge of the content.
+    const int bar = style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, this);
+    return content->sizeHint() + QSize(frame + bar, frame);
+  }
+};
 
 }  // namespace
 
@@ -53,7 +68,7 @@ ControlsDialog::ControlsDialog(CDeviceDialogs& device, QWidget* parent) : QDialo
     groupsLayout->addWidget(box);
   }
   groupsLayout->addStretch(1);
-  auto* scroll = new QScrollArea;
+  auto* scroll = new ContentScrollArea;
   scroll->setWidgetResizable(true);
   scroll->setWidget(body);
   top->addWidget(scroll, 1);
@@ -64,7 +79,6 @@ ControlsDialog::ControlsDialog(CDeviceDialogs& device, QWidget* parent) : QDialo
   QPushButton* reset = buttons->addButton(QStringLiteral("&Default"), QDialogButtonBox::ResetRole);
   connect(reset, &QPushButton::clicked, this, &ControlsDialog::ResetToDefaults);
   top->addWidget(buttons);
-  resize(460, 520);
 }
 
 QWidget* ControlsDialog::MakeControl(const ControlDescription& c, Widgets& w) {

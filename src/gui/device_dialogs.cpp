@@ -12,6 +12,7 @@
 #include "gui/controls_dialog.h"
 #include "gui/crossbar_dialog.h"
 #include "gui/main_window.h"
+#include "gui/screen_fit.h"
 #include "gui/tuner_dialog.h"
 #include "gui/video_source_dialog.h"
 
@@ -50,7 +51,9 @@ bool DeviceDialogs::OpenDevice() {
 
 bool DeviceDialogs::Run(QDialog* dialog) {
   dialog->setModal(true);
-  dialog->move(window_->geometry().topLeft() + QPoint(30, 30));
+  // At (30, 30) from the main window, as far as the screen allows: a main window near the bottom
+  // would otherwise push the dialog's buttons off the screen.
+  PlaceDialog(dialog, window_, QPoint(30, 30));
   if (HookRef()) {
     HookRef()(dialog);
     return dialog->result() == QDialog::Accepted;

@@ -6,7 +6,6 @@
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDesktopServices>
-#include <QLabel>
 #include <QMenuBar>
 #include <QStatusBar>
 #include <QUrl>
@@ -18,6 +17,7 @@
 #include "gui/capture_dialog.h"
 #include "gui/control_panel.h"
 #include "gui/placement.h"
+#include "gui/status_panes.h"
 #include "gui/toolbar.h"
 #include "gui/video_window.h"
 
@@ -66,16 +66,13 @@ MainWindow::MainWindow(CGraphObject* fileGraph, CGraphObject* liveGraph, const Q
   SetPanel(panel);
   SetCaptureDialogOpener([this] { CaptureDialog::Open(this, ActiveSession()); });
 
-  // Part 0 carries the source name from the graph builders, part 1 the state texts.
-  for (int i = 0; i < 2; ++i) {
-    status_[i] = new QLabel(this);
-    status_[i]->setObjectName(QStringLiteral("status%1").arg(i));
-  }
-  status_[0]->setFixedWidth(kMainWidth * 11 / 18);
-  statusBar()->addWidget(status_[0]);
-  statusBar()->addWidget(status_[1], 1);
+  // Part 0 carries the source name from the graph builders, part 1 the state texts. They share the
+  // rows' font; each keeps to its own box, however long its text.
+  status_ = new StatusPanes(this);
+  for (int i = 0; i < 2; ++i) status_->Part(i)->setObjectName(QStringLiteral("status%1").arg(i));
+  statusBar()->setFont(panel->RowFont());
+  statusBar()->addWidget(status_, 1);
   statusBar()->setSizeGripEnabled(false);
-  for (QLabel* part : status_) part->setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
   // The frame's 420 x 256 hold the caption too, which the platform draws outside this size: the
   // width is kept, the height is what menu, panel and status bar take (more only if a font needs it).
   const QSize need = minimumSizeHint();
@@ -311,7 +308,7 @@ void MainWindow::RefreshMenuAndToolbar() {
 void MainWindow::SetStatusText(const char* text) { SetStatus(1, text); }
 
 QString MainWindow::StatusText(int part) const {
-  return part == 0 || part == 1 ? status_[part]->text() : QString();
+  return part == 0 || part == 1 ? status_->Part(part)->Text() : QString();
 }
 
 void MainWindow::SetToolbarCheck(int id, bool on) {
@@ -399,7 +396,7 @@ void MainWindow::SetStatus(int field, const char* text) {
   // Status texts are cut to 99 characters, as the shared text buffer holds 100.
   char buffer[100];
   __SafeSnprintf(buffer, sizeof buffer, "%s", text ? text : "");
-  status_[field]->setText(OneLine(buffer));
+  status_->Part(field)->SetText(OneLine(buffer));
 }
 
 void MainWindow::PostMsg(unsigned msg) {

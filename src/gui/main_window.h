@@ -15,12 +15,12 @@
 #include "gui/command_ids.h"
 #include "gui/panel_view.h"
 
-class QLabel;
 class QMenu;
 
 namespace ulmora {
 
 class HelpWindow;
+class StatusPanes;
 class VideoWindow;
 
 // Texts of the window title, by configuration.
@@ -144,7 +144,7 @@ class MainWindow : public QMainWindow, public IWindow, public IGraphUi {
   QString programDir_;
   std::map<int, QAction*> actions_;
   QMenu* popups_[4] = {};
-  QLabel* status_[2] = {};
+  StatusPanes* status_ = nullptr;
   VideoWindow* live_ = nullptr;
   VideoWindow* proc_ = nullptr;
   HelpWindow* help_ = nullptr;  // a child of this window

@@ -16,6 +16,14 @@ namespace {
 
 constexpr char kOwnEntry[] = "ulmoraSourcesEntry";
 
+// Dialog entries open a window; only devices and inputs are choices that carry a check mark.
+bool OpensDialog(const CDevMenu& model, int id) {
+  for (int slot : {model.nSlotVideoSource, model.nSlotCaptureFilter, model.nSlotCrossbar, model.nSlotSecondCrossbar,
+                   model.nSlotTvTuner})
+    if (slot >= 0 && id == kDevMenuSourcesFirst + slot) return true;
+  return false;
+}
+
 }  // namespace
 
 DeviceListHooks SourcesPopup::DeviceHooks(MainWindow* window, CGraphObject* liveGraph) {
@@ -66,16 +74,16 @@ void SourcesPopup::Render() {
   actions_.clear();
   // Every item goes back through the window's command handler, as a menu command does; ids beyond
   // the handled range therefore show and do nothing.
-  const auto addItem = [this](QMenu* menu, const MenuEntry& e) {
+  const auto addItem = [this, &model](QMenu* menu, const MenuEntry& e) {
     QAction* a = menu->addAction(QString::fromStdString(e.text));
     a->setProperty(kOwnEntry, true);
-    a->setCheckable(true);
+    a->setCheckable(!OpensDialog(model, e.id));
     a->setChecked(e.checked);
     a->setEnabled(e.enabled);
     const int id = e.id;
     connect(a, &QAction::triggered, this, [this, a, id] {
       // The check mark follows the model, not the click.
-      a->setChecked(!a->isChecked());
+      if (a->isCheckable()) a->setChecked(!a->isChecked());
       window_->OnCommand(id);
       Render();
     });

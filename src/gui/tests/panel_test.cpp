@@ -6,9 +6,11 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QLabel>
+#include <QLayout>
 #include <QLineEdit>
 #include <QMainWindow>
 #include <QMessageBox>
+#include <QScreen>
 #include <QSlider>
 #include <QStatusBar>
 #include <QTemporaryDir>
@@ -26,6 +28,7 @@
 #include "gui/control_panel.h"
 #include "gui/main_window.h"
 #include "gui/panel_rows.h"
+#include "gui/status_panes.h"
 #include "gui/tool_icons.h"
 #include "gui/toolbar.h"
 #include "graph/graph_object.h"
@@ -214,26 +217,46 @@ class PanelTest : public QObject {
     Box()->setFocus();
     QTRY_VERIFY(Box()->hasFocus());
 
+    // An edit applies at once; the box keeps the text being edited and shows the formatted time when
+    // the editing ends (Enter, or leaving the box).
     Paste(Box(), "2:5");
     QCOMPARE(Proc().Settings().nTimeDelay.load(), 2005u);
-    QCOMPARE(Box()->text(), QString("02:005"));
     QCOMPARE(panel_->Trackbar(kRowDelay)->value(), 2005);
+    QTest::keyClick(Box(), Qt::Key_Return);
+    QCOMPARE(Box()->text(), QString("02:005"));
 
     Paste(Box(), "9:0");
     QCOMPARE(Proc().Settings().nTimeDelay.load(), 6000u);
+    QTest::keyClick(Box(), Qt::Key_Return);
     QCOMPARE(Box()->text(), QString("06:000"));
 
     Box()->selectAll();
     QTest::keyClick(Box(), Qt::Key_5);
     QCOMPARE(Proc().Settings().nTimeDelay.load(), 5u);
+    QTest::keyClick(Box(), Qt::Key_Return);
     QCOMPARE(Box()->text(), QString("00:005"));
+
+    // A time typed key by key: each key applies what stands so far, and the box is not rewritten
+    // under the typing (it used to become "00:001" at the first key and refuse the rest).
+    Box()->selectAll();
+    QTest::keyClicks(Box(), "1:500");
+    QCOMPARE(Box()->text(), QString("1:500"));
+    QCOMPARE(Proc().Settings().nTimeDelay.load(), 1500u);
+    QCOMPARE(panel_->Trackbar(kRowDelay)->value(), 1500);
+    // The automatic control moving the delay meanwhile does not overwrite the typing either.
+    panel_->ShowDelay();
+    QCOMPARE(Box()->text(), QString("1:500"));
+    FocusAway();
+    QCOMPARE(Box()->text(), QString("01:500"));
+    Box()->setFocus();
+    QTRY_VERIFY(Box()->hasFocus());
 
     Box()->selectAll();
     QTest::keyClicks(Box(), "ab");
     QCOMPARE(Box()->text(), QString("ab"));
-    QCOMPARE(Proc().Settings().nTimeDelay.load(), 5u);
+    QCOMPARE(Proc().Settings().nTimeDelay.load(), 1500u);
     FocusAway();
-    QCOMPARE(Box()->text(), QString("00:005"));
+    QCOMPARE(Box()->text(), QString("01:500"));
   }
 
   void tooltips() {
@@ -509,7 +532,7 @@ class PanelInWindowTest : public QObject {
       QVERIFY(!r.intersects(window_->statusBar()->geometry()));
     }
     // Part 0 of the status bar ends at 11/18 of the width.
-    QLabel* part0 = window_->statusBar()->findChild<QLabel*>("status0");
+    QWidget* part0 = window_->statusBar()->findChild<QWidget*>("status0");
     QVERIFY(part0);
     const int end = part0->mapTo(window_.get(), QPoint(part0->width(), 0)).x();
     QVERIFY2(qAbs(end - 420 * 11 / 18) <= 4, qPrintable(QString::number(end)));
@@ -517,6 +540,51 @@ class PanelInWindowTest : public QObject {
     QCOMPARE(panel->Toolbar()->actions().at(1), window_->Action(kCmdPlay));
     QCOMPARE(panel->Toolbar()->actions().at(12), window_->Action(kCmdAutoAmp));
     QCOMPARE(window_->Action(kCmdNRV)->toolTip(), QString("NR Vertical banding. \n[dynamic antijamming]"));
+  }
+
+  // Long texts in both parts, at every width from the narrowest the window takes to twice its own:
+  // the parts never overlap nor leave the bar, a path loses its middle (the file name stays) and
+  // shows whole as the tooltip, and the parts use the rows' font.
+  void statusPartsKeepToTheirBoxes() {
+    const QString path =
+        QStringLiteral("/home/observer/recordings/2026-12-09/north-field/night-sky-over-the-hills.avi");
+    const QString text = QStringLiteral("Sorry, you have no video capture hardware. Video capture will not work.");
+    window_->SetStatus(0, path.toLocal8Bit().constData());
+    window_->SetStatusText(text.toLatin1().constData());
+    auto* part0 = window_->statusBar()->findChild<StatusPane*>("status0");
+    auto* part1 = window_->statusBar()->findChild<StatusPane*>("status1");
+    QVERIFY(part0 && part1);
+    QCOMPARE(part0->Text(), path);
+    QCOMPARE(part0->font(), Panel()->RowFont());
+    QCOMPARE(part1->font(), Panel()->RowFont());
+    const int own = window_->width();
+    for (int w = window_->minimumSizeHint().width(); w <= 2 * own; w += 7) {
+      window_->setFixedWidth(w);
+      QCoreApplication::sendPostedEvents();
+      window_->layout()->activate();
+      const QRect bar(window_->statusBar()->mapTo(window_.get(), QPoint(0, 0)), window_->statusBar()->size());
+      const QRect r0(part0->mapTo(window_.get(), QPoint(0, 0)), part0->size());
+      const QRect r1(part1->mapTo(window_.get(), QPoint(0, 0)), part1->size());
+      const QString at = QStringLiteral("width %1: %2-%3 and %4-%5")
+                             .arg(w)
+                             .arg(r0.left())
+                             .arg(r0.right())
+                             .arg(r1.left())
+                             .arg(r1.right());
+      QVERIFY2(r0.right() < r1.left() && bar.contains(r0) && bar.contains(r1) && window_->rect().contains(bar),
+               qPrintable(at));
+      for (StatusPane* p : {part0, part1}) {
+        const QString shown = p->Shown();
+        QVERIFY2(p->fontMetrics().horizontalAdvance(shown) <= p->contentsRect().width(), qPrintable(at));
+        QCOMPARE(p->toolTip(), shown == p->Text() ? QString() : p->Text());
+      }
+      if (part0->Shown() != path)
+        QVERIFY2(part0->Shown().endsWith(QStringLiteral("hills.avi")), qPrintable(part0->Shown()));
+    }
+    window_->setFixedWidth(own);
+    QCOMPARE(window_->width(), 420);
+    QVERIFY(part0->Shown() != path);  // this path is too long for the window's own width
+    QCOMPARE(part0->toolTip(), path);
   }
 
   void messagesMoveTheTrackbars() {
@@ -549,15 +617,27 @@ class PanelInWindowTest : public QObject {
 
   void captureCommandOpensTheDialog() {
     QString title;
+    QRect frame, screen;
     QTimer::singleShot(0, this, [&] {
       QTRY_VERIFY(qobject_cast<QDialog*>(QApplication::activeModalWidget()));
       auto* dlg = qobject_cast<QDialog*>(QApplication::activeModalWidget());
       title = dlg->windowTitle();
       QCOMPARE(dlg->parentWidget(), window_.get());
+      QTRY_VERIFY(dlg->isVisible());
+      frame = dlg->frameGeometry();
+      screen = dlg->screen()->availableGeometry();
       dlg->reject();
     });
     window_->Action(kCmdCapture)->trigger();
     QCOMPARE(title, QString("Capture"));
+    // The main window stands at the bottom of a work area larger than this screen; the dialog is still
+    // wholly on the screen (its size is fixed by its font: on a screen too small for it, its left and
+    // top edges at least stay in view).
+    const QString at = QStringLiteral("%1,%2 %3x%4").arg(frame.x()).arg(frame.y()).arg(frame.width()).arg(frame.height());
+    if (frame.width() <= screen.width() && frame.height() <= screen.height())
+      QVERIFY2(screen.contains(frame), qPrintable(at));
+    else
+      QVERIFY2(screen.contains(frame.topLeft()), qPrintable(at));
   }
 };
 

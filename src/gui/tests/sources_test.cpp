@@ -2,11 +2,15 @@
 // camera through real pipelines (Qt's offscreen platform).
 #include <QtTest>
 
+#include <QAbstractButton>
 #include <QAction>
 #include <QComboBox>
 #include <QDialog>
 #include <QDoubleSpinBox>
 #include <QMenu>
+#include <QScreen>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QSpinBox>
 
 #include <dirent.h>
@@ -244,6 +248,64 @@ class SourcesTest : public QObject {
     // The main window's placeholder entry outlives the popup's rebuilds.
     QVERIFY(p_.window->Action(kCmdDeviceFirst));
     QVERIFY(!p_.window->Action(kCmdDeviceFirst)->text().isEmpty());
+  }
+
+  // The dialog entries open windows: no check box on them, while devices and inputs keep theirs. Each
+  // dialog opens sized to its content and wholly on the screen, from a main window at the bottom of it.
+  void everyDialogOpensWhollyOnTheScreen() {
+    Enable("320x240@15,inputs=3,controls");
+    p_.Open(dir_);
+    const QRect screen = p_.window->screen()->availableGeometry();
+    p_.window->move(screen.left() + (screen.width() - p_.window->width()) / 2, screen.bottom() - 230);
+    p_.ShowPopup();
+    const CDevMenu& menu = p_.devices->Menu();
+    QVERIFY(p_.sources->Action(40030)->isCheckable());
+    QVERIFY(p_.sources->Action(40051 + menu.iVideoInputMenuPos)->isCheckable());
+    QList<int> dialogs;
+    for (int slot : {menu.nSlotVideoSource, menu.nSlotCaptureFilter, menu.nSlotCrossbar, menu.nSlotTvTuner}) {
+      QVERIFY(slot >= 0);
+      dialogs << 40050 + slot;
+    }
+    for (int id : dialogs) {
+      QAction* entry = p_.sources->Action(id);
+      QVERIFY(entry);
+      QVERIFY2(!entry->isCheckable(), qPrintable(entry->text()));
+      QString title;
+      DeviceDialogs::SetDialogHook([&](QDialog* d) {
+        d->show();
+        QVERIFY(QTest::qWaitForWindowExposed(d));
+        title = d->windowTitle();
+        const QRect frame = d->frameGeometry();
+        QVERIFY2(screen.contains(frame), qPrintable(QStringLiteral("%1 at %2,%3 %4x%5")
+                                                        .arg(title)
+                                                        .arg(frame.x())
+                                                        .arg(frame.y())
+                                                        .arg(frame.width())
+                                                        .arg(frame.height())));
+        auto* scroll = d->findChild<QScrollArea*>();
+        // Buttons that scroll with the content may lie out of view; the dialog's own may not.
+        for (QAbstractButton* b : d->findChildren<QAbstractButton*>()) {
+          if (!b->isVisibleTo(d) || (scroll && scroll->isAncestorOf(b))) continue;
+          QVERIFY2(screen.contains(QRect(b->mapToGlobal(QPoint(0, 0)), b->size())), qPrintable(b->text()));
+        }
+        if (scroll) {
+          const int content = scroll->widget()->sizeHint().height();
+          // Everything in view at once, or the dialog as tall as the screen lets it be and the rest scrolls.
+          if (qEnvironmentVariableIsSet("ULMORA_TEST_CONTROLS_SCROLL"))
+            QVERIFY2(scroll->viewport()->height() < content, qPrintable(title));
+          if (scroll->viewport()->height() < content)
+            QVERIFY2(frame.height() >= screen.height() - 2 && scroll->verticalScrollBar()->isVisible(),
+                     qPrintable(title));
+          else
+            QCOMPARE(d->height(), d->sizeHint().height());
+        } else {
+          QCOMPARE(d->size(), d->sizeHint().expandedTo(d->minimumSizeHint()));
+        }
+        d->reject();
+      });
+      p_.window->OnCommand(id);
+      QVERIFY2(!title.isEmpty(), qPrintable(entry->text()));
+    }
   }
 
   void aTunerOnlyInputListChoosesTheTuner() {

@@ -597,7 +597,9 @@ class StartupTest : public QObject {
     QVERIFY(s.window->Action(kCmdPlay)->isEnabled());
     QVERIFY(boxes.texts.isEmpty());
     QVERIFY(!s.window->OpenFile(dir + QStringLiteral("/missing.avi")));
-    QCOMPARE(boxes.texts, QStringList{QStringLiteral("Can`t play video file...")});
+    // The debug configuration also shows each failed build step in an "Error [DEBUG]" box.
+    QCOMPARE(boxes.texts.last(), QStringLiteral("Can`t play video file..."));
+    if (!kDebugBuild) QCOMPARE(boxes.texts.size(), 1);
     QCOMPARE(s.window->ActiveGraph(), s.live.get());
     QVERIFY(s.window->IsLiveMode());
     // And again a good one, after the failed build.

@@ -12,7 +12,7 @@ packages=(
 )
 if [ "${1:-}" = "--tests" ]; then
   packages+=(gstreamer1.0-tools xvfb xauth fonts-dejavu-core imagemagick clang-14
-             dpkg-dev desktop-file-utils file man-db)
+             dpkg-dev desktop-file-utils file man-db python3)
 fi
 
 missing=()

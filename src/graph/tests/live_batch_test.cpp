@@ -97,11 +97,17 @@ TEST_F(LiveBatchTest, EveryPictureLeftIsWholeHoweverTheRunIsStopped) {
     int status;
   };
   // SIGINT, SIGTERM and SIGHUP finish the picture being written and exit; a second Ctrl+C or SIGKILL
-  // ends the process at once, and what it was writing must not look like a picture.
-  const Case cases[] = {{"int", {SIGINT}, 0},       {"hup", {SIGHUP}, 0},      {"term", {SIGTERM}, 0},
-                        {"int2", {SIGINT, SIGINT}, -1}, {"kill", {SIGKILL}, -1}};
+  // ends the process at once, and what it was writing must not look like a picture. Two signals sent
+  // back to back may merge into one before the first is handled: then the run ends cleanly (kEither).
+  constexpr int kEither = 99;
+  const Case cases[] = {{"int", {SIGINT}, 0},       {"hup", {SIGHUP}, 0},          {"term", {SIGTERM}, 0},
+                        {"int2", {SIGINT, SIGINT}, kEither}, {"kill", {SIGKILL}, -1}};
   for (const Case& c : cases) {
-    EXPECT_EQ(RecordAndStop(dir, c.name, c.signals), c.status) << c.name;
+    const int status = RecordAndStop(dir, c.name, c.signals);
+    if (c.status == kEither)
+      EXPECT_TRUE(status == 0 || status == -1) << c.name << ": " << status;
+    else
+      EXPECT_EQ(status, c.status) << c.name;
     const std::vector<std::string> files = Bmps(dir + "/" + c.name);
     EXPECT_GE(files.size(), 5u) << c.name;
     for (const std::string& f : files) EXPECT_EQ(SizeOf(dir + "/" + c.name + "/" + f), 54 + 1280 * 720 * 3) << f;

@@ -5,39 +5,41 @@
 
 namespace ulmora {
 
-std::string BusErrorText(GstMessage* msg) {
-  GError* raw = nullptr;
-  gchar* rawDetail = nullptr;
-  if (msg && GST_MESSAGE_TYPE(msg) == GST_MESSAGE_ERROR) gst_message_parse_error(msg, &raw, &rawDetail);
-  GstRef<GError> error = Adopt(raw);
-  GstRef<gchar> detail = Adopt(rawDetail);
-  std::string text = error && error->message ? error->message : "unknown";
-  text += " (";
-  text += detail ? detail.get() : "";
-  text += ")";
-  return text;
-}
-
 namespace {
 // Per thread: graphs are built, run and torn down on one thread, which then asks why.
 thread_local std::string t_lastError;
 
-std::string CauseText(GstMessage* msg) {
-  GError* raw = nullptr;
-  gchar* rawDetail = nullptr;
-  if (msg && GST_MESSAGE_TYPE(msg) == GST_MESSAGE_ERROR) gst_message_parse_error(msg, &raw, &rawDetail);
-  GstRef<GError> error = Adopt(raw);
-  GstRef<gchar> detail = Adopt(rawDetail);
-  std::string text = error && error->message ? error->message : "unknown error";
-  if (detail) {
-    std::string last = detail.get();
-    last = last.substr(last.find_last_of('\n') == std::string::npos ? 0 : last.find_last_of('\n') + 1);
-    // A source position ("../gst/x.c(12): function (): /Pipeline/...") tells a person nothing.
-    if (!last.empty() && last.find(".c(") == std::string::npos) text += " (" + last + ")";
+// The text and the detail of an error message; both empty for any other message.
+struct ParsedError {
+  std::string text, detail;
+  bool known = false;
+  explicit ParsedError(GstMessage* msg) {
+    GError* raw = nullptr;
+    gchar* rawDetail = nullptr;
+    if (msg && GST_MESSAGE_TYPE(msg) == GST_MESSAGE_ERROR) gst_message_parse_error(msg, &raw, &rawDetail);
+    GstRef<GError> error = Adopt(raw);
+    GstRef<gchar> d = Adopt(rawDetail);
+    known = error && error->message;
+    if (known) text = error->message;
+    if (d) detail = d.get();
   }
+};
+
+std::string CauseText(GstMessage* msg) {
+  const ParsedError e(msg);
+  std::string text = e.known ? e.text : "unknown error";
+  const size_t nl = e.detail.find_last_of('\n');
+  const std::string last = e.detail.substr(nl == std::string::npos ? 0 : nl + 1);
+  // A source position ("../gst/x.c(12): function (): /Pipeline/...") tells a person nothing.
+  if (!last.empty() && last.find(".c(") == std::string::npos) text += " (" + last + ")";
   return text;
 }
 }  // namespace
+
+std::string BusErrorText(GstMessage* msg) {
+  const ParsedError e(msg);
+  return (e.known ? e.text : "unknown") + " (" + e.detail + ")";
+}
 
 void LogBusError(GstMessage* msg, const char* what) {
   LogPrintf("!!! %s: %s", what, BusErrorText(msg).c_str());

@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -105,6 +106,19 @@ bool ParsesAs(GKeyFile* probe, const std::string& text) {
   return g_key_file_load_from_data(probe, text.data(), text.size(), G_KEY_FILE_NONE, nullptr) != FALSE;
 }
 
+// The lines every profile is made of ("[nocta]", "ProcAmp=16"), which the reader always takes: the file
+// is read at every lookup, so only the other lines are put to the reader one by one.
+bool PlainLine(const std::string& line, bool group) {
+  if (group)
+    return line.size() > 2 && line.back() == ']' && line.find_first_of("[]", 1) == line.size() - 1 &&
+           std::all_of(line.begin(), line.end(), [](char c) { return static_cast<unsigned char>(c) >= 0x20; });
+  const size_t eq = line.find('=');
+  if (eq == 0 || eq == std::string::npos) return false;
+  for (size_t i = 0; i < eq; ++i)
+    if (!g_ascii_isalnum(line[i]) && line[i] != '_' && line[i] != '-') return false;
+  return true;
+}
+
 // The text with every line the key-file reader refuses turned into a comment: the keys that parse are
 // kept, and the refused line stays in the file (commented) when it is next saved. A byte order mark and
 // CR line ends are taken as they come from other editors. Skipped lines are reported in skipped.
@@ -129,7 +143,7 @@ std::string Tolerate(std::string_view text, std::vector<std::string>& skipped, i
       // kept as it is
     } else if (!group && !inGroup) {
       why = "before any [section]";
-    } else if (!ParsesAs(probe.get(), group ? line : "[x]\n" + line)) {
+    } else if (!PlainLine(line, group) && !ParsesAs(probe.get(), group ? line : "[x]\n" + line)) {
       why = group ? "not a [section] line" : "not a key=value line";
     }
     if (why) {

@@ -1,0 +1,54 @@
+// The table of recording formats, by extension.
+#include <algorithm>
+#include <atomic>
+#include <cctype>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+#include "record_sink.h"
+
+namespace ulmora {
+namespace {
+
+using FormatTable = std::vector<RecordFormat>;
+
+// Tables live until exit: a reader may hold one while a later registration replaces it.
+std::atomic<const FormatTable*> g_formats{nullptr};
+std::mutex g_registerLock;  // only between registrations; lookups never take it
+std::vector<std::unique_ptr<FormatTable>> g_tables;  // under g_registerLock
+
+std::string LowerExtension(const std::string& path) {
+  const size_t slash = path.find_last_of('/');
+  const size_t dot = path.find_last_of('.');
+  if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return {};
+  std::string ext = path.substr(dot + 1);
+  std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return std::tolower(c); });
+  return ext;
+}
+
+}  // namespace
+
+void RegisterRecordFormat(const RecordFormat& format) {
+  std::lock_guard<std::mutex> hold(g_registerLock);
+  const FormatTable* old = g_formats.load();
+  auto* next = g_tables.emplace_back(std::make_unique<FormatTable>(old ? *old : FormatTable{})).get();
+  auto same = std::find_if(next->begin(), next->end(),
+                           [&](const RecordFormat& f) { return std::string(f.extension) == format.extension; });
+  if (same != next->end())
+    *same = format;
+  else
+    next->push_back(format);
+  g_formats.store(next);
+}
+
+const RecordFormat* FindRecordFormat(const std::string& path) {
+  const FormatTable* table = g_formats.load();
+  if (!table) return nullptr;
+  const std::string ext = LowerExtension(path);
+  for (const RecordFormat& f : *table)
+    if (ext == f.extension) return &f;
+  return nullptr;
+}
+
+}  // namespace ulmora

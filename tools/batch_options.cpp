@@ -67,7 +67,7 @@ void Usage(FILE* out) {
       "                         ...), with a sidecar PATH.csv of UTC times and drops; repeatable\n"
       "      --record-what W    what the --record options after it take: processed (default; the pictures\n"
       "                         captures write, 8-bit), raw (every incoming frame, 8-bit) or sum (each\n"
-      "                         finished sum, 16-bit, unscaled); the first one also sets those before it\n"
+      "                         finished sum, 16-bit, unscaled)\n"
       "      --keep-free MB     stop capturing before the folder's file system has less than MB free\n"
       "                         (a few pictures' worth is always kept)\n"
       "  -q, --quiet\n"
@@ -126,7 +126,7 @@ int ParseOptions(int argc, char** argv, Options& o, bool& exitNow) {
                                     {nullptr, 0, nullptr, 0}};
   opterr = 0;
   optind = 1;
-  bool whatGiven = false;
+  bool whatGiven = false, whatPending = false;
   RecordWhat what = RecordWhat::kProcessed;
   for (int c; (c = getopt_long(argc, argv, ":p:s:o:n:d:t:qh", kOptions, nullptr)) != -1;) {
     switch (c) {
@@ -184,15 +184,14 @@ int ParseOptions(int argc, char** argv, Options& o, bool& exitNow) {
         r.path = optarg;
         r.what = what;
         o.records.push_back(r);
+        whatPending = false;
         break;
       }
       case kRecordWhat:
         if (!ParseRecordWhat(optarg, what))
           return exitNow = true, Fail("--record-what takes processed, raw or sum, not '%s'", optarg);
-        // The first one also speaks for the --record options given before it.
-        if (!whatGiven)
-          for (RecordOptions& r : o.records) r.what = what;
         whatGiven = true;
+        whatPending = true;
         break;
       case 'q':
         o.quiet = true;
@@ -211,7 +210,9 @@ int ParseOptions(int argc, char** argv, Options& o, bool& exitNow) {
     }
   }
   if (o.listDevices) return 0;
-  if (whatGiven && o.records.empty()) return exitNow = true, Fail("--record-what needs a --record PATH%s", "");
+  // A --record-what that no --record follows would be ignored in silence.
+  if (whatGiven && whatPending)
+    return exitNow = true, Fail("--record-what applies to the --record options after it; none follows the last%s", "");
   if (std::string why; CheckRecordOptions(o.records, why) != 0)
     return exitNow = true, Fail("%s", why.c_str());
   // --set CapCount=N is -n N, the last one given; -n wins. The profile's CapCount is the program's.

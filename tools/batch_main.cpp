@@ -479,7 +479,10 @@ void PrintSummary(const BatchRun& run, const Tally& t) {
                 r.path.c_str(), static_cast<unsigned long long>(r.frames), static_cast<unsigned long long>(r.bytes),
                 static_cast<unsigned long long>(r.drops.camera), static_cast<unsigned long long>(r.drops.chain),
                 static_cast<unsigned long long>(r.drops.writer));
-    for (const std::string& f : r.files) std::printf(", file '%s'", f.c_str());
+    if (r.files.size() <= 2)
+      for (const std::string& f : r.files) std::printf(", file '%s'", f.c_str());
+    else
+      std::printf(", %zu files from '%s' to '%s'", r.files.size(), r.files.front().c_str(), r.files.back().c_str());
     if (!r.sidecar.empty()) std::printf(", sidecar '%s'", r.sidecar.c_str());
     std::printf("\n");
   }

@@ -43,7 +43,7 @@ int CheckRecordOptions(const std::vector<RecordOptions>& recordings, std::string
   for (const RecordOptions& r : recordings) {
     const RecordFormat* format = FindRecordFormat(r.path);
     if (r.path.empty() || r.path.back() == '/' || !format) {
-      error = "'" + r.path + "' names no recording format (its extension must be .ser or .fits).";
+      error = "'" + r.path + "' names no recording format (known: " + KnownRecordExtensions() + ").";
       return EINVAL;
     }
     if (r.what == RecordWhat::kSum && !format->holds16Bits) {

@@ -24,7 +24,7 @@ std::unique_ptr<CRecordWriter> CRecordWriter::Open(const RecordOptions& options,
                                                    std::string& error) {
   const RecordFormat* format = FindRecordFormat(options.path);
   if (!format || !format->make) {
-    error = "'" + options.path + "' names no recording format (use .ser or .fits)";
+    error = "'" + options.path + "' names no recording format (known: " + KnownRecordExtensions() + ")";
     err = EINVAL;
     return nullptr;
   }

@@ -76,6 +76,21 @@ TEST_F(RecordBatchTest, ProcessedRawAndSumRecordingsHoldWhatTheRunMade) {
   EXPECT_EQ(SummaryCount(out, r, "bytes "), ReadFile(r).size() + csv.size()) << out;
 }
 
+TEST_F(RecordBatchTest, FitsPicturesHoldTheSumsTheSerFileHolds) {
+  const std::string clip = MakeClip(dir, "scene.avi", "-W 40 -H 30 -n 16 -r 25 -s 5");
+  ASSERT_FALSE(clip.empty());
+  std::string out;
+  ASSERT_EQ(Run("--no-capture --record-what sum --record '" + dir + "/s.ser' --record '" + dir + "/night.fits' '" +
+                    clip + "'",
+                &out),
+            0)
+      << out;
+  EXPECT_EQ(SummaryCount(out, dir + "/night.fits", "frames written "), 4u) << out;
+  EXPECT_EQ(SerCheck("fits '" + dir + "/night' '" + dir + "/s.ser'"), "ok 4 nframes=4 exptime=1.600000E-01\n");
+  const std::string verify = "fitsverify -q -e '" + dir + "/night-000001.fits' '" + dir + "/night-000004.fits' >/dev/null";
+  EXPECT_EQ(std::system(verify.c_str()), 0);
+}
+
 TEST_F(RecordBatchTest, NoCaptureKeepsTheRecordingAndBadRecordingsAreRefusedBeforeTheRun) {
   const std::string clip = MakeClip(dir, "scene.avi", "-W 32 -H 16 -n 8");
   ASSERT_FALSE(clip.empty());

@@ -6,6 +6,7 @@ ser_check.py bmp FILE DIR            every frame equals the BMP capture of the s
 ser_check.py raw FILE AVI            every frame equals the luminance of the AVI's YUY2 frame
 ser_check.py sum SUMFILE RAWFILE N   every 16-bit frame is the sum of N raw frames
 ser_check.py partial FILE            a file of a killed run: every frame its header counts is there
+ser_check.py fits STEM SERFILE       STEM-000001.fits, ... hold the SER file's frames, each at its time
 Prints "ok ..." or the first difference, and exits 1 on a difference.
 """
 import os
@@ -121,7 +122,46 @@ def partial(path):
     print('ok %d' % s['n'])
 
 
+def read_fits(path):
+    with open(path, 'rb') as f:
+        data = f.read()
+    cards, at = {}, 0
+    while True:
+        card = data[at:at + 80].decode('ascii')
+        at += 80
+        if card.startswith('END'):
+            break
+        if card[8:10] == '= ':
+            cards[card[:8].strip()] = card[10:].split(' /')[0].strip().strip("'").strip()
+    start = (at + 2879) // 2880 * 2880
+    w, h, bitpix = int(cards['NAXIS1']), int(cards['NAXIS2']), int(cards['BITPIX'])
+    if bitpix == 8:
+        pixels = data[start:start + w * h]
+    else:
+        zero = int(float(cards.get('BZERO', '0')))
+        words = struct.unpack('>%dh' % (w * h), data[start:start + 2 * w * h])
+        pixels = struct.pack('<%dH' % (w * h), *[v + zero for v in words])
+    return cards, pixels
+
+
+def fits(stem, ser_path):
+    import datetime
+    s = read_ser(ser_path)
+    for i in range(s['n']):
+        cards, pixels = read_fits('%s-%06d.fits' % (stem, i + 1))
+        if pixels != s['frames'][i]:
+            fail('picture %d differs' % (i + 1))
+        when = datetime.datetime(1970, 1, 1) + datetime.timedelta(microseconds=(s['ticks'][i] - TICKS_1970) // 10)
+        if cards['DATE-OBS'] != when.strftime('%Y-%m-%dT%H:%M:%S.') + '%03d' % (when.microsecond // 1000):
+            fail('picture %d is dated %s, its frame %s' % (i + 1, cards['DATE-OBS'], when))
+        if cards.get('ROWORDER') != 'TOP-DOWN':
+            fail('no ROWORDER')
+    if os.path.exists('%s-%06d.fits' % (stem, s['n'] + 1)):
+        fail('more pictures than frames')
+    print('ok %d nframes=%s exptime=%s' % (s['n'], cards['NFRAMES'], cards['EXPTIME']))
+
+
 if __name__ == '__main__':
     mode, args = sys.argv[1], sys.argv[2:]
-    {'summary': summary, 'bmp': bmp, 'raw': raw, 'partial': partial,
+    {'summary': summary, 'bmp': bmp, 'raw': raw, 'partial': partial, 'fits': fits,
      'sum': lambda a, b, n: sums(a, b, int(n))}[mode](*args)

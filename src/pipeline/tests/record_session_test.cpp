@@ -132,6 +132,9 @@ TEST_F(SessionRecording, AStartIsAllOrNoneAndRefusalsSayWhy) {
   EXPECT_EQ(sg.StartRecording({Rec("a.ser", RecordWhat::kRaw), Rec("a.ser", RecordWhat::kSum)}, error), EINVAL);
   EXPECT_NE(error.find("two recordings"), std::string::npos) << error;
   EXPECT_EQ(sg.StartRecording({Rec("a.avi", RecordWhat::kRaw)}, error), EINVAL);
+  RegisterRecordFormat({"grey8", &MakeBroken, false});
+  EXPECT_EQ(sg.StartRecording({Rec("a.grey8", RecordWhat::kSum)}, error), EINVAL);
+  EXPECT_NE(error.find("cannot hold the 16-bit sum"), std::string::npos) << error;
   // A recording whose format cannot open takes back the ones opened before it.
   RegisterRecordFormat({"broken", &MakeBroken, true});
   EXPECT_EQ(sg.StartRecording({Rec("a.ser", RecordWhat::kRaw), Rec("b.broken", RecordWhat::kRaw)}, error), EIO);

@@ -63,7 +63,7 @@ void Usage(FILE* out) {
       "      --latency          with --device: report the time from a frame's timestamp to the end of its processing\n"
       "      --realtime         pace to the file's frame rate (default: as fast as possible)\n"
       "      --no-capture       run the chain but write nothing\n"
-      "      --record PATH      record every picture into PATH: .ser (one file) or .fits (PATH-000001.fits,\n"
+      "      --record PATH      record every picture into PATH: .ser (one file) or .fits (STEM-000001.fits,\n"
       "                         ...), with a sidecar PATH.csv of UTC times and drops; repeatable\n"
       "      --record-what W    what the --record options after it take: processed (default; the pictures\n"
       "                         captures write, 8-bit), raw (every incoming frame, 8-bit) or sum (each\n"

@@ -104,14 +104,16 @@ class CFitsSink final : public IRecordSink {
     LONGLONG sequence = static_cast<LONGLONG>(p.stamp.sequence);
     fits_update_key_lng(f, "ULSEQ", sequence, "camera sequence number of the first frame", &status);
     if (status != 0) return;
-    const LONGLONG count = static_cast<LONGLONG>(p.width);
+    const int32_t rowBytes = p.width * (wide ? 2 : 1);
+    const int type = wide ? TUSHORT : TBYTE;
+    if (p.stride == rowBytes) {
+      // Packed, as the writer hands pictures over: one call, so cfitsio converts in large blocks.
+      fits_write_img(f, type, 1, static_cast<LONGLONG>(p.width) * p.height, const_cast<uint8_t*>(p.bits), &status);
+      return;
+    }
     for (int32_t y = 0; y < p.height && status == 0; ++y) {
       const uint8_t* row = p.bits + static_cast<ptrdiff_t>(y) * p.stride;
-      const LONGLONG first = static_cast<LONGLONG>(y) * p.width + 1;
-      if (wide)
-        fits_write_img(f, TUSHORT, first, count, const_cast<uint8_t*>(row), &status);
-      else
-        fits_write_img(f, TBYTE, first, count, const_cast<uint8_t*>(row), &status);
+      fits_write_img(f, type, static_cast<LONGLONG>(y) * p.width + 1, p.width, const_cast<uint8_t*>(row), &status);
     }
   }
 

@@ -7,6 +7,8 @@
 #include <vector>
 
 #include "record_sink.h"
+#include "fits_sink.h"
+#include "ser_sink.h"
 
 namespace ulmora {
 namespace {
@@ -42,13 +44,39 @@ void RegisterRecordFormat(const RecordFormat& format) {
   g_formats.store(next);
 }
 
+namespace {
+// The formats of this library join the table before the first lookup; a static library's own
+// registration objects would be dropped by the linker.
+void RegisterBuiltinFormats() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    RegisterRecordFormat({"ser", &MakeSerSink, true});
+    RegisterRecordFormat({"fits", &MakeFitsSink, true});
+    RegisterRecordFormat({"fit", &MakeFitsSink, true});
+  });
+}
+}  // namespace
+
 const RecordFormat* FindRecordFormat(const std::string& path) {
+  RegisterBuiltinFormats();
   const FormatTable* table = g_formats.load();
   if (!table) return nullptr;
   const std::string ext = LowerExtension(path);
   for (const RecordFormat& f : *table)
     if (ext == f.extension) return &f;
   return nullptr;
+}
+
+}  // namespace ulmora
+
+namespace ulmora {
+
+std::string KnownRecordExtensions() {
+  RegisterBuiltinFormats();
+  std::string list;
+  if (const FormatTable* table = g_formats.load())
+    for (const RecordFormat& f : *table) list += (list.empty() ? "." : ", .") + std::string(f.extension);
+  return list;
 }
 
 }  // namespace ulmora

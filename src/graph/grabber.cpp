@@ -3,6 +3,7 @@
 #include <gst/video/video.h>
 
 #include <chrono>
+#include <ctime>
 #include <thread>
 
 #include "common/log.h"
@@ -121,12 +122,41 @@ void CGrabber::Deliver(GstBuffer* buffer) {
       s.stride = nStride_;
       const GstClockTime pts = GST_BUFFER_PTS(buffer);
       const double t = GST_CLOCK_TIME_IS_VALID(pts) ? static_cast<double>(pts) / GST_SECOND : 0.0;
+      if (GST_BUFFER_OFFSET(buffer) != GST_BUFFER_OFFSET_NONE) s.sequence = GST_BUFFER_OFFSET(buffer);
+      StampClock(pts, s);
       nDelivered_.fetch_add(1);
       fn(context_.load(), t, &s);
       gst_buffer_unmap(buffer, &map);
     }
   }
   nInFlight_.fetch_sub(1);
+}
+
+void CGrabber::StampClock(GstClockTime pts, Sample& s) {
+  // A live source's buffer times are running times (its segment starts at 0): the base time makes them
+  // pipeline clock times, and the clock read next to the realtime clock makes those UTC.
+  if (!tap_ || !GST_CLOCK_TIME_IS_VALID(pts)) return;
+  GstClock* clock = gst_element_get_clock(tap_.get());
+  if (!clock) return;
+  const GstClockTime base = gst_element_get_base_time(tap_.get());
+  const int64_t now = std::chrono::duration_cast<std::chrono::nanoseconds>(
+                          std::chrono::steady_clock::now().time_since_epoch()).count();
+  if (anchorClockNs_.load(std::memory_order_relaxed) < 0 ||
+      now - anchorAtNs_.load(std::memory_order_relaxed) >= kAnchorRefreshNs) {
+    timespec before{}, after{};
+    clock_gettime(CLOCK_REALTIME, &before);
+    const GstClockTime c = gst_clock_get_time(clock);
+    clock_gettime(CLOCK_REALTIME, &after);
+    const int64_t utc = ((before.tv_sec + after.tv_sec) * 1000000000LL + before.tv_nsec + after.tv_nsec) / 2;
+    anchorUtcNs_.store(utc, std::memory_order_relaxed);
+    anchorClockNs_.store(static_cast<int64_t>(c), std::memory_order_relaxed);
+    anchorAtNs_.store(now, std::memory_order_relaxed);
+  }
+  gst_object_unref(clock);
+  if (!GST_CLOCK_TIME_IS_VALID(base)) return;
+  s.clockNs = static_cast<int64_t>(pts + base);
+  s.anchorClockNs = anchorClockNs_.load(std::memory_order_relaxed);
+  s.anchorUtcNs = anchorUtcNs_.load(std::memory_order_relaxed);
 }
 
 void CGrabber::HoldCued() {

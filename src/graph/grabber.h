@@ -61,6 +61,8 @@ class CGrabber {
  private:
   static void OnHandoff(GstElement* identity, GstBuffer* buffer, gpointer self);
   void Deliver(GstBuffer* buffer);
+  // The buffer's pipeline clock time and the latest clock/realtime pair, read again every few seconds.
+  void StampClock(GstClockTime pts, Sample& s);
 
   GstRef<GstElement> bin_;
   GstRef<GstElement> filter_;  // capsfilter inside the bin
@@ -74,6 +76,10 @@ class CGrabber {
   std::atomic<uint64_t> nDelivered_{0};
   std::atomic<bool> bHold_{false};
   std::atomic<GstBuffer*> held_{nullptr};
+  static constexpr int64_t kAnchorRefreshNs = 3'000'000'000;
+  std::atomic<int64_t> anchorAtNs_{0};  // steady clock
+  std::atomic<int64_t> anchorClockNs_{-1};
+  std::atomic<int64_t> anchorUtcNs_{0};
   gulong handoffId_ = 0;
 };
 

@@ -11,6 +11,7 @@
 #include "common/paths.h"
 #include "common/report.h"
 #include "settings/profile_keys.h"
+#include "sg_recording.h"
 #include "sg_shared.h"
 
 namespace ulmora {
@@ -58,6 +59,7 @@ CSG::CSG() : pProc(std::make_unique<CFrameProcessor>()) {
 }
 
 CSG::~CSG() {
+  StopRecording();
   if (modes_.bActive == 1) {
     ProfileWriteText(ProfileKey::CapWorkDir, texts_.szWorkDir);  // empty texts are not written
     ProfileWriteText(ProfileKey::CapFormat, texts_.szFormat);
@@ -153,6 +155,7 @@ void CSG::RequestReprocess() {
   pProc->Restart();
   stream_.nStartTick.store(0);
   stream_.bFirstSum.exchange(1);
+  RestartStamps();
 }
 
 void CSG::SetFlip(bool flip) {

@@ -6,21 +6,84 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "common/paths.h"
 #include "common/published.h"
 #include "frames/dib_frame.h"
 #include "pipeline/media_type.h"
 #include "processing/frame_processor.h"
+#include "recording/record_sink.h"
 
 namespace ulmora {
+
+constexpr uint64_t kNoSequence = UINT64_MAX;
 
 // One delivered buffer as the capture graph sees it: no media-framework types cross into the session.
 struct Sample {
   const uint8_t* data = nullptr;  // null: a sample without a buffer (ignored)
   int32_t length = 0;             // bytes of valid data
   int32_t stride = 0;             // bytes per source row; 0: the format's default (rows padded to 4 bytes)
+  uint64_t sequence = kNoSequence;  // the source's number for the buffer (a camera's driver sequence)
+  // Live graphs: the buffer's time on the pipeline clock (its running time plus the base time), and
+  // the latest pair of that clock and the realtime clock read next to each other; -1 when unknown.
+  int64_t clockNs = -1;
+  int64_t anchorClockNs = -1;
+  int64_t anchorUtcNs = 0;
 };
+
+// One recording's state, for status displays and summaries.
+struct RecordingFileStatus {
+  std::string path;  // as asked
+  std::vector<std::string> files;  // the files finished (after StopRecording)
+  std::string sidecar;
+  uint64_t frames = 0;
+  uint64_t bytes = 0;
+  DropCounts drops;
+  int endError = 0;  // the errno a write failed with; 0 while it goes well
+  std::string endCause;
+};
+
+// The recordings of a session as a whole.
+struct RecordingStatus {
+  bool active = false;  // StartRecording succeeded and StopRecording was not called yet
+  double elapsedS = 0.0;
+  uint64_t frames = 0;  // pictures written, all recordings
+  uint64_t bytes = 0;
+  DropCounts drops;  // all recordings
+  int endError = 0;  // the first failure's errno (that recording stopped), else 0
+  std::string endCause;
+  std::vector<RecordingFileStatus> recordings;
+};
+
+// The frame path's running counts, for status displays and status files. The streaming thread writes
+// them; any thread reads.
+struct FrameCounters {
+  std::atomic<uint64_t> framesIn{0};
+  std::atomic<uint64_t> droppedCamera{0};  // gaps in the source's sequence numbers
+  std::atomic<uint64_t> droppedChain{0};   // short samples and frames the time delay left out
+  std::atomic<uint64_t> droppedWriter{0};  // pictures a recording's full queue could not take
+  std::atomic<int64_t> lastUtcNs{0};       // UTC of the last frame, ns since 1970; 0 before the first
+  std::atomic<uint64_t> lastSequence{kNoSequence};
+};
+
+// Streaming thread: what a frame's time and number are worked out from.
+struct StampState {
+  std::atomic<int64_t> runStartUtcNs{0};  // set when the graph starts; a file's frames count from it
+  std::atomic<int32_t> bRestart{1};       // set when the graph starts: numbering begins anew
+  uint64_t nextIndex = 0;                 // frames since the run started
+  uint64_t lastSequence = kNoSequence;
+  int64_t anchorOffsetNs = 0;  // realtime minus pipeline clock, at the last anchor
+  bool anchored = false;
+  // Stamps of the frames that went into sums, so a finished sum knows its first frame.
+  static constexpr int kRing = 257;
+  FrameStamp ring[kRing];
+  uint32_t ringNext = 0;
+};
+
+class CRecordWriter;
+struct RecordingSet;
 
 // One piece of the parsed capture-name template.
 enum NameTokenKind : uint32_t {
@@ -137,6 +200,17 @@ class CSG final : public IProcOwner {
   // Registered for SampleCB only: does nothing.
   int BufferCB(double sampleTime, const uint8_t* buffer, long length);
 
+  // --- GUI thread: recordings ---
+  // GUI/main thread. Opens every recording (all or none); 0 ok, else errno with `error` a sentence for a person.
+  int StartRecording(const std::vector<RecordOptions>& recordings, std::string& error);
+  // Closes every file whole; waits for the writer to drain. Safe to call when not recording.
+  void StopRecording();
+  // A snapshot for status displays and summaries, any time from the GUI/main thread. After
+  // StopRecording it keeps the last recordings' final numbers.
+  RecordingStatus Recording() const;
+  // The frame path's counts (any thread).
+  const FrameCounters& FrameCounts() const { return counts_; }
+
   // --- GUI thread ---
   // Capture directory; null re-applies the current one. 1 ok, 0 refused (nothing changes).
   int SetWorkDir(const char* dir);
@@ -223,6 +297,20 @@ class CSG final : public IProcOwner {
   bool CopyIntoLive(const Sample& s);
   void CopyLiveToProc();
   void CaptureFrame(double sampleTime);
+  // The graph starts: frames are numbered and timed from now.
+  void RestartStamps();
+  // The frame's time and number; counts the frames the camera lost before it.
+  FrameStamp StampFrame(double sampleTime, const Sample& s, uint64_t& cameraGap);
+  void NoteSumFrame(const FrameStamp& stamp);
+  FrameStamp SumStamp(int32_t frames, const FrameStamp& last) const;
+  PictureSettings CurrentSettings() const;
+  // The recordings the frame path hands pictures to: held for one frame, or null.
+  RecordingSet* EnterRecording();
+  void LeaveRecording();
+  void RecordRaw(RecordingSet& set, const FrameStamp& stamp);
+  void RecordFinished(RecordingSet& set, const FrameStamp& stamp, bool finishedSum);
+  void AddChainDrop(RecordingSet* set, bool rawToo);
+  void NoteCameraDrops(RecordingSet& set, uint64_t frames);
   void Pace(double sampleTime);
   void SyncSharedTexts();
   // Splits rec.format into tokens pointing into rec; edits the text as the template is kept.
@@ -242,6 +330,15 @@ class CSG final : public IProcOwner {
   CPublished<NameTemplate> naming_;
   uint32_t nSharedSeen = 0;              // change count of the shared texts when this session last applied them
   std::atomic<int32_t> bShortWarned{0};  // a short sample was reported for this format
+
+  FrameCounters counts_;
+  StampState stamps_;  // streaming thread, but runStartUtcNs
+  // The recordings in force: the GUI thread swaps the pointer; the frame path holds it for one frame
+  // and says so in recordingUsers_, so StopRecording knows when no frame uses the old set any more.
+  std::atomic<RecordingSet*> recording_{nullptr};
+  std::atomic<int32_t> recordingUsers_{0};
+  std::unique_ptr<RecordingSet> recordingOwned_;  // GUI thread
+  RecordingStatus recordingFinished_;             // GUI thread: the last recordings' final numbers
 };
 
 }  // namespace ulmora

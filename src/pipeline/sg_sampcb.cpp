@@ -133,9 +133,19 @@ int CSG::SampleCB(double sampleTime, const Sample* sample) {
     return 0;
   }
   if (!sample->data) return 0;
-  if (!CopyIntoLive(*sample)) return 0;
+  uint64_t cameraGap = 0;
+  const FrameStamp stamp = StampFrame(sampleTime, *sample, cameraGap);
+  RecordingSet* recording = EnterRecording();
+  if (recording && cameraGap) NoteCameraDrops(*recording, cameraGap);
+  if (!CopyIntoLive(*sample)) {
+    AddChainDrop(recording, true);
+    if (recording) LeaveRecording();
+    return 0;
+  }
+  if (recording) RecordRaw(*recording, stamp);
 
   bool toProc = true;
+  bool sumPending = false;
   const bool rawGrey = format_.fccSubtype == kFourccYUY2;
   bool procGrey = true;  // the chain's pictures are grey
   switch (pProc->ProcessFrame(frLive.img, stream_.bFirstSum)) {
@@ -144,18 +154,29 @@ int CSG::SampleCB(double sampleTime, const Sample* sample) {
       procGrey = rawGrey;
       // Without a chain no sum will ever complete: the first-sum wait would keep capture off for good.
       if (stream_.bFirstSum.load() != 0) stream_.bFirstSum.exchange(0);
+      if (recording) RecordFinished(*recording, stamp, false);
       break;
     case FrameResult::kDropped:
+      AddChainDrop(recording, false);
       toProc = false;
       break;
     case FrameResult::kSumPending:
-      // The processed window keeps its picture; without a live window there is nothing left to do.
-      if (!frLive.window.load()) return 0;
+      NoteSumFrame(stamp);
       toProc = false;
+      sumPending = true;
       break;
-    case FrameResult::kPicture:
+    case FrameResult::kPicture: {
+      NoteSumFrame(stamp);
+      // Pictures of a sum still building (shown while the first one fills) are neither captured nor
+      // recorded.
+      const int32_t frames = pProc->LastSum().frames;
+      if (recording && frames > 0) RecordFinished(*recording, SumStamp(frames, stamp), true);
       break;
+    }
   }
+  if (recording) LeaveRecording();
+  // The processed window keeps its picture; without a live window there is nothing left to do.
+  if (sumPending && !frLive.window.load()) return 0;
   if (toProc) {
     CaptureFrame(sampleTime);
     ShowFrame(FrProc(), procGrey);

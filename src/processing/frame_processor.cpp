@@ -222,6 +222,20 @@ FrameResult CFrameProcessor::ProcessFrame(const CImageBuf& frame, std::atomic<in
   return RunChain(*this, frame, bFirstSum);
 }
 
+SumView CFrameProcessor::LastSum() const {
+  SumView v;
+  const Work* w = work_.get();
+  if (!w || !w->pixels || w->sumFrames <= 0) return v;
+  v.width = w->width;
+  v.height = w->height;
+  v.frames = w->sumFrames;
+  if (w->sumFrames == 1)
+    v.bytes = w->first8;
+  else
+    v.words = w->sum16;
+  return v;
+}
+
 bool CFrameProcessor::Accumulate(const uint8_t* bits, int32_t pad) {
   AccumulateFn f = slots_.pfnAccumulate.load();
   return f ? f(*this, bits, pad) : false;

@@ -78,6 +78,16 @@ enum class FrameResult {
   kPicture,      // frProc holds a new picture (finished sum, or a partial one while the first-sum flag was set)
 };
 
+// The last finished sum, unscaled: 16-bit words of `frames` frames, or a single frame's grey bytes.
+// Rows in the order of the frames given; packed, `width` samples each.
+struct SumView {
+  const uint16_t* words = nullptr;  // frames >= 2
+  const uint8_t* bytes = nullptr;   // frames == 1
+  int32_t width = 0;
+  int32_t height = 0;
+  int32_t frames = 0;  // 0: no finished sum
+};
+
 // The processor's persisted parameters ("nocta" keys). Readable from any thread. Change them through the
 // processor's setters: the count, amplification and black level keep their ranges there (the sum holds at
 // most 256 frames), and the delay and count setters recompute the derived state. The automatic control
@@ -156,6 +166,9 @@ class CFrameProcessor {
   // when bFirstSum is clear, the automatic control; clears bFirstSum when a sum completes. The result
   // is written into frProc once, at the end. Nothing is allocated.
   FrameResult ProcessFrame(const CImageBuf& frame, std::atomic<int32_t>& bFirstSum);
+
+  // Right after ProcessFrame gave kPicture: the sum that made the picture (frames 0 for a partial sum).
+  SumView LastSum() const;
 
   // The single stages, through the installed slots (each leaves frProc up to date).
   bool Accumulate(const uint8_t* bits, int32_t pad);

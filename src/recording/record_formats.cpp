@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "record_sink.h"
+#include "ser_sink.h"
 
 namespace ulmora {
 namespace {
@@ -42,7 +43,19 @@ void RegisterRecordFormat(const RecordFormat& format) {
   g_formats.store(next);
 }
 
+namespace {
+// The formats of this library join the table before the first lookup; a static library's own
+// registration objects would be dropped by the linker.
+void RegisterBuiltinFormats() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    RegisterRecordFormat({"ser", &MakeSerSink, true});
+  });
+}
+}  // namespace
+
 const RecordFormat* FindRecordFormat(const std::string& path) {
+  RegisterBuiltinFormats();
   const FormatTable* table = g_formats.load();
   if (!table) return nullptr;
   const std::string ext = LowerExtension(path);

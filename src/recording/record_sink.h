@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace ulmora {
 
@@ -32,16 +33,31 @@ struct FrameStamp {
   uint32_t nFrames = 1;     // frames summed into the picture
 };
 
+// The processing a picture was made with.
+struct PictureSettings {
+  int32_t amplification = 0;
+  int32_t blackLevel = 0;
+  int32_t gamma = 0;
+  bool ridgeH = false;
+  bool ridgeV = false;
+};
+
 // One picture handed to a sink: grey, rows top-down, 16-bit samples in host order. The pixels are the
 // sink's only for the duration of the call.
+// Handed to a recording's writer, a picture may also be a view the writer copies from: bits at the top
+// row, a negative stride for rows stored bottom-up, and pixelStep 3 for grey taken from the first byte
+// of each B, G, R pixel. Sinks always get packed grey (pixelStep 1).
 struct RecordPicture {
   const uint8_t* bits = nullptr;
   int32_t width = 0;
   int32_t height = 0;
   int32_t stride = 0;  // bytes per row
+  int32_t pixelStep = 1;  // bytes from one pixel's sample to the next's (8-bit pictures only)
   int32_t bitsPerPixel = 8;  // 8 or 16
+  int32_t sourceBitsPerPixel = 0;  // 8: a 16-bit picture still to be widened from grey bytes; 0: as above
   FrameStamp stamp;
   DropCounts dropsBefore;
+  PictureSettings settings;
 };
 
 // The processing behind a recording's pictures, for the files' headers.
@@ -72,6 +88,8 @@ class IRecordSink {
   // Leaves every file whole and readable to its last picture. 0 or an errno, as Write.
   virtual int Close(std::string& error) = 0;
   virtual uint64_t BytesWritten() const = 0;
+  // After Close: the files it finished, in order (a sink that knows none returns nothing).
+  virtual std::vector<std::string> Files() const { return {}; }
 };
 
 // Opens the sink for one recording, or returns null with `error` set.

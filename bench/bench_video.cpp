@@ -126,7 +126,12 @@ void BM_MkvRecord(benchmark::State& st, int bits) {
   int64_t n = 0;
   const double cpu0 = CpuSeconds();
   for (auto _ : st) {
-    RecordPicture p{frames[n % kFrames].data(), kW, kH, kW * bits / 8, bits, {}, {}};
+    RecordPicture p;
+    p.bits = frames[n % kFrames].data();
+    p.width = kW;
+    p.height = kH;
+    p.stride = kW * bits / 8;
+    p.bitsPerPixel = bits;
     p.stamp.bufferTime = double(n++) / 30.0;
     if (sink->Write(p, error)) st.SkipWithError(error.c_str());
   }

@@ -17,6 +17,7 @@
 #include <cstdio>
 #include <cstring>
 #include <mutex>
+#include <vector>
 
 #include "common/handover_notes.h"
 #include "common/log.h"
@@ -78,6 +79,7 @@ class MkvSink final : public IRecordSink {
   int Write(const RecordPicture& picture, std::string& error) override;
   int Close(std::string& error) override { return Finish(error); }
   uint64_t BytesWritten() const override { return encodedBytes_.load(std::memory_order_relaxed); }
+  std::vector<std::string> Files() const override { return files_; }
 
   // The first file must not be there already: a recording never overwrites.
   int CheckFirstFile(std::string& error) const {
@@ -94,6 +96,11 @@ class MkvSink final : public IRecordSink {
   int WaitForRoom(std::string& error);
   int CheckFreeSpace(std::string& error);
   void NextSizeFile();
+  void Closed(const char* location) {
+    if (!location) return;
+    LogPrintf("recording: closed %s", location);
+    files_.emplace_back(location);
+  }
 
   static gchar* OnFormatLocation(GstElement* splitmux, guint fragment, gpointer self);
   static void OnNeedData(GstAppSrc* src, guint length, gpointer self);
@@ -112,6 +119,7 @@ class MkvSink final : public IRecordSink {
   GstClockTime lastPts_ = GST_CLOCK_TIME_NONE;
   bool warnedTimes_ = false;
   Clock::time_point nextFreeCheck_{};
+  std::vector<std::string> files_;  // finished, in order
 
   std::atomic<uint64_t> encodedBytes_{0};  // added by the encoder's thread
   std::mutex roomLock_;
@@ -210,7 +218,7 @@ int MkvSink::TakeBusMessages(std::string& error) {
     }
     const GstStructure* s = gst_message_get_structure(msg.get());
     if (s && gst_structure_has_name(s, "splitmuxsink-fragment-closed"))
-      LogPrintf("recording: closed %s", gst_structure_get_string(s, "location"));
+      Closed(gst_structure_get_string(s, "location"));
   }
   return 0;
 }
@@ -346,7 +354,7 @@ int MkvSink::Finish(std::string& error) {
     }
     const GstStructure* s = gst_message_get_structure(msg.get());
     if (s && gst_structure_has_name(s, "splitmuxsink-fragment-closed"))
-      LogPrintf("recording: closed %s", gst_structure_get_string(s, "location"));
+      Closed(gst_structure_get_string(s, "location"));
   }
   SetGraphState(pipeline_.get(), GST_STATE_NULL);
   appsrc_.reset();

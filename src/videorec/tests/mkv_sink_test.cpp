@@ -66,7 +66,12 @@ struct Pictures {
     }
   }
   RecordPicture At(int i, double time) const {
-    RecordPicture p{frames[i].data(), width, height, stride, bytesPerPixel * 8, {}, {}};
+    RecordPicture p;
+    p.bits = frames[i].data();
+    p.width = width;
+    p.height = height;
+    p.stride = stride;
+    p.bitsPerPixel = bytesPerPixel * 8;
     p.stamp.bufferTime = time;
     return p;
   }
@@ -141,6 +146,9 @@ TEST_F(MkvSinkTest, SegmentsStartEverySetNumberOfSecondsAndHoldEveryPicture) {
     total += video.pictures.size();
   }
   EXPECT_EQ(total, 110u);
+  const std::vector<std::string> files = sink->Files();
+  ASSERT_EQ(files.size(), 4u);
+  EXPECT_EQ(files.back(), MkvSegmentPath((dir_ / "seg.mkv").string(), true, 3));
   EXPECT_FALSE(fs::exists(MkvSegmentPath((dir_ / "seg.mkv").string(), true, 4)));
 }
 

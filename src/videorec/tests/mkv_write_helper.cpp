@@ -30,7 +30,10 @@ int main(int argc, char** argv) {
   std::vector<uint8_t> bits(kW * kH);
   for (long i = 0; count == 0 || i < count; ++i) {
     for (size_t p = 0; p < bits.size(); ++p) bits[p] = static_cast<uint8_t>(p * 7 + i);
-    ulmora::RecordPicture picture{bits.data(), kW, kH, kW, 8, {}, {}};
+    ulmora::RecordPicture picture;
+    picture.bits = bits.data();
+    picture.width = picture.stride = kW;
+    picture.height = kH;
     picture.stamp.bufferTime = static_cast<double>(i) / 30.0;
     if (sink->Write(picture, error)) {
       std::fprintf(stderr, "%s\n", error.c_str());

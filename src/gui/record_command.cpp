@@ -62,8 +62,9 @@ RecordCommand::~RecordCommand() {
 QString RecordCommand::FileStem(const QString& sourceName, const QDateTime& startUtc) {
   QString name;
   for (const QChar c : sourceName.trimmed()) {
-    const bool plain = (c >= QLatin1Char('a') && c <= QLatin1Char('z')) || (c >= QLatin1Char('A') && c <= QLatin1Char('Z')) ||
-                       (c >= QLatin1Char('0') && c <= QLatin1Char('9')) || c == QLatin1Char('-') || c == QLatin1Char('.');
+    const bool plain =
+        (c >= QLatin1Char('a') && c <= QLatin1Char('z')) || (c >= QLatin1Char('A') && c <= QLatin1Char('Z')) ||
+        (c >= QLatin1Char('0') && c <= QLatin1Char('9')) || c == QLatin1Char('-') || c == QLatin1Char('.');
     if (plain)
       name += c;
     else if (!name.endsWith(QLatin1Char('_')))
@@ -99,14 +100,16 @@ void RecordCommand::Start() {
   const QString dir = Folder(session);
   const QFileInfo folder(dir);
   if (!folder.isDir() || !folder.isWritable()) {
-    const QString text = QStringLiteral("Cannot record into %1: the folder %2. Choose another in Control > Recording...")
-                             .arg(dir, folder.exists() ? QStringLiteral("cannot be written") : QStringLiteral("does not exist"));
+    const QString text =
+        QStringLiteral("Cannot record into %1: the folder %2. Choose another in Control > Recording...")
+            .arg(dir, folder.exists() ? QStringLiteral("cannot be written") : QStringLiteral("does not exist"));
     window_->ReportWarning(text.toLocal8Bit().constData());
     return;
   }
 
   const bool video = settings_.format == QLatin1String("mkv");
-  QString stem = dir + QLatin1Char('/') + FileStem(QString::fromLocal8Bit(session->SourceName()), QDateTime::currentDateTimeUtc());
+  QString stem =
+      dir + QLatin1Char('/') + FileStem(QString::fromLocal8Bit(session->SourceName()), QDateTime::currentDateTimeUtc());
   const QString ext = QLatin1Char('.') + settings_.format;
   // Two starts within a second: the second gets its own name.
   const QString base = stem;
@@ -153,8 +156,10 @@ void RecordCommand::Stop(const QString& cause) {
   window_->SetToolbarCheck(kCmdRecord, false);
   QString why = cause;
   if (s.endError != 0) why = QString::fromLocal8Bit(s.endCause.c_str());
-  const QString summary = QStringLiteral("%1 frames, %2, %3 dropped").arg(s.frames).arg(Size(s.bytes)).arg(
-      s.drops.camera + s.drops.chain + s.drops.writer);
+  const QString summary = QStringLiteral("%1 frames, %2, %3 dropped")
+                              .arg(s.frames)
+                              .arg(Size(s.bytes))
+                              .arg(s.drops.camera + s.drops.chain + s.drops.writer);
   if (!why.isEmpty()) {
     const QString text = QStringLiteral("Recording stopped (%1): %2").arg(summary, why);
     window_->ReportWarning(text.toLocal8Bit().constData());
@@ -176,7 +181,11 @@ void RecordCommand::Poll() {
   if (!graph_->HasGraph() || (sawRunning_ && graph_->RunState() == kRunStopped)) return Stop(QString());
   if (window_->ActiveGraph() != graph_) return Stop(QStringLiteral("the source changed"));
   const uint64_t drops = s.drops.camera + s.drops.chain + s.drops.writer;
-  Show(QStringLiteral("REC %1  %2 fr  %3  %4 dropped").arg(Elapsed(s.elapsedS)).arg(s.frames).arg(Size(s.bytes)).arg(drops));
+  Show(QStringLiteral("REC %1  %2 fr  %3  %4 dropped")
+           .arg(Elapsed(s.elapsedS))
+           .arg(s.frames)
+           .arg(Size(s.bytes))
+           .arg(drops));
 }
 
 void RecordCommand::Show(const QString& text) {

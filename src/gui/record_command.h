@@ -51,12 +51,12 @@ class RecordCommand : public QObject {
 
   MainWindow* window_;
   RecordingSettings settings_;
-  CSG* session_ = nullptr;       // the recording session while recording
+  CSG* session_ = nullptr;  // the recording session while recording
   CGraphObject* graph_ = nullptr;
   bool sawRunning_ = false;  // the graph ran since the start
   QString path_;
-  QString shown_;        // what this command last put in status part 0
-  QString sourceText_;   // what stood there before, given back when the recording ends
+  QString shown_;       // what this command last put in status part 0
+  QString sourceText_;  // what stood there before, given back when the recording ends
   QTimer timer_;
 };
 

@@ -62,8 +62,9 @@ RecordingDialog::RecordingDialog(QWidget* owner, const RecordingSettings& settin
   keepFree_->setRange(0, kMaxKeepFreeMb);
   keepFree_->setSuffix(QStringLiteral(" MB"));
   keepFree_->setValue(static_cast<int>(qMin<uint32_t>(settings.keepFreeMb, kMaxKeepFreeMb)));
-  keepFree_->setToolTip(QStringLiteral("The recording stops before the disk has less free; never less than "
-                                       "a few seconds of frames"));
+  keepFree_->setToolTip(
+      QStringLiteral("The recording stops before the disk has less free; never less than "
+                     "a few seconds of frames"));
 
   auto* form = new QFormLayout;
   form->addRow(QStringLiteral("&Folder:"), folderRow);

@@ -9,11 +9,11 @@
 namespace ulmora {
 
 struct RecordingSettings {
-  QString workDir;                    // empty: the capture folder
-  QString format = QStringLiteral("ser");  // "ser", "fits" or "mkv"
+  QString workDir;                             // empty: the capture folder
+  QString format = QStringLiteral("ser");      // "ser", "fits" or "mkv"
   QString what = QStringLiteral("processed");  // "processed", "raw" or "sum"
-  uint32_t segmentS = 300;            // video only; 0: one file
-  uint32_t keepFreeMb = 512;          // at least; more when a few seconds of frames need more
+  uint32_t segmentS = 300;                     // video only; 0: one file
+  uint32_t keepFreeMb = 512;                   // at least; more when a few seconds of frames need more
 
   // From the profile; a value that names nothing is logged and replaced by its default.
   static RecordingSettings Load();

@@ -217,8 +217,7 @@ int MkvSink::TakeBusMessages(std::string& error) {
       return EIO;
     }
     const GstStructure* s = gst_message_get_structure(msg.get());
-    if (s && gst_structure_has_name(s, "splitmuxsink-fragment-closed"))
-      Closed(gst_structure_get_string(s, "location"));
+    if (s && gst_structure_has_name(s, "splitmuxsink-fragment-closed")) Closed(gst_structure_get_string(s, "location"));
   }
   return 0;
 }
@@ -353,8 +352,7 @@ int MkvSink::Finish(std::string& error) {
       break;
     }
     const GstStructure* s = gst_message_get_structure(msg.get());
-    if (s && gst_structure_has_name(s, "splitmuxsink-fragment-closed"))
-      Closed(gst_structure_get_string(s, "location"));
+    if (s && gst_structure_has_name(s, "splitmuxsink-fragment-closed")) Closed(gst_structure_get_string(s, "location"));
   }
   SetGraphState(pipeline_.get(), GST_STATE_NULL);
   appsrc_.reset();

@@ -11,6 +11,7 @@
 #include "graph/graph_object.h"
 #include "gui/main_window.h"
 #include "gui/recording_dialog.h"
+#include "gui/screen_fit.h"
 #include "pipeline/sg.h"
 #include "recording/record_sink.h"
 
@@ -202,6 +203,7 @@ void RecordCommand::OpenDialog() {
   dialog->setAttribute(Qt::WA_DeleteOnClose);
   connect(dialog, &QDialog::accepted, this, [this, dialog] { settings_ = dialog->Settings(); });
   if (HookRef()) return HookRef()(dialog);
+  CentreDialog(dialog, window_);
   dialog->exec();
 }
 

@@ -67,7 +67,9 @@ RecordingDialog::RecordingDialog(QWidget* owner, const RecordingSettings& settin
                      "a few seconds of frames"));
 
   auto* form = new QFormLayout;
-  form->addRow(QStringLiteral("&Folder:"), folderRow);
+  auto* folderLabel = new QLabel(QStringLiteral("&Folder:"), this);
+  folderLabel->setBuddy(folder_);  // a row of two widgets gets no buddy of its own
+  form->addRow(folderLabel, folderRow);
   form->addRow(QStringLiteral("F&ormat:"), format_);
   form->addRow(QStringLiteral("&Record:"), what_);
   form->addRow(QStringLiteral("&Segments of:"), segment_);
@@ -120,6 +122,7 @@ void RecordingDialog::accept() {
   const QString problem = Problem();
   if (!problem.isEmpty()) {
     note_->setText(problem);
+    note_->setVisible(true);
     return;
   }
   QDialog::accept();
@@ -135,6 +138,7 @@ void RecordingDialog::Refresh() {
   // Only video is cut into segments.
   segment_->setEnabled(format_->currentIndex() == 2);
   note_->setText(Problem());
+  note_->setVisible(!note_->text().isEmpty());
 }
 
 }  // namespace ulmora

@@ -9,10 +9,11 @@ packages=(
   gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-libav
   libgtest-dev libbenchmark-dev
   help2man
+  libcfitsio-dev
 )
 if [ "${1:-}" = "--tests" ]; then
   packages+=(gstreamer1.0-tools xvfb xauth fonts-dejavu-core imagemagick clang-14
-             dpkg-dev desktop-file-utils file man-db python3)
+             dpkg-dev desktop-file-utils file man-db python3 fitsverify)
 fi
 
 missing=()

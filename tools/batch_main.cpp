@@ -364,6 +364,10 @@ Exit StartRun(BatchRun& run) {
   run.win.nRepaints.store(0);
   InstallSignalHandlers();
   if (!o.noCapture) run.sg.StartCapture(1);
+  if (!o.records.empty()) {
+    std::string why;
+    if (run.sg.StartRecording(o.records, why) != 0) return Fail("%s", why.c_str());
+  }
   run.start = std::chrono::steady_clock::now();
   if (FAILED(run.graph.RunGraph())) return Fail("cannot run '%s'", run.source, run.LastText().c_str());
   return std::nullopt;
@@ -404,6 +408,7 @@ bool KeepRunning(BatchRun& run, Progress& progress) {
     return false;
   }
   if (g_signal.load() != 0) return false;
+  if (!o.records.empty() && run.sg.Recording().endError != 0) return false;  // told in the summary
   if (!o.noCapture && run.sg.Capture().bCapture.load() == 0) {  // the run has all its pictures, or a write failed
     run.captureStopped = true;
     return false;
@@ -449,6 +454,12 @@ Tally StopRun(BatchRun& run) {
   }
   if (g_signal.load() != 0) std::fprintf(stderr, "ulmora-batch: stopped by signal %d\n", g_signal.load());
   t.periodMs = 1000.0 / run.sg.GetFrameRate();
+  // Every recording is finished whole before the graph goes.
+  run.sg.StopRecording();
+  if (const RecordingStatus rec = run.sg.Recording(); rec.endError != 0) {
+    std::fprintf(stderr, "ulmora-batch: recording stopped: %s\n", rec.endCause.c_str());
+    run.status = 1;
+  }
   run.graph.DestroyGraph();
   return t;
 }
@@ -464,6 +475,19 @@ void PrintSummary(const BatchRun& run, const Tally& t) {
                 static_cast<unsigned long long>(t.sourceFrames > t.frames ? t.sourceFrames - t.frames : 0));
   std::printf("\n");
   if (run.live && run.o.latency) run.latency.Report(stdout, t.periodMs);
+  for (const RecordingFileStatus& r : run.sg.Recording().recordings) {
+    std::printf("recording '%s': frames written %llu, bytes %llu, dropped by the camera %llu, the chain %llu, the "
+                "writer %llu",
+                r.path.c_str(), static_cast<unsigned long long>(r.frames), static_cast<unsigned long long>(r.bytes),
+                static_cast<unsigned long long>(r.drops.camera), static_cast<unsigned long long>(r.drops.chain),
+                static_cast<unsigned long long>(r.drops.writer));
+    if (r.files.size() <= 2)
+      for (const std::string& f : r.files) std::printf(", file '%s'", f.c_str());
+    else
+      std::printf(", %zu files from '%s' to '%s'", r.files.size(), r.files.front().c_str(), r.files.back().c_str());
+    if (!r.sidecar.empty()) std::printf(", sidecar '%s'", r.sidecar.c_str());
+    std::printf("\n");
+  }
 }
 
 void ReportNoFrames(BatchRun& run, const Tally& t) {

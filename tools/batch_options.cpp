@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "recording/record_check.h"
 #include "settings/profile_keys.h"
 
 namespace ulmora::batch {
@@ -62,6 +63,11 @@ void Usage(FILE* out) {
       "      --latency          with --device: report the time from a frame's timestamp to the end of its processing\n"
       "      --realtime         pace to the file's frame rate (default: as fast as possible)\n"
       "      --no-capture       run the chain but write nothing\n"
+      "      --record PATH      record every picture into PATH: .ser (one file) or .fits (STEM-000001.fits,\n"
+      "                         ...), with a sidecar PATH.csv of UTC times and drops; repeatable\n"
+      "      --record-what W    what the --record options after it take: processed (default; the pictures\n"
+      "                         captures write, 8-bit), raw (every incoming frame, 8-bit) or sum (each\n"
+      "                         finished sum, 16-bit, unscaled)\n"
       "      --keep-free MB     stop capturing before the folder's file system has less than MB free\n"
       "                         (a few pictures' worth is always kept)\n"
       "  -q, --quiet\n"
@@ -99,7 +105,7 @@ std::string CheckSetValue(const char* key, const std::string& value) {
 
 int ParseOptions(int argc, char** argv, Options& o, bool& exitNow) {
   exitNow = false;
-  enum { kRealtime = 1000, kNoCapture, kDevice, kSeconds, kListDevices, kLatency, kKeepFree };
+  enum { kRealtime = 1000, kNoCapture, kDevice, kSeconds, kListDevices, kLatency, kKeepFree, kRecord, kRecordWhat };
   static const option kOptions[] = {{"profile", required_argument, nullptr, 'p'},
                                     {"set", required_argument, nullptr, 's'},
                                     {"out", required_argument, nullptr, 'o'},
@@ -113,11 +119,15 @@ int ParseOptions(int argc, char** argv, Options& o, bool& exitNow) {
                                     {"realtime", no_argument, nullptr, kRealtime},
                                     {"no-capture", no_argument, nullptr, kNoCapture},
                                     {"keep-free", required_argument, nullptr, kKeepFree},
+                                    {"record", required_argument, nullptr, kRecord},
+                                    {"record-what", required_argument, nullptr, kRecordWhat},
                                     {"quiet", no_argument, nullptr, 'q'},
                                     {"help", no_argument, nullptr, 'h'},
                                     {nullptr, 0, nullptr, 0}};
   opterr = 0;
   optind = 1;
+  bool whatGiven = false, whatPending = false;
+  RecordWhat what = RecordWhat::kProcessed;
   for (int c; (c = getopt_long(argc, argv, ":p:s:o:n:d:t:qh", kOptions, nullptr)) != -1;) {
     switch (c) {
       case 'p':
@@ -169,6 +179,20 @@ int ParseOptions(int argc, char** argv, Options& o, bool& exitNow) {
         o.keepFreeBytes = static_cast<uint64_t>(mb) << 20;
         break;
       }
+      case kRecord: {
+        RecordOptions r;
+        r.path = optarg;
+        r.what = what;
+        o.records.push_back(r);
+        whatPending = false;
+        break;
+      }
+      case kRecordWhat:
+        if (!ParseRecordWhat(optarg, what))
+          return exitNow = true, Fail("--record-what takes processed, raw or sum, not '%s'", optarg);
+        whatGiven = true;
+        whatPending = true;
+        break;
       case 'q':
         o.quiet = true;
         break;
@@ -186,6 +210,11 @@ int ParseOptions(int argc, char** argv, Options& o, bool& exitNow) {
     }
   }
   if (o.listDevices) return 0;
+  // A --record-what that no --record follows would be ignored in silence.
+  if (whatGiven && whatPending)
+    return exitNow = true, Fail("--record-what applies to the --record options after it; none follows the last%s", "");
+  if (std::string why; CheckRecordOptions(o.records, why) != 0)
+    return exitNow = true, Fail("%s", why.c_str());
   // --set CapCount=N is -n N, the last one given; -n wins. The profile's CapCount is the program's.
   const bool countGiven = o.haveCount;
   for (const auto& [key, value] : o.sets) {

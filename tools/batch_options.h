@@ -6,6 +6,8 @@
 #include <utility>
 #include <vector>
 
+#include "recording/record_sink.h"
+
 namespace ulmora::batch {
 
 struct Options {
@@ -15,6 +17,7 @@ struct Options {
   double seconds = 0.0;
   uint64_t keepFreeBytes = 0;  // --keep-free, in bytes
   bool haveCount = false, haveDelay = false, haveSeconds = false;
+  std::vector<RecordOptions> records;  // --record, each with its --record-what
   bool realtime = false, noCapture = false, quiet = false, listDevices = false, latency = false;
 };
 

@@ -8,30 +8,13 @@
 #include <thread>
 
 #include "common/log.h"
+#include "recording/record_check.h"
 #include "sg.h"
 #include "sg_recording.h"
 
 namespace ulmora {
 
 namespace {
-
-// Two names for one file: the same folder (by its real path) and the same last part.
-std::string FileIdentity(const std::string& path) {
-  const size_t slash = path.find_last_of('/');
-  const std::string dir = slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
-  const std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
-  char real[PATH_MAX];
-  return (realpath(dir.c_str(), real) ? std::string(real) : dir) + "/" + base;
-}
-
-const char* WhatName(RecordWhat what) {
-  switch (what) {
-    case RecordWhat::kProcessed: return "processed";
-    case RecordWhat::kRaw: return "raw";
-    case RecordWhat::kSum: return "sum";
-  }
-  return "?";
-}
 
 // The frame path holds a set for at most one frame; a stop waits that long, and a bounded while more.
 constexpr auto kHoldTimeout = std::chrono::seconds(5);
@@ -48,26 +31,7 @@ int CSG::StartRecording(const std::vector<RecordOptions>& recordings, std::strin
     error = "No recording was asked for.";
     return EINVAL;
   }
-  std::vector<std::string> seen;
-  for (const RecordOptions& r : recordings) {
-    const RecordFormat* format = FindRecordFormat(r.path);
-    if (!format) {
-      error = "'" + r.path + "' names no recording format (its extension must be .ser or .fits).";
-      return EINVAL;
-    }
-    if (r.what == RecordWhat::kSum && !format->holds16Bits) {
-      error = "'" + r.path + "' cannot hold the 16-bit sum; record it as .ser or .fits.";
-      return EINVAL;
-    }
-    const std::string id = FileIdentity(r.path);
-    for (const std::string& other : seen) {
-      if (other == id) {
-        error = "'" + r.path + "' is named by two recordings.";
-        return EINVAL;
-      }
-    }
-    seen.push_back(id);
-  }
+  if (const int err = CheckRecordOptions(recordings, error)) return err;
 
   auto set = std::make_unique<RecordingSet>();
   const double inRate = format_.dFrameRate.load();
@@ -94,7 +58,7 @@ int CSG::StartRecording(const std::vector<RecordOptions>& recordings, std::strin
       return err != 0 ? err : EIO;
     }
     (r.what == RecordWhat::kRaw ? set->anyRaw : set->anyPicture) = true;
-    LogPrintf("Recording %s pictures into '%s'", WhatName(r.what), r.path.c_str());
+    LogPrintf("Recording %s pictures into '%s'", RecordWhatName(r.what), r.path.c_str());
     set->writers.push_back(std::move(w));
   }
   recordingFinished_ = RecordingStatus{};

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "record_sink.h"
+#include "fits_sink.h"
 #include "ser_sink.h"
 
 namespace ulmora {
@@ -50,6 +51,8 @@ void RegisterBuiltinFormats() {
   static std::once_flag once;
   std::call_once(once, [] {
     RegisterRecordFormat({"ser", &MakeSerSink, true});
+    RegisterRecordFormat({"fits", &MakeFitsSink, true});
+    RegisterRecordFormat({"fit", &MakeFitsSink, true});
   });
 }
 }  // namespace
@@ -62,6 +65,18 @@ const RecordFormat* FindRecordFormat(const std::string& path) {
   for (const RecordFormat& f : *table)
     if (ext == f.extension) return &f;
   return nullptr;
+}
+
+}  // namespace ulmora
+
+namespace ulmora {
+
+std::string KnownRecordExtensions() {
+  RegisterBuiltinFormats();
+  std::string list;
+  if (const FormatTable* table = g_formats.load())
+    for (const RecordFormat& f : *table) list += (list.empty() ? "." : ", .") + std::string(f.extension);
+  return list;
 }
 
 }  // namespace ulmora

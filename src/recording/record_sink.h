@@ -104,6 +104,8 @@ struct RecordFormat {
 
 // Formats of higher layers join here (published as one immutable table, safe from any thread).
 void RegisterRecordFormat(const RecordFormat& format);
+// The extensions known, for messages: ".ser, .fits, .mkv".
+std::string KnownRecordExtensions();
 // The format for `path`'s extension (case-insensitive), or null.
 const RecordFormat* FindRecordFormat(const std::string& path);
 

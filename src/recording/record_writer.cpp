@@ -24,7 +24,7 @@ std::unique_ptr<CRecordWriter> CRecordWriter::Open(const RecordOptions& options,
                                                    std::string& error) {
   const RecordFormat* format = FindRecordFormat(options.path);
   if (!format || !format->make) {
-    error = "'" + options.path + "' names no recording format (use .ser or .fits)";
+    error = "'" + options.path + "' names no recording format (known: " + KnownRecordExtensions() + ")";
     err = EINVAL;
     return nullptr;
   }
@@ -96,8 +96,6 @@ bool CRecordWriter::Offer(const RecordPicture& picture) {
   Slot& slot = slots_[head % slots_.size()];
   CopyPixels(picture, slot);
   slot.picture.dropsBefore = {pendingCamera_, pendingChain_, pendingWriter_};
-  dropsCamera_.fetch_add(pendingCamera_, std::memory_order_relaxed);
-  dropsChain_.fetch_add(pendingChain_, std::memory_order_relaxed);
   pendingCamera_ = pendingChain_ = pendingWriter_ = 0;
   head_.store(head + 1, std::memory_order_release);
   wake_.fetch_add(1, std::memory_order_release);

@@ -31,10 +31,12 @@ class CRecordWriter {
   // Copies the picture into the queue and returns at once. A full queue leaves it out and counts a
   // writer drop, carried by the next picture that gets in; after a failed write nothing is taken.
   bool Offer(const RecordPicture& picture);
-  // Frames lost upstream since the last picture offered, carried by the next picture.
+  // Frames lost upstream: counted at once, and carried by the next picture into the sidecar.
   void AddDrops(uint64_t camera, uint64_t chain) {
     pendingCamera_ += camera;
     pendingChain_ += chain;
+    if (camera) dropsCamera_.fetch_add(camera, std::memory_order_relaxed);
+    if (chain) dropsChain_.fetch_add(chain, std::memory_order_relaxed);
   }
 
   // --- GUI thread ---

@@ -103,6 +103,11 @@ bool ParseItem(const std::string& item, SimCameraSetup* setup, std::string* erro
     setup->nCount = static_cast<int32_t>(n);
     return true;
   }
+  if (key == "drop-every" && hasValue) {
+    if (!ParseLong(value, 1, 1000000, &n)) return Fail(error, item, "drop-every must be a number from 1 to 1000000");
+    setup->nDropEvery = static_cast<int32_t>(n);
+    return true;
+  }
   int64_t* seconds = key == "unplug-after"   ? &setup->nUnplugAfterMs
                      : key == "replug-after" ? &setup->nReplugAfterMs
                      : key == "plug-after"   ? &setup->nPlugAfterMs

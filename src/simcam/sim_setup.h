@@ -10,7 +10,7 @@ namespace ulmora {
 enum class SimPixelFormat { kYUY2, kBGR, kI420, kMJPEG };
 
 // A parsed SPEC: "WxH@FPS,formats=a|b,inputs=N,controls,count=N,unplug-after=S,replug-after=T,
-// plug-after=S,busy" (every item optional; "1" alone means all defaults).
+// plug-after=S,busy,drop-every=N" (every item optional; "1" alone means all defaults).
 struct SimCameraSetup {
   int32_t nWidth = 640;
   int32_t nHeight = 480;
@@ -24,6 +24,9 @@ struct SimCameraSetup {
   int64_t nReplugAfterMs = -1;  // -1: never comes back; counted from the unplug
   int64_t nPlugAfterMs = -1;    // -1: present at once; counted from the first device-monitor start
   bool bBusy = false;
+  // After every N frames one is skipped, as a camera whose driver found no free buffer: its sequence
+  // number and time are never sent. 0: none.
+  int32_t nDropEvery = 0;
 };
 
 // Limits of the SPEC items.

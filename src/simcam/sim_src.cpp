@@ -39,6 +39,7 @@ struct SimSrcPriv {
   bool started = false;
   GstClockTime startRt = 0;
   uint64_t frame = 0;
+  uint64_t sent = 0;  // frames sent since the start, for drop-every
 
   GstClockID clockId = nullptr;
   bool flushing = false;
@@ -301,6 +302,7 @@ gboolean Start(GstBaseSrc* bsrc) {
   p->claimed = true;
   p->started = false;
   p->frame = 0;
+  p->sent = 0;
   p->dropped.store(0);
   std::lock_guard<std::mutex> lock(p->lock);
   p->flushing = false;
@@ -420,6 +422,7 @@ GstFlowReturn Create(GstPushSrc* psrc, GstBuffer** out) {
     p->started = true;
     p->startRt = rt;
     p->frame = 0;
+    p->sent = 0;
   }
   GstClockTime due = p->startRt + gst_util_uint64_scale_int(p->frame, GST_SECOND, fps);
   if (rt > due) {
@@ -454,6 +457,12 @@ GstFlowReturn Create(GstPushSrc* psrc, GstBuffer** out) {
   GST_BUFFER_OFFSET(buffer) = p->frame;
   GST_BUFFER_OFFSET_END(buffer) = p->frame + 1;
   ++p->frame;
+  const int32_t dropEvery = config->setup.nDropEvery;
+  if (dropEvery > 0 && ++p->sent % static_cast<uint64_t>(dropEvery) == 0) {
+    // The next frame is lost in the driver: its number and its time go by unsent.
+    ++p->frame;
+    p->dropped.fetch_add(1);
+  }
   *out = buffer;
   return GST_FLOW_OK;
 }

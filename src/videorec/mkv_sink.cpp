@@ -24,6 +24,7 @@
 #include "gst/bus_errors.h"
 #include "gst/gst_ref.h"
 #include "gst/gst_sync.h"
+#include "recording/record_file.h"
 
 namespace ulmora {
 namespace {
@@ -50,15 +51,6 @@ std::string FolderOf(const std::string& path) {
   return slash == 0 ? "/" : path.substr(0, slash);
 }
 
-// PATH split before its extension: "dir/night.mkv" gives "dir/night" and ".mkv".
-void SplitExtension(const std::string& path, std::string& stem, std::string& ext) {
-  const size_t slash = path.find_last_of('/');
-  const size_t dot = path.find_last_of('.');
-  const bool has = dot != std::string::npos && (slash == std::string::npos || dot > slash + 1);
-  stem = has ? path.substr(0, dot) : path;
-  ext = has ? path.substr(dot) : ".mkv";
-}
-
 bool Exists(const std::string& path) {
   struct stat st {};
   return lstat(path.c_str(), &st) == 0;
@@ -81,25 +73,41 @@ class MkvSink final : public IRecordSink {
   uint64_t BytesWritten() const override { return encodedBytes_.load(std::memory_order_relaxed); }
   std::vector<std::string> Files() const override { return files_; }
 
-  // The first file must not be there already: a recording never overwrites.
-  int CheckFirstFile(std::string& error) const {
-    const std::string first = MkvSegmentPath(path_, segmented_, 0);
-    if (!Exists(first)) return 0;
-    error = first + " exists already; it is not overwritten";
-    return EEXIST;
+ private:
+  // A name that is taken, or the temporary name of a run that was killed, is left alone: the recording
+  // goes on under STEM-2.mkv, STEM-3.mkv...
+  void AvoidTakenNames() {
+    std::string stem, ext;
+    SplitExtension(options_.path, stem, ext);
+    if (ext.empty()) ext = ".mkv";
+    while (Taken(path_)) path_ = stem + "-" + std::to_string(++sizeChanges_ + 1) + ext;
   }
 
- private:
+  bool Taken(const std::string& path) const {
+    const std::string first = MkvSegmentPath(path, segmented_, 0);
+    return Exists(first) || Exists(PartName(first));
+  }
   int Open(const RecordPicture& picture, std::string& error);
   int Finish(std::string& error);
   int TakeBusMessages(std::string& error);
   int WaitForRoom(std::string& error);
   int CheckFreeSpace(std::string& error);
   void NextSizeFile();
-  void Closed(const char* location) {
-    if (!location) return;
-    LogPrintf("recording: closed %s", location);
-    files_.emplace_back(location);
+  // A segment closed whole: it gets its own name. 0 or an errno with `error` set.
+  int Closed(const char* location, std::string& error) {
+    if (!location) return 0;
+    const std::string part = location;
+    const size_t suffix = part.size() - std::min<size_t>(part.size(), 5);
+    std::string name = part.compare(suffix, 5, ".part") == 0 ? part.substr(0, suffix) : part;
+    if (name != part) {
+      if (int e = PublishPart(part, name)) {
+        error = WriteFailure(name, e);
+        return e;
+      }
+    }
+    LogPrintf("recording: closed %s", name.c_str());
+    files_.push_back(name);
+    return 0;
   }
 
   static gchar* OnFormatLocation(GstElement* splitmux, guint fragment, gpointer self);
@@ -130,7 +138,8 @@ class MkvSink final : public IRecordSink {
 gchar* MkvSink::OnFormatLocation(GstElement*, guint fragment, gpointer self) {
   CallbackScope scope;
   auto* sink = static_cast<MkvSink*>(self);
-  const std::string name = MkvSegmentPath(sink->path_, sink->segmented_, fragment);
+  // Written under a temporary name; the segment gets its own when it is closed whole.
+  const std::string name = PartName(MkvSegmentPath(sink->path_, sink->segmented_, fragment));
   LogPrintf("recording: writing %s", name.c_str());
   return g_strdup(name.c_str());
 }
@@ -149,7 +158,7 @@ GstPadProbeReturn MkvSink::OnEncoded(GstPad*, GstPadProbeInfo* info, gpointer se
 }
 
 int MkvSink::Open(const RecordPicture& picture, std::string& error) {
-  if (int e = CheckFirstFile(error)) return e;
+  AvoidTakenNames();
   const GstVideoFormat format = picture.bitsPerPixel == 16 ? GST_VIDEO_FORMAT_GRAY16_LE : GST_VIDEO_FORMAT_GRAY8;
   gst_video_info_set_format(&info_, format, static_cast<guint>(picture.width), static_cast<guint>(picture.height));
   // Frame times may be uneven (sums, dropped frames): the stream says it has no fixed rate.
@@ -217,7 +226,8 @@ int MkvSink::TakeBusMessages(std::string& error) {
       return EIO;
     }
     const GstStructure* s = gst_message_get_structure(msg.get());
-    if (s && gst_structure_has_name(s, "splitmuxsink-fragment-closed")) Closed(gst_structure_get_string(s, "location"));
+    if (s && gst_structure_has_name(s, "splitmuxsink-fragment-closed"))
+      if (int e = Closed(gst_structure_get_string(s, "location"), error)) return e;
   }
   return 0;
 }
@@ -260,11 +270,11 @@ int MkvSink::CheckFreeSpace(std::string& error) {
 }
 
 void MkvSink::NextSizeFile() {
+  ++sizeChanges_;
   std::string stem, ext;
   SplitExtension(options_.path, stem, ext);
-  do {
-    path_ = stem + "-" + std::to_string(++sizeChanges_ + 1) + ext;
-  } while (Exists(MkvSegmentPath(path_, segmented_, 0)));
+  path_ = stem + "-" + std::to_string(sizeChanges_ + 1) + (ext.empty() ? ".mkv" : ext);
+  AvoidTakenNames();
 }
 
 int MkvSink::Write(const RecordPicture& picture, std::string& error) {
@@ -352,7 +362,8 @@ int MkvSink::Finish(std::string& error) {
       break;
     }
     const GstStructure* s = gst_message_get_structure(msg.get());
-    if (s && gst_structure_has_name(s, "splitmuxsink-fragment-closed")) Closed(gst_structure_get_string(s, "location"));
+    if (s && gst_structure_has_name(s, "splitmuxsink-fragment-closed") && result == 0)
+      result = Closed(gst_structure_get_string(s, "location"), error);
   }
   SetGraphState(pipeline_.get(), GST_STATE_NULL);
   appsrc_.reset();
@@ -368,7 +379,7 @@ std::string MkvSegmentPath(const std::string& path, bool segmented, unsigned ind
   SplitExtension(path, stem, ext);
   char number[16];
   std::snprintf(number, sizeof number, "-%05u", index);
-  return stem + number + ext;
+  return stem + number + (ext.empty() ? ".mkv" : ext);
 }
 
 std::unique_ptr<IRecordSink> MakeMkvSink(const RecordOptions& options, std::string& error) {
@@ -397,9 +408,7 @@ std::unique_ptr<IRecordSink> MakeMkvSink(const RecordOptions& options, std::stri
     error = "the folder " + folder + " cannot be written: " + std::strerror(errno);
     return nullptr;
   }
-  auto sink = std::make_unique<MkvSink>(options);
-  if (sink->CheckFirstFile(error)) return nullptr;
-  return sink;
+  return std::make_unique<MkvSink>(options);
 }
 
 }  // namespace ulmora

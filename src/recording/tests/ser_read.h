@@ -10,6 +10,9 @@
 
 namespace ulmora::test {
 
+// SER times are 100 ns ticks from 0001-01-01: 719162 days before 1970.
+constexpr uint64_t kTicks1970 = 719162ULL * 86400ULL * 10000000ULL;
+
 struct SerFile {
   bool ok = false;
   int32_t colorId = -1, littleEndianFlag = -1, width = 0, height = 0, depth = 0, frames = 0;

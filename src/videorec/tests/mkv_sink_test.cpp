@@ -150,6 +150,7 @@ TEST_F(MkvSinkTest, SegmentsStartEverySetNumberOfSecondsAndHoldEveryPicture) {
   ASSERT_EQ(files.size(), 4u);
   EXPECT_EQ(files.back(), MkvSegmentPath((dir_ / "seg.mkv").string(), true, 3));
   EXPECT_FALSE(fs::exists(MkvSegmentPath((dir_ / "seg.mkv").string(), true, 4)));
+  for (const auto& entry : fs::directory_iterator(dir_)) EXPECT_NE(entry.path().extension(), ".part") << entry.path();
 }
 
 TEST_F(MkvSinkTest, ANewPictureSizeGoesOnInTheNextFile) {
@@ -179,10 +180,14 @@ TEST_F(MkvSinkTest, BadFoldersTakenNamesAndOddPicturesAreRefusedWithTheirCause) 
     EXPECT_NE(error_.find("cannot be written"), std::string::npos) << error_;
   }
 
+  // A name that is taken is never written over: the recording takes the next free one.
   std::ofstream(dir_ / "taken.mkv") << "earlier";
-  EXPECT_FALSE(Make("taken.mkv"));
-  EXPECT_NE(error_.find("exists already"), std::string::npos) << error_;
+  auto taken = Make("taken.mkv");
+  ASSERT_TRUE(taken) << error_;
+  WriteAll(*taken, Pictures(8, 8, 8, 2, 8), 0.0, 0.1);
   EXPECT_EQ(fs::file_size(dir_ / "taken.mkv"), 7u);
+  EXPECT_EQ(test::DecodeMkv((dir_ / "taken-2.mkv").string()).pictures.size(), 2u);
+  EXPECT_EQ(taken->Files(), std::vector<std::string>{(dir_ / "taken-2.mkv").string()});
 
   auto sink = Make("odd.mkv");
   ASSERT_TRUE(sink) << error_;
@@ -219,13 +224,15 @@ TEST_F(MkvSinkTest, AKilledRunLeavesEveryEarlierSegmentWhole) {
   const pid_t pid = Spawn({MKV_WRITE_HELPER, path, "1"}, environ);
   ASSERT_GT(pid, 0);
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-  while (!fs::exists(MkvSegmentPath(path, true, 4)) && std::chrono::steady_clock::now() < deadline)
+  // Segments are written under a temporary name and take their own when closed whole.
+  while (!fs::exists(MkvSegmentPath(path, true, 3)) && std::chrono::steady_clock::now() < deadline)
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
   ASSERT_EQ(kill(pid, SIGKILL), 0);
   int status = 0;
   ASSERT_EQ(waitpid(pid, &status, 0), pid);
   ASSERT_TRUE(WIFSIGNALED(status));
-  ASSERT_TRUE(fs::exists(MkvSegmentPath(path, true, 4))) << "the helper made no fifth segment in 60 s";
+  ASSERT_TRUE(fs::exists(MkvSegmentPath(path, true, 3))) << "the helper closed no fourth segment in 60 s";
+  EXPECT_TRUE(fs::exists(MkvSegmentPath(path, true, 4) + ".part"));
   for (unsigned k = 0; k < 4; ++k) {
     const test::DecodedVideo video = test::DecodeMkv(MkvSegmentPath(path, true, k));
     EXPECT_TRUE(video.ended) << k << ": " << video.error;

@@ -68,6 +68,8 @@ class MkvSink final : public IRecordSink {
     if (pipeline_) SetGraphState(pipeline_.get(), GST_STATE_NULL);
   }
 
+  // Makes the graph; 0 or an errno with `error` set.
+  int Build(std::string& error);
   int Write(const RecordPicture& picture, std::string& error) override;
   int Close(std::string& error) override { return Finish(error); }
   uint64_t BytesWritten() const override { return encodedBytes_.load(std::memory_order_relaxed); }
@@ -87,7 +89,7 @@ class MkvSink final : public IRecordSink {
     const std::string first = MkvSegmentPath(path, segmented_, 0);
     return Exists(first) || Exists(PartName(first));
   }
-  int Open(const RecordPicture& picture, std::string& error);
+  int Start(const RecordPicture& picture, std::string& error);
   int Finish(std::string& error);
   int TakeBusMessages(std::string& error);
   int WaitForRoom(std::string& error);
@@ -122,6 +124,7 @@ class MkvSink final : public IRecordSink {
 
   GstRef<GstElement> pipeline_;
   GstRef<GstElement> appsrc_;
+  bool started_ = false;  // the graph has its caps and plays
   GstVideoInfo info_{};
   int32_t width_ = 0, height_ = 0, bitsPerPixel_ = 0;
   GstClockTime lastPts_ = GST_CLOCK_TIME_NONE;
@@ -157,15 +160,9 @@ GstPadProbeReturn MkvSink::OnEncoded(GstPad*, GstPadProbeInfo* info, gpointer se
   return GST_PAD_PROBE_OK;
 }
 
-int MkvSink::Open(const RecordPicture& picture, std::string& error) {
-  AvoidTakenNames();
-  const GstVideoFormat format = picture.bitsPerPixel == 16 ? GST_VIDEO_FORMAT_GRAY16_LE : GST_VIDEO_FORMAT_GRAY8;
-  gst_video_info_set_format(&info_, format, static_cast<guint>(picture.width), static_cast<guint>(picture.height));
-  // Frame times may be uneven (sums, dropped frames): the stream says it has no fixed rate.
-  info_.fps_n = 0;
-  info_.fps_d = 1;
-  GstRef<GstCaps> caps = Adopt(gst_video_info_to_caps(&info_));
-
+// The graph without its caps, made before the first picture: making the encoder loads its plug-in,
+// which takes longer than a queue of pictures lasts.
+int MkvSink::Build(std::string& error) {
   GstRef<GstElement> pipeline = MakeElement("pipeline", "mkv-recording");
   GstRef<GstElement> src = MakeElement("appsrc", "pictures");
   GstRef<GstElement> encoder = MakeElement("avenc_ffv1", "ffv1");
@@ -175,9 +172,7 @@ int MkvSink::Open(const RecordPicture& picture, std::string& error) {
     error = "the video recording's GStreamer elements could not be made";
     return ENOSYS;
   }
-  const guint64 pictureBytes = GST_VIDEO_INFO_SIZE(&info_);
-  g_object_set(src.get(), "caps", caps.get(), "format", GST_FORMAT_TIME, "is-live", FALSE, "block", FALSE, "max-bytes",
-               static_cast<guint64>(kQueuedPictures) * pictureBytes, "min-percent", 50u, nullptr);
+  g_object_set(src.get(), "format", GST_FORMAT_TIME, "is-live", FALSE, "block", FALSE, "min-percent", 50u, nullptr);
   // Every picture a key frame: a segment may end at any picture, and a cut-off file decodes to its end.
   // Slices on as many threads as there are cores: one core encodes fewer than 30 noisy 1080p frames a
   // second here.
@@ -193,18 +188,35 @@ int MkvSink::Open(const RecordPicture& picture, std::string& error) {
 
   gst_bin_add_many(GST_BIN(pipeline.get()), src.get(), encoder.get(), split.get(), nullptr);
   if (!gst_element_link_many(src.get(), encoder.get(), split.get(), nullptr)) {
-    error = "the FFV1 encoder does not take " + std::to_string(picture.bitsPerPixel) + "-bit grey pictures";
-    return EINVAL;
+    error = "the video recording's GStreamer elements do not link";
+    return ENOSYS;
   }
   GstRef<GstPad> encoded = Adopt(gst_element_get_static_pad(encoder.get(), "src"));
   gst_pad_add_probe(encoded.get(), GST_PAD_PROBE_TYPE_BUFFER, &MkvSink::OnEncoded, this, nullptr);
-
   pipeline_ = std::move(pipeline);
   appsrc_ = std::move(src);
+  started_ = false;
+  return 0;
+}
+
+// The first picture gives the stream its caps, and the graph starts.
+int MkvSink::Start(const RecordPicture& picture, std::string& error) {
+  if (!pipeline_)
+    if (int e = Build(error)) return e;
+  AvoidTakenNames();
+  const GstVideoFormat format = picture.bitsPerPixel == 16 ? GST_VIDEO_FORMAT_GRAY16_LE : GST_VIDEO_FORMAT_GRAY8;
+  gst_video_info_set_format(&info_, format, static_cast<guint>(picture.width), static_cast<guint>(picture.height));
+  // Frame times may be uneven (sums, dropped frames): the stream says it has no fixed rate.
+  info_.fps_n = 0;
+  info_.fps_d = 1;
+  GstRef<GstCaps> caps = Adopt(gst_video_info_to_caps(&info_));
+  g_object_set(appsrc_.get(), "caps", caps.get(), "max-bytes",
+               static_cast<guint64>(kQueuedPictures) * GST_VIDEO_INFO_SIZE(&info_), nullptr);
   width_ = picture.width;
   height_ = picture.height;
   bitsPerPixel_ = picture.bitsPerPixel;
   lastPts_ = GST_CLOCK_TIME_NONE;
+  started_ = true;
   if (SetGraphState(pipeline_.get(), GST_STATE_PLAYING) == GST_STATE_CHANGE_FAILURE) {
     std::string cause;
     TakeBusMessages(cause);
@@ -285,15 +297,15 @@ int MkvSink::Write(const RecordPicture& picture, std::string& error) {
             std::to_string(picture.height) + ", " + std::to_string(picture.bitsPerPixel) + " bits)";
     return EINVAL;
   }
-  if (pipeline_ && (picture.width != width_ || picture.height != height_ || picture.bitsPerPixel != bitsPerPixel_)) {
+  if (started_ && (picture.width != width_ || picture.height != height_ || picture.bitsPerPixel != bitsPerPixel_)) {
     // One file holds one size: finish it and go on in the next.
     if (int e = Finish(error)) return e;
     NextSizeFile();
     LogPrintf("recording: the picture is now %dx%d, continued in %s", picture.width, picture.height,
               MkvSegmentPath(path_, segmented_, 0).c_str());
   }
-  if (!pipeline_)
-    if (int e = Open(picture, error)) return e;
+  if (!started_)
+    if (int e = Start(picture, error)) return e;
   if (int e = CheckFreeSpace(error)) return e;
   if (int e = TakeBusMessages(error)) return e;
   if (int e = WaitForRoom(error)) return e;
@@ -341,6 +353,12 @@ int MkvSink::Write(const RecordPicture& picture, std::string& error) {
 // End of stream through the muxer, so the last segment gets its index and sizes, then the graph stops.
 int MkvSink::Finish(std::string& error) {
   if (!pipeline_) return 0;
+  if (!started_) {  // nothing was written, so there is no file
+    SetGraphState(pipeline_.get(), GST_STATE_NULL);
+    appsrc_.reset();
+    pipeline_.reset();
+    return 0;
+  }
   int result = 0;
   gst_app_src_end_of_stream(GST_APP_SRC(appsrc_.get()));
   GstRef<GstBus> bus = Adopt(gst_element_get_bus(pipeline_.get()));
@@ -368,6 +386,7 @@ int MkvSink::Finish(std::string& error) {
   SetGraphState(pipeline_.get(), GST_STATE_NULL);
   appsrc_.reset();
   pipeline_.reset();
+  started_ = false;
   return result;
 }
 
@@ -408,7 +427,9 @@ std::unique_ptr<IRecordSink> MakeMkvSink(const RecordOptions& options, std::stri
     error = "the folder " + folder + " cannot be written: " + std::strerror(errno);
     return nullptr;
   }
-  return std::make_unique<MkvSink>(options);
+  auto sink = std::make_unique<MkvSink>(options);
+  if (sink->Build(error)) return nullptr;
+  return sink;
 }
 
 }  // namespace ulmora

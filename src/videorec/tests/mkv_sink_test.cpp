@@ -225,14 +225,15 @@ TEST_F(MkvSinkTest, AKilledRunLeavesEveryEarlierSegmentWhole) {
   ASSERT_GT(pid, 0);
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
   // Segments are written under a temporary name and take their own when closed whole.
-  while (!fs::exists(MkvSegmentPath(path, true, 3)) && std::chrono::steady_clock::now() < deadline)
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  const std::string fourth = MkvSegmentPath(path, true, 3), fifth = MkvSegmentPath(path, true, 4) + ".part";
+  while (!(fs::exists(fourth) && fs::exists(fifth)) && std::chrono::steady_clock::now() < deadline)
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
   ASSERT_EQ(kill(pid, SIGKILL), 0);
   int status = 0;
   ASSERT_EQ(waitpid(pid, &status, 0), pid);
   ASSERT_TRUE(WIFSIGNALED(status));
-  ASSERT_TRUE(fs::exists(MkvSegmentPath(path, true, 3))) << "the helper closed no fourth segment in 60 s";
-  EXPECT_TRUE(fs::exists(MkvSegmentPath(path, true, 4) + ".part"));
+  ASSERT_TRUE(fs::exists(fourth)) << "the helper closed no fourth segment in 60 s";
+  EXPECT_TRUE(fs::exists(fifth));
   for (unsigned k = 0; k < 4; ++k) {
     const test::DecodedVideo video = test::DecodeMkv(MkvSegmentPath(path, true, k));
     EXPECT_TRUE(video.ended) << k << ": " << video.error;

@@ -2,13 +2,13 @@
 
 #include <getopt.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <climits>
-#include <cmath>
 #include <cstdint>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <algorithm>
 #include <cstring>
 
 #include "recording/record_check.h"
@@ -111,18 +111,8 @@ std::string CheckSetValue(const char* key, const std::string& value) {
 
 int ParseOptions(int argc, char** argv, Options& o, bool& exitNow) {
   exitNow = false;
-  enum {
-    kRealtime = 1000,
-    kNoCapture,
-    kDevice,
-    kSeconds,
-    kListDevices,
-    kLatency,
-    kKeepFree,
-    kRecord,
-    kRecordWhat,
-    kSegmentSeconds
-  };
+  enum { kRealtime = 1000, kNoCapture, kDevice, kSeconds, kListDevices, kLatency, kKeepFree, kRecord, kRecordWhat,
+         kSegmentSeconds };
   static const option kOptions[] = {{"profile", required_argument, nullptr, 'p'},
                                     {"set", required_argument, nullptr, 's'},
                                     {"out", required_argument, nullptr, 'o'},
@@ -149,14 +139,18 @@ int ParseOptions(int argc, char** argv, Options& o, bool& exitNow) {
   double segmentS = 0.0;
   for (int c; (c = getopt_long(argc, argv, ":p:s:o:n:d:t:qh", kOptions, nullptr)) != -1;) {
     switch (c) {
-      case 'p': o.profile = optarg; break;
+      case 'p':
+        o.profile = optarg;
+        break;
       case 's': {
         const char* eq = std::strchr(optarg, '=');
         if (!eq || eq == optarg) return exitNow = true, Fail("--set needs KEY=VALUE, not '%s'", optarg);
         o.sets.emplace_back(std::string(optarg, static_cast<size_t>(eq - optarg)), std::string(eq + 1));
         break;
       }
-      case 'o': o.outDir = optarg; break;
+      case 'o':
+        o.outDir = optarg;
+        break;
       case 'n':
         if (!ParseCount(optarg, o.count) || o.count == 0) return exitNow = true, Fail("bad picture count '%s'", optarg);
         o.haveCount = true;
@@ -165,7 +159,9 @@ int ParseOptions(int argc, char** argv, Options& o, bool& exitNow) {
         if (!ParseCount(optarg, o.delay)) return exitNow = true, Fail("bad frames delay '%s'", optarg);
         o.haveDelay = true;
         break;
-      case 't': o.tmpl = optarg; break;
+      case 't':
+        o.tmpl = optarg;
+        break;
       case kDevice:
         o.device = optarg;
         if (o.device.empty()) return exitNow = true, Fail("--device needs an ID%s", "");
@@ -174,14 +170,21 @@ int ParseOptions(int argc, char** argv, Options& o, bool& exitNow) {
         if (!ParseSeconds(optarg, o.seconds)) return exitNow = true, Fail("bad number of seconds '%s'", optarg);
         o.haveSeconds = true;
         break;
-      case kListDevices: o.listDevices = true; break;
-      case kLatency: o.latency = true; break;
-      case kRealtime: o.realtime = true; break;
-      case kNoCapture: o.noCapture = true; break;
+      case kListDevices:
+        o.listDevices = true;
+        break;
+      case kLatency:
+        o.latency = true;
+        break;
+      case kRealtime:
+        o.realtime = true;
+        break;
+      case kNoCapture:
+        o.noCapture = true;
+        break;
       case kKeepFree: {
         unsigned long mb = 0;
-        if (!ParseCount(optarg, mb) || mb > (1ul << 30))
-          return exitNow = true, Fail("bad free-space margin '%s' (MB)", optarg);
+        if (!ParseCount(optarg, mb) || mb > (1ul << 30)) return exitNow = true, Fail("bad free-space margin '%s' (MB)", optarg);
         o.keepFreeBytes = static_cast<uint64_t>(mb) << 20;
         break;
       }
@@ -203,12 +206,15 @@ int ParseOptions(int argc, char** argv, Options& o, bool& exitNow) {
         whatGiven = true;
         whatPending = true;
         break;
-      case 'q': o.quiet = true; break;
+      case 'q':
+        o.quiet = true;
+        break;
       case 'h':
         Usage(stdout);
         exitNow = true;
         return 0;
-      case ':': return exitNow = true, Fail("option '%s' needs a value", argv[optind - 1]);
+      case ':':
+        return exitNow = true, Fail("option '%s' needs a value", argv[optind - 1]);
       default:
         std::fprintf(stderr, "ulmora-batch: unknown option '%s'\n", argv[optind - 1]);
         Usage(stderr);
@@ -225,7 +231,8 @@ int ParseOptions(int argc, char** argv, Options& o, bool& exitNow) {
     r.segmentSeconds = segmentS;
     r.keepFreeBytes = std::max(o.keepFreeBytes, kRecordKeepFreeBytes);
   }
-  if (std::string why; CheckRecordOptions(o.records, why) != 0) return exitNow = true, Fail("%s", why.c_str());
+  if (std::string why; CheckRecordOptions(o.records, why) != 0)
+    return exitNow = true, Fail("%s", why.c_str());
   // --set CapCount=N is -n N, the last one given; -n wins. The profile's CapCount is the program's.
   const bool countGiven = o.haveCount;
   for (const auto& [key, value] : o.sets) {

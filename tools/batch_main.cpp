@@ -30,6 +30,7 @@
 #include "settings/profile.h"
 #include "settings/profile_keys.h"
 #include "simcam/sim_camera.h"
+#include "videorec/video_formats.h"
 
 namespace {
 
@@ -228,6 +229,7 @@ struct BatchRun {
 // --sim-camera is taken out of the arguments before the rest is read.
 Exit ReadCommandLine(int& argc, char** argv, Options& o) {
   if (!EnsureGstInit()) return Fail("%s", "GStreamer cannot start");
+  RegisterVideoRecordFormats();  // before the options, which name recordings by their format
   std::string simError;
   if (!EnableSimCameraFromArgs(&argc, argv, &simError)) return Fail("%s", simError.c_str()), 2;
   bool exitNow = false;

@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <algorithm>
 #include <cstring>
 
 #include "recording/record_check.h"
@@ -15,6 +16,9 @@
 
 namespace ulmora::batch {
 namespace {
+
+// What a recording leaves free at least: four seconds of 1080p30 8-bit frames and a margin.
+constexpr uint64_t kRecordKeepFreeBytes = uint64_t{256} << 20;
 
 bool ParseCount(const char* text, unsigned long& value) {
   if (!text || !*text || *text == '-') return false;
@@ -63,13 +67,15 @@ void Usage(FILE* out) {
       "      --latency          with --device: report the time from a frame's timestamp to the end of its processing\n"
       "      --realtime         pace to the file's frame rate (default: as fast as possible)\n"
       "      --no-capture       run the chain but write nothing\n"
-      "      --record PATH      record every picture into PATH: .ser (one file) or .fits (STEM-000001.fits,\n"
-      "                         ...), with a sidecar PATH.csv of UTC times and drops; repeatable\n"
+      "      --record PATH      record every picture into PATH: .ser (one file), .fits (STEM-000001.fits,\n"
+      "                         ...) or .mkv (lossless FFV1 video), with a sidecar PATH.csv of UTC times\n"
+      "                         and drops; repeatable\n"
       "      --record-what W    what the --record options after it take: processed (default; the pictures\n"
       "                         captures write, 8-bit), raw (every incoming frame, 8-bit) or sum (each\n"
       "                         finished sum, 16-bit, unscaled)\n"
-      "      --keep-free MB     stop capturing before the folder's file system has less than MB free\n"
-      "                         (a few pictures' worth is always kept)\n"
+      "      --segment-seconds S  .mkv recordings: a new file every S seconds, STEM-00000.mkv, STEM-00001.mkv...\n"
+      "      --keep-free MB     stop capturing and recording before the folder's file system has less than MB\n"
+      "                         free (a few pictures' worth is always kept; recordings keep at least 256 MB)\n"
       "  -q, --quiet\n"
       "Ctrl+C (SIGINT), SIGTERM or SIGHUP ends the run after the picture being written; a picture is\n"
       "written under its name only when whole, so a killed run leaves no partial file.\n",
@@ -105,7 +111,8 @@ std::string CheckSetValue(const char* key, const std::string& value) {
 
 int ParseOptions(int argc, char** argv, Options& o, bool& exitNow) {
   exitNow = false;
-  enum { kRealtime = 1000, kNoCapture, kDevice, kSeconds, kListDevices, kLatency, kKeepFree, kRecord, kRecordWhat };
+  enum { kRealtime = 1000, kNoCapture, kDevice, kSeconds, kListDevices, kLatency, kKeepFree, kRecord, kRecordWhat,
+         kSegmentSeconds };
   static const option kOptions[] = {{"profile", required_argument, nullptr, 'p'},
                                     {"set", required_argument, nullptr, 's'},
                                     {"out", required_argument, nullptr, 'o'},
@@ -121,6 +128,7 @@ int ParseOptions(int argc, char** argv, Options& o, bool& exitNow) {
                                     {"keep-free", required_argument, nullptr, kKeepFree},
                                     {"record", required_argument, nullptr, kRecord},
                                     {"record-what", required_argument, nullptr, kRecordWhat},
+                                    {"segment-seconds", required_argument, nullptr, kSegmentSeconds},
                                     {"quiet", no_argument, nullptr, 'q'},
                                     {"help", no_argument, nullptr, 'h'},
                                     {nullptr, 0, nullptr, 0}};
@@ -128,6 +136,7 @@ int ParseOptions(int argc, char** argv, Options& o, bool& exitNow) {
   optind = 1;
   bool whatGiven = false, whatPending = false;
   RecordWhat what = RecordWhat::kProcessed;
+  double segmentS = 0.0;
   for (int c; (c = getopt_long(argc, argv, ":p:s:o:n:d:t:qh", kOptions, nullptr)) != -1;) {
     switch (c) {
       case 'p':
@@ -187,6 +196,10 @@ int ParseOptions(int argc, char** argv, Options& o, bool& exitNow) {
         whatPending = false;
         break;
       }
+      case kSegmentSeconds:
+        if (!ParseSeconds(optarg, segmentS) || segmentS <= 0)
+          return exitNow = true, Fail("bad segment length '%s' (seconds)", optarg);
+        break;
       case kRecordWhat:
         if (!ParseRecordWhat(optarg, what))
           return exitNow = true, Fail("--record-what takes processed, raw or sum, not '%s'", optarg);
@@ -213,6 +226,11 @@ int ParseOptions(int argc, char** argv, Options& o, bool& exitNow) {
   // A --record-what that no --record follows would be ignored in silence.
   if (whatGiven && whatPending)
     return exitNow = true, Fail("--record-what applies to the --record options after it; none follows the last%s", "");
+  // Video is cut into segments; every recording stops before its disk runs full.
+  for (RecordOptions& r : o.records) {
+    r.segmentSeconds = segmentS;
+    r.keepFreeBytes = std::max(o.keepFreeBytes, kRecordKeepFreeBytes);
+  }
   if (std::string why; CheckRecordOptions(o.records, why) != 0)
     return exitNow = true, Fail("%s", why.c_str());
   // --set CapCount=N is -n N, the last one given; -n wins. The profile's CapCount is the program's.

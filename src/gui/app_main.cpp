@@ -27,6 +27,7 @@
 #include "devices/device_list.h"
 #include "settings/profile.h"
 #include "simcam/sim_camera.h"
+#include "videorec/video_formats.h"
 #include "graph/graph_object.h"
 #include "gui/sources_menu.h"
 #include "gui/command_line.h"
@@ -167,6 +168,8 @@ int main(int argc, char** argv) {
   if (lock == CSingleInstance::Result::kAcquired && !listening)
     LogPrintf("a second start cannot hand its file over: %s", qPrintable(handOver.Error()));
   ReportCpu();
+
+  RegisterVideoRecordFormats();
 
   // The simulated camera, from the command line or ULMORA_SIM_CAMERA, joins the device list.
   std::string simError;

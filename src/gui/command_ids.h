@@ -11,6 +11,8 @@ enum CommandId : int {
   kCmdExit = 40007,
   kCmdCapture = 40009,  // the Capture dialog
   kCmdLivePreview = 40022,
+  kCmdRecord = 40080,           // starts or stops a recording
+  kCmdRecordingDialog = 40081,  // the Recording dialog
   // "&Processing"
   kCmdAuto = 40015,
   kCmdDefault = 40016,

@@ -17,6 +17,7 @@
 #include "gui/capture_dialog.h"
 #include "gui/control_panel.h"
 #include "gui/placement.h"
+#include "gui/record_command.h"
 #include "gui/status_panes.h"
 #include "gui/toolbar.h"
 #include "gui/video_window.h"
@@ -56,6 +57,7 @@ MainWindow::MainWindow(CGraphObject* fileGraph, CGraphObject* liveGraph, const Q
   setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                  Qt::WindowCloseButtonHint);
   setWindowIcon(QIcon(QStringLiteral(":/ulmora/ulmora.png")));
+  record_ = new RecordCommand(this);
   BuildMenus();
 
   // The panel: the toolbar across the top and the seven rows, acting on whichever object is active.
@@ -116,6 +118,8 @@ void MainWindow::BuildMenus() {
   QMenu* control = bar->addMenu(QStringLiteral("&Control"));
   AddAction(control, kCmdLivePreview, QStringLiteral("Live Preview"), true, true, QKeySequence(Qt::Key_F4));
   AddAction(control, kCmdCapture, QStringLiteral("&Capture..."), false, false);
+  AddAction(control, kCmdRecord, QStringLiteral("&Record"), true, false, QKeySequence(Qt::CTRL | Qt::Key_R));
+  AddAction(control, kCmdRecordingDialog, QStringLiteral("Recor&ding..."), false, false);
   control->addSeparator();
   AddAction(control, kCmdPlay, QStringLiteral("&Play"), true, false, QKeySequence(Qt::Key_Space));
   AddAction(control, kCmdPause, QStringLiteral("Pa&use"), true, false, QKeySequence(Qt::CTRL | Qt::Key_U));
@@ -461,6 +465,7 @@ void MainWindow::closeEvent(QCloseEvent* e) {
   e->accept();
   if (bClosed_) return;
   hide();
+  record_->Finish();  // the file closes whole before its graph goes
   if (saveDevices_) saveDevices_();
   // The graphs go first (file, then live), so no frame arrives for windows that are going.
   if (file_) file_->DestroyGraph();

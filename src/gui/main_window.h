@@ -20,6 +20,7 @@ class QMenu;
 namespace ulmora {
 
 class HelpWindow;
+class RecordCommand;
 class StatusPanes;
 class VideoWindow;
 
@@ -60,6 +61,8 @@ class MainWindow : public QMainWindow, public IWindow, public IGraphUi {
   VideoWindow* ProcWindow() const { return proc_; }
   // The help page's window, once Help > Content has opened it.
   HelpWindow* Help() const { return help_; }
+  // The Record command and its settings.
+  RecordCommand* Recorder() const { return record_; }
   bool IsLiveMode() const { return bLiveMode_ != 0; }
   // The panel (rows and delay box); the main window calls it when values change.
   void SetPanel(IPanelView* panel) { panel_ = panel; }
@@ -148,6 +151,7 @@ class MainWindow : public QMainWindow, public IWindow, public IGraphUi {
   VideoWindow* live_ = nullptr;
   VideoWindow* proc_ = nullptr;
   HelpWindow* help_ = nullptr;  // a child of this window
+  RecordCommand* record_ = nullptr;  // a child of this window
   IPanelView* panel_ = nullptr;
   std::function<void()> captureDialog_;
   std::function<bool(int)> deviceCommand_;

@@ -11,6 +11,7 @@
 
 #include "gui/help_window.h"
 #include "gui/main_window.h"
+#include "gui/record_command.h"
 #include "gui/video_window.h"
 #include "gui/web_links.h"
 
@@ -24,6 +25,8 @@ void MainWindow::OnCommand(int id) {
     case kCmdStop: return CmdStop();
     case kCmdExit: close(); return;
     case kCmdCapture: return CmdCaptureDialog();
+    case kCmdRecord: return record_->Toggle();
+    case kCmdRecordingDialog: return record_->OpenDialog();
     case kCmdAuto: return CmdAuto();
     case kCmdDefault: return CmdDefault();
     case kCmdContent: return CmdContent();

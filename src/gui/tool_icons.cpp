@@ -138,6 +138,21 @@ void DrawImage(QPainter& p, int image) {
       p.drawLine(QPointF(2.5, 13.5), QPointF(13.5, 2.5));
       break;
     }
+    case kImgRecord: {  // a strip of film with the record mark: a recording is being written
+      p.setPen(QPen(ink, 1.0));
+      p.setBrush(QColor(0x30, 0x38, 0x48));
+      p.drawRoundedRect(QRectF(1.5, 2.5, 13, 11), 1.2, 1.2);
+      p.setPen(Qt::NoPen);
+      p.setBrush(QColor(0xe8, 0xec, 0xf2));
+      for (double x : {3.0, 6.0, 9.0, 12.0}) {
+        p.drawRect(QRectF(x - 0.2, 3.6, 1.4, 1.3));
+        p.drawRect(QRectF(x - 0.2, 11.1, 1.4, 1.3));
+      }
+      p.setPen(QPen(red.darker(130), 0.8));
+      p.setBrush(red);
+      p.drawEllipse(QPointF(8, 8), 2.4, 2.4);
+      break;
+    }
     case kResetImage: {  // an arrow turning back
       QPainterPath arc;
       arc.arcMoveTo(QRectF(2.5, 2.5, 11, 11), 120);

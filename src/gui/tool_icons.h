@@ -7,7 +7,7 @@
 namespace ulmora {
 
 // Images of the toolbar strip: play, pause, stop, capture, live preview, monitor (not on the toolbar),
-// default, auto, auto amplification, auto accumulator, auto delay, NR horizontal, NR vertical.
+// default, auto, auto amplification, auto accumulator, auto delay, NR horizontal, NR vertical, record.
 enum ToolImage : int {
   kImgPlay = 0,
   kImgPause,
@@ -22,6 +22,7 @@ enum ToolImage : int {
   kImgAutoDelay,
   kImgNRH,
   kImgNRV,
+  kImgRecord,
   kToolImageCount
 };
 

@@ -22,6 +22,7 @@ constexpr ToolbarEntry kEntries[kToolbarEntryCount] = {
     {kImgStop, kCmdStop, false},
     {-1, 0, false},
     {kImgCapture, kCmdCaptureToggle, true},
+    {kImgRecord, kCmdRecord, true},
     {-1, 0, false},
     {kImgLivePreview, kCmdLivePreview, true},
     {-1, 0, false},

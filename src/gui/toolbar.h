@@ -13,7 +13,7 @@ namespace ulmora {
 // Returns the main window's action for a command id, or null when it has none.
 using ActionLookup = std::function<QAction*(int id)>;
 
-constexpr int kToolbarEntryCount = 19;  // buttons and separators
+constexpr int kToolbarEntryCount = 20;  // buttons and separators
 constexpr int kDelayBoxX = 358, kDelayBoxWidth = 50, kDelayBoxHeight = 20, kDelayBoxMaxChars = 6;
 
 // One entry of the toolbar: a separator (id 0) or a button showing one image of the strip.

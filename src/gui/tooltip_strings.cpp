@@ -31,6 +31,7 @@ constexpr IdText kStrings[] = {
     {kCmdNRH, "NR Horizontal banding. \n [dynamic antijamming]"},
     {kCmdNRV, "NR Vertical banding. \n[dynamic antijamming]"},
     {kCmdCaptureToggle, "Capture [F10]"},
+    {kCmdRecord, "Record [Ctrl+R]"},
 };
 
 }  // namespace

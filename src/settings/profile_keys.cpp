@@ -38,6 +38,12 @@ constexpr ProfileKeyInfo kKeys[] = {
     {K::MasterStream, "MasterStream", kSectionBrisk, E::Signed, 1, nullptr, 14},
     {K::UseTimeLimit, "UseTimeLimit", kSectionBrisk, E::Signed, 0, nullptr, 14},
     {K::TimeLimit, "TimeLimit", kSectionBrisk, E::Signed, 0, nullptr, 14},
+    // Recordings from the desktop program; an empty folder is the capture folder.
+    {K::RecWorkDir, "RecWorkDir", kSectionNocta, E::Text, 0, "", 260},
+    {K::RecFormat, "RecFormat", kSectionNocta, E::Text, 0, "ser", 8},
+    {K::RecWhat, "RecWhat", kSectionNocta, E::Text, 0, "processed", 16},
+    {K::RecSegment, "RecSegment", kSectionNocta, E::Unsigned, 300, nullptr, 14},
+    {K::RecKeepFree, "RecKeepFree", kSectionNocta, E::Unsigned, 512, nullptr, 14},
 };
 
 constexpr bool TableInEnumOrder() {

@@ -12,6 +12,7 @@ enum class ProfileKey {
   CapFormat, CapWorkDir, CapFramesDelay, CapCount, CSGViewLive, ViewMode,
   TouchGraph, ActivateGraph, CrosInPhysicalType,
   VideoDevice2, MasterStream, UseTimeLimit, TimeLimit,
+  RecWorkDir, RecFormat, RecWhat, RecSegment, RecKeepFree,
 };
 
 enum class KeyEncoding { Signed, Unsigned, Hundredths, Text };

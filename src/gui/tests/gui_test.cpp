@@ -143,7 +143,7 @@ class MainWindowTest : public QObject {
     QStringList control;
     for (QAction* a : w.Popup(kPopupControl)->actions())
       control << (a->isSeparator() ? QStringLiteral("-") : QString::number(a->data().toInt()));
-    QCOMPARE(control.join(QLatin1Char(' ')), QStringLiteral("40022 40009 - 40001 40002 40003 - 40007"));
+    QCOMPARE(control.join(QLatin1Char(' ')), QStringLiteral("40022 40009 40080 40081 - 40001 40002 40003 - 40007"));
     QStringList processing;
     for (QAction* a : w.Popup(kPopupProcessing)->actions())
       processing << (a->isSeparator() ? QStringLiteral("-") : QString::number(a->data().toInt()));

@@ -287,9 +287,9 @@ class PanelTest : public QObject {
     QToolBar* tb = panel_->Toolbar();
     const QList<QAction*> list = tb->actions();
     QCOMPARE(list.size(), kToolbarEntryCount);
-    const int ids[kToolbarEntryCount] = {0,        kCmdPlay, kCmdPause, kCmdStop, 0,           kCmdCaptureToggle, 0,
-                                         kCmdLivePreview, 0, kCmdDefault, 0, kCmdAuto, kCmdAutoAmp, kCmdAutoAccum,
-                                         kCmdAutoDelay, 0, kCmdNRH, kCmdNRV, 0};
+    const int ids[kToolbarEntryCount] = {0,          kCmdPlay, kCmdPause, kCmdStop, 0, kCmdCaptureToggle, kCmdRecord,
+                                         0,          kCmdLivePreview, 0, kCmdDefault, 0, kCmdAuto, kCmdAutoAmp,
+                                         kCmdAutoAccum, kCmdAutoDelay, 0, kCmdNRH, kCmdNRV, 0};
     for (int i = 0; i < kToolbarEntryCount; ++i) {
       QCOMPARE(list[i]->isSeparator(), ids[i] == 0);
       if (ids[i] == 0) continue;
@@ -538,7 +538,7 @@ class PanelInWindowTest : public QObject {
     QVERIFY2(qAbs(end - 420 * 11 / 18) <= 4, qPrintable(QString::number(end)));
     // The toolbar's buttons are the window's own actions.
     QCOMPARE(panel->Toolbar()->actions().at(1), window_->Action(kCmdPlay));
-    QCOMPARE(panel->Toolbar()->actions().at(12), window_->Action(kCmdAutoAmp));
+    QCOMPARE(panel->Toolbar()->actions().at(13), window_->Action(kCmdAutoAmp));
     QCOMPARE(window_->Action(kCmdNRV)->toolTip(), QString("NR Vertical banding. \n[dynamic antijamming]"));
   }
 

@@ -89,6 +89,16 @@ bool ParseItem(const std::string& item, SimCameraSetup* setup, std::string* erro
     (key == "controls" ? setup->bControls : setup->bBusy) = true;
     return true;
   }
+  if (!hasValue && (key == "analog" || key == "links" || key == "flaky")) {
+    (key == "analog" ? setup->bAnalog : key == "links" ? setup->bLinks : setup->bFlaky) = true;
+    return true;
+  }
+  if (key == "latency" && hasValue) {
+    if (!ParseLong(value, 0, kSimMaxLatencyMs, &n))
+      return Fail(error, item, std::string("latency must be milliseconds from 0 to ").append(std::to_string(kSimMaxLatencyMs)));
+    setup->nLatencyMs = static_cast<int32_t>(n);
+    return true;
+  }
   if (!hasValue && !key.empty() && key[0] >= '0' && key[0] <= '9') return ParseSize(item, setup, error);
   if (key == "formats" && hasValue) return ParseFormats(item, value, setup, error);
   if (key == "inputs" && hasValue) {

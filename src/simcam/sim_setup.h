@@ -10,7 +10,7 @@ namespace ulmora {
 enum class SimPixelFormat { kYUY2, kBGR, kI420, kMJPEG };
 
 // A parsed SPEC: "WxH@FPS,formats=a|b,inputs=N,controls,count=N,unplug-after=S,replug-after=T,
-// plug-after=S,busy" (every item optional; "1" alone means all defaults).
+// plug-after=S,busy,analog,links,latency=MS,flaky" (every item optional; "1" alone means all defaults).
 struct SimCameraSetup {
   int32_t nWidth = 640;
   int32_t nHeight = 480;
@@ -24,11 +24,19 @@ struct SimCameraSetup {
   int64_t nReplugAfterMs = -1;  // -1: never comes back; counted from the unplug
   int64_t nPlugAfterMs = -1;    // -1: present at once; counted from the first device-monitor start
   bool bBusy = false;
+  // An analog capture card: PAL/NTSC set the size (720x576, 720x480) and rate, frame sizes are not
+  // enumerated (ENOTTY), and the card has no serial number.
+  bool bAnalog = false;
+  // udev-like links "sim:by-id/..." (cameras with a serial) and "sim:by-path/..." to each node.
+  bool bLinks = false;
+  int32_t nLatencyMs = 0;  // how long each control request takes, as a slow USB camera's
+  bool bFlaky = false;     // every fifth control request answers EIO
 };
 
 // Limits of the SPEC items.
 constexpr int32_t kSimMaxCount = 16;
 constexpr int32_t kSimMaxInputs = 8;
+constexpr int32_t kSimMaxLatencyMs = 5000;
 
 bool ParseSimCameraSetup(const char* setup, SimCameraSetup* out, std::string* error);  // error names the bad item
 const char* SimPixelFormatName(SimPixelFormat format);                                 // "yuy2", "bgr", ...

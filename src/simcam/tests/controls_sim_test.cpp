@@ -92,9 +92,10 @@ TEST_F(SimDevice, DialogsDescribeControlsSourceCrossbarAndTuner) {
 
   std::vector<ControlGroupDescription> groups;
   ASSERT_TRUE(dialogs->DescribeControls(&groups, &error)) << error;
-  ASSERT_EQ(groups.size(), 1u);
+  ASSERT_EQ(groups.size(), 2u);
   EXPECT_EQ(groups[0].name, "User Controls");
-  EXPECT_EQ(groups[0].controls.size(), 5u);
+  EXPECT_EQ(groups[0].controls.size(), 6u);
+  EXPECT_EQ(groups[1].name, "Camera Controls");
   const ControlDescription* power = Find(groups, V4L2_CID_POWER_LINE_FREQUENCY);
   ASSERT_NE(power, nullptr);
   EXPECT_EQ(power->kind, ControlKind::Menu);
@@ -153,7 +154,7 @@ TEST_F(SimDevice, ControlsSetLiveAreRememberedPerDeviceAndAppliedAgain) {
   EXPECT_TRUE(SimGetControl(0, V4L2_CID_GAIN, &v));
   EXPECT_EQ(v, 8);  // the other camera keeps its own
   // A value the device refuses is reported and not remembered.
-  EXPECT_FALSE(dialogs->SetControl(V4L2_CID_GAIN, 1000, &error));
+  EXPECT_FALSE(dialogs->SetControl(V4L2_CID_POWER_LINE_FREQUENCY, 7, &error));
   EXPECT_EQ(error, "The device did not accept the value: Numerical result out of range.");
   ASSERT_EQ(ReadRememberedControls("sim:1").size(), 2u);
   EXPECT_EQ(ReadRememberedControls("sim:1")[0].nValue, 40);

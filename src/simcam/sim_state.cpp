@@ -315,6 +315,13 @@ int SimResolvePath(const SimCameraConfig* config, const char* path) {
   return -1;
 }
 
+bool SimUnplugDevice(int device) {
+  const SimCameraConfig* config = SimCurrentConfig();
+  if (!SimDeviceOf(config, device)) return false;
+  SimUnplug(*config, device, SimNowNs());
+  return true;
+}
+
 bool SimPlugOtherCamera(int device, int camera) {
   SimCameraConfig* config = SimCurrentConfig();
   SimDeviceState* state = SimDeviceOf(config, device);

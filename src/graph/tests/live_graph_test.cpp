@@ -300,6 +300,26 @@ TEST_F(LiveGraphTest, ChoosingAnInputChangesThePicture) {
   graph->StopGraph();
 }
 
+// Drivers refuse a standard while buffers exist and reset the size to the standard's lines: the
+// remembered one is set before the device is opened for streaming, and the graph takes its size.
+TEST_F(LiveGraphTest, ARememberedStandardGivesTheGraphItsLinesAndRate) {
+  Enable("analog,inputs=2");
+  ASSERT_TRUE(RememberStandard("sim:0", V4L2_STD_NTSC));
+  devices->Restore();
+  ASSERT_TRUE(graph->HasGraph());
+  EXPECT_TRUE(SimStandard(0) & V4L2_STD_NTSC);
+  CSG& sg = graph->Session();
+  EXPECT_EQ(sg.Format().nVideoWidth, 720);
+  EXPECT_EQ(sg.Format().nVideoHeight, 480);
+  EXPECT_NEAR(sg.GetFrameRate(), 29.97, 0.01);
+  MeanProbe probe;
+  probe.session = &sg;
+  graph->Grabber()->SetCallback(&MeanProbe::Thunk, &probe);
+  ASSERT_TRUE(SUCCEEDED(graph->RunGraph()));
+  EXPECT_TRUE(WaitSamples(probe, 3));
+  graph->StopGraph();
+}
+
 TEST_F(LiveGraphTest, ControlsSetOnADeviceComeBackWhenItIsChosen) {
   Enable("controls,count=2");
   v4l2_query_ext_ctrl q{};

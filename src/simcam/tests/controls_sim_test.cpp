@@ -261,7 +261,9 @@ double NextMean(GstElement* sink, int skip) {
 
 }  // namespace
 
-TEST_F(SimDevice, RememberedControlsAndRoutesChangeTheStreamingPictureWithoutARestart) {
+// Controls change a streaming picture at once; an input switch is refused while buffers exist, as
+// drivers refuse it, and the route stays where the hardware is.
+TEST_F(SimDevice, RememberedControlsChangeTheStreamingPictureAndInputsWaitForTheStop) {
   GError* err = nullptr;
   GstElement* pipe = gst_parse_launch(
       "ulmorasimsrc device=sim:0 ! video/x-raw,format=YUY2 ! appsink name=out max-buffers=1 drop=true", &err);
@@ -277,10 +279,9 @@ TEST_F(SimDevice, RememberedControlsAndRoutesChangeTheStreamingPictureWithoutARe
 
   HRESULT hr = E_FAIL;
   CCrossbar xbar(OpenDeviceCrossbar("sim:0"), &hr);
-  ASSERT_EQ(xbar.SetInputIndex(0), S_OK);
-  const double composite = NextMean(sink, 2);
-  ASSERT_EQ(xbar.SetInputIndex(1), S_OK);
-  EXPECT_GT(std::abs(NextMean(sink, 2) - composite), 3.0);
+  ASSERT_EQ(xbar.SetInputIndex(1), VFW_E_NOT_STOPPED);
+  EXPECT_EQ(SimGetInput(0), 0);
+  EXPECT_EQ(xbar.CurrentRoute(), 0);
   GstState state = GST_STATE_NULL;
   gst_element_get_state(pipe, &state, nullptr, 0);
   EXPECT_EQ(state, GST_STATE_PLAYING);

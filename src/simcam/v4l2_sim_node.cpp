@@ -418,11 +418,23 @@ V4l2NodeRef OpenSimNode(const char* szPath, std::string* error) {
   return std::make_shared<SimNode>(device, szPath, config);
 }
 
+// The links udev would make for the node, as the camera on it now has them.
+void SimNodeLinks(const char* szNode, std::string* byId, std::string* byPath) {
+  const SimCameraConfig* config = SimCurrentConfig();
+  int device = -1;
+  if (!IsSimDevicePath(szNode, &device) || !config || !SimDevicePresent(*config, device, SimNowNs())) return;
+  *byId = SimByIdLink(config, device);
+  *byPath = SimByPathLink(config, device);
+}
+
 }  // namespace
 
 void SimRegisterNodeOpener() {
   static std::once_flag once;
-  std::call_once(once, [] { RegisterV4l2NodeOpener("sim:", OpenSimNode); });
+  std::call_once(once, [] {
+    RegisterV4l2NodeOpener("sim:", OpenSimNode);
+    RegisterNodeLinksReader("sim:", SimNodeLinks);
+  });
 }
 
 }  // namespace ulmora

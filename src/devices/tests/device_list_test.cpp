@@ -172,22 +172,30 @@ TEST_F(DeviceListTest, ACameraPluggedInLaterClearsTheMenuFlag) {
   devices->SetNotifyWindow(nullptr);  // the monitor's thread must not post to a window that is gone
 }
 
-TEST_F(DeviceListTest, StableIdentityPrefersTheByIdLinkThenByPath) {
-  const std::string node = dir + "/video3", byId = dir + "/by-id", byPath = dir + "/by-path";
-  ASSERT_EQ(mkdir(byId.c_str(), 0700), 0);
-  ASSERT_EQ(mkdir(byPath.c_str(), 0700), 0);
+TEST_F(DeviceListTest, StableIdentityPrefersTheByIdLinkOfACameraWithASerialThenByPath) {
+  const std::string node = dir + "/video3", byId = dir + "/by-id", byPath = dir + "/by-path", sys = dir + "/sys";
+  for (const std::string& d : {byId, byPath, sys, sys + "/video3", sys + "/video3/device"})
+    ASSERT_EQ(mkdir(d.c_str(), 0700), 0) << d;
   FILE* f = std::fopen(node.c_str(), "w");
   ASSERT_NE(f, nullptr);
   std::fclose(f);
   ASSERT_EQ(symlink(node.c_str(), (byPath + "/pci-0000:00:14.0-usb-0:1:1.0-video-index0").c_str()), 0);
-  ASSERT_EQ(symlink("../video3", (byId + "/usb-Maker_Cam_123-video-index0").c_str()), 0);
-  EXPECT_EQ(StableNodeIdentity(node.c_str(), byId.c_str(), byPath.c_str()), byId + "/usb-Maker_Cam_123-video-index0");
-  ASSERT_EQ(unlink((byId + "/usb-Maker_Cam_123-video-index0").c_str()), 0);
-  EXPECT_EQ(StableNodeIdentity(node.c_str(), byId.c_str(), byPath.c_str()),
+  ASSERT_EQ(symlink("../video3", (byId + "/usb-Maker_Cam-video-index0").c_str()), 0);
+  // Without a serial number udev's by-id name is shared by every camera of the model.
+  EXPECT_EQ(StableNodeIdentity(node.c_str(), byId.c_str(), byPath.c_str(), sys.c_str()),
+            byPath + "/pci-0000:00:14.0-usb-0:1:1.0-video-index0");
+  f = std::fopen((sys + "/video3/serial").c_str(), "w");
+  ASSERT_NE(f, nullptr);
+  std::fputs("123\n", f);
+  std::fclose(f);
+  EXPECT_EQ(StableNodeIdentity(node.c_str(), byId.c_str(), byPath.c_str(), sys.c_str()),
+            byId + "/usb-Maker_Cam-video-index0");
+  ASSERT_EQ(unlink((byId + "/usb-Maker_Cam-video-index0").c_str()), 0);
+  EXPECT_EQ(StableNodeIdentity(node.c_str(), byId.c_str(), byPath.c_str(), sys.c_str()),
             byPath + "/pci-0000:00:14.0-usb-0:1:1.0-video-index0");
   ASSERT_EQ(unlink((byPath + "/pci-0000:00:14.0-usb-0:1:1.0-video-index0").c_str()), 0);
-  EXPECT_EQ(StableNodeIdentity(node.c_str(), byId.c_str(), byPath.c_str()), node);
-  EXPECT_EQ(StableNodeIdentity("/dev/video99", byId.c_str(), byPath.c_str()), "/dev/video99");
+  EXPECT_EQ(StableNodeIdentity(node.c_str(), byId.c_str(), byPath.c_str(), sys.c_str()), node);
+  EXPECT_EQ(StableNodeIdentity("/dev/video99", byId.c_str(), byPath.c_str(), sys.c_str()), "/dev/video99");
 }
 
 // udev gives a camera with a serial number a by-id link; after an unplug the node number goes to the

@@ -193,7 +193,7 @@ TEST_F(SimDevice, ResetStandardFrequencyAndFormatAreRememberedToo) {
   ProfileWriteString(kSectionBrisk, "Standard:sim:0", "000000000000b000");  // NTSC, as if chosen last run
   ASSERT_TRUE(dialogs->SetFrequency(175250000, &error));
   ProfileWriteString(kSectionBrisk, "Frequency:sim:0", "503250000");
-  ApplyRememberedControls(std::string("sim:0"));
+  EXPECT_EQ(ApplyRememberedSource(std::string("sim:0")), 2);
   VideoSourceDescription source;
   ASSERT_TRUE(dialogs->DescribeSource(&source, &error));
   EXPECT_EQ(source.nCurrentStandard, static_cast<uint64_t>(V4L2_STD_NTSC));

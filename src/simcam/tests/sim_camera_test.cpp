@@ -333,7 +333,9 @@ TEST(SimCamera, BusyAndMissingDevicesFailToOpen) {
                         {"sim:4", GST_RESOURCE_ERROR_NOT_FOUND, "Cannot identify device 'sim:4'.", GST_STATE_READY}};
   for (const Case& c : cases) {
     Pipeline pipe(std::string("ulmorasimsrc device=") + c.path + " ! fakesink");
-    if (c.failsAt == GST_STATE_PAUSED) EXPECT_NE(gst_element_set_state(pipe.p, GST_STATE_READY), GST_STATE_CHANGE_FAILURE);
+    if (c.failsAt == GST_STATE_PAUSED) {
+      EXPECT_NE(gst_element_set_state(pipe.p, GST_STATE_READY), GST_STATE_CHANGE_FAILURE);
+    }
     EXPECT_EQ(gst_element_set_state(pipe.p, c.failsAt), GST_STATE_CHANGE_FAILURE);
     GstMessage* err = pipe.WaitError(GST_SECOND);
     ASSERT_NE(err, nullptr);

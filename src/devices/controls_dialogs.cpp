@@ -81,23 +81,10 @@ bool CDeviceDialogs::SetControl(uint32_t nId, int64_t nValue, std::string* error
 }
 
 bool CDeviceDialogs::ResetControls(std::string* error) {
-  std::vector<ControlGroupDescription> groups;
-  if (!DescribeControls(&groups, error)) return false;
-  bool bAll = true;
-  // Manual values first: once an automatic mode is back on, its manual partners refuse.
-  for (bool bAutoModes : {false, true}) {
-    if (bAutoModes && !DescribeControls(&groups, error)) return false;
-    for (const ControlGroupDescription& g : groups)
-      for (const ControlDescription& c : g.controls) {
-        if (c.bAutoMode != bAutoModes || c.bWriteOnly || c.bExecuteOnWrite || c.bReadOnly || c.bVolatile) continue;
-        // A value ruled by an automatic mode follows it; one unknown is set anyway.
-        if (c.bInactive || (!c.bUnknownValue && c.nValue == c.nDefault)) continue;
-        int err = V4l2SetControl(*node, c.nId, c.nDefault);
-        if (err != 0) bAll = Check(err, "a default value", error) && bAll;
-      }
-  }
-  ForgetControls(identity);
-  return bAll;
+  bool bValueRefused = false;
+  const int err = V4l2ResetControls(*node, &bValueRefused);
+  if (err == 0 || bValueRefused) ForgetControls(identity);
+  return Check(err, bValueRefused ? "a default value" : "the control query", error);
 }
 
 bool CDeviceDialogs::DescribeSource(VideoSourceDescription* source, std::string* error) {

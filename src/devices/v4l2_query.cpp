@@ -307,6 +307,27 @@ int V4l2DescribeControls(IV4l2Node& node, std::vector<ControlGroupDescription>* 
   return 0;
 }
 
+int V4l2ResetControls(IV4l2Node& node, bool* pbValueRefused) {
+  *pbValueRefused = false;
+  std::vector<ControlGroupDescription> groups;
+  int firstErr = 0;
+  // Manual values first: once an automatic mode is back on, its manual partners refuse.
+  for (bool bAutoModes : {false, true}) {
+    if (int err = V4l2DescribeControls(node, &groups)) return err;
+    for (const ControlGroupDescription& g : groups)
+      for (const ControlDescription& c : g.controls) {
+        if (c.bAutoMode != bAutoModes || c.bWriteOnly || c.bExecuteOnWrite || c.bReadOnly || c.bVolatile) continue;
+        // What an automatic mode rules follows it; a value unknown is set anyway.
+        if (c.bInactive || (!c.bUnknownValue && c.nValue == c.nDefault)) continue;
+        if (int err = V4l2SetControl(node, c.nId, c.nDefault); err != 0 && firstErr == 0) {
+          firstErr = err;
+          *pbValueRefused = true;
+        }
+      }
+  }
+  return firstErr;
+}
+
 int V4l2DescribeSource(IV4l2Node& node, VideoSourceDescription* source) {
   *source = {};
   for (uint32_t i = 0; i < kMaxEnumerated; ++i) {

@@ -35,6 +35,11 @@ bool V4l2HasSourceChoices(IV4l2Node& node);
 // Every control a dialog can show, grouped by class, with menus and current values.
 int V4l2DescribeControls(IV4l2Node& node, std::vector<ControlGroupDescription>* groups);
 
+// Every control back to its default, manual values before automatic modes, leaving what an automatic
+// mode rules once it is back, and actions alone. The first errno value; *pbValueRefused tells a value
+// the device refused from a failed query.
+int V4l2ResetControls(IV4l2Node& node, bool* pbValueRefused);
+
 // Standards of the current input (the current one as listed, though the driver names a member of
 // it) and every capture format with its sizes and rates; a driver that enumerates no sizes gets the
 // range TRY_FMT allows at the standard's rate.

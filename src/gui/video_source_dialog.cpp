@@ -102,17 +102,21 @@ bool VideoSourceDialog::ChosenFormat(FrameFormatChoice* choice) const {
 
 bool VideoSourceDialog::Apply(const std::function<void(const char*)>& warn) {
   std::string why;
+  bool newStandard = false;
   if (!src_.standards.empty() && standard_->currentIndex() >= 0) {
     const uint64_t id = standard_->currentData().toULongLong();
-    if (id != src_.nCurrentStandard && !device_.SetStandard(id, &why)) warn(why.c_str());
+    if (id != src_.nCurrentStandard) {
+      newStandard = device_.SetStandard(id, &why);
+      if (!newStandard) warn(why.c_str());
+    }
   }
   const bool changed = format_->currentIndex() != nInitialFormat_ || size_->currentIndex() != nInitialSize_ ||
                        rate_->currentIndex() != nInitialRate_;
   FrameFormatChoice choice;
-  if (!changed || !ChosenFormat(&choice)) return false;
+  if (!changed || !ChosenFormat(&choice)) return newStandard;
   if (device_.ChooseFrameFormat(choice, &why)) return true;
   warn(why.c_str());
-  return false;
+  return newStandard;
 }
 
 }  // namespace ulmora

@@ -388,6 +388,33 @@ class SourcesTest : public QObject {
     QCOMPARE(p_.window->StatusText(1), QStringLiteral("Playing video..."));
   }
 
+  // An analog card: a new standard changes the lines and rate the card sends, so the graph is built
+  // again for it, while playing; the card enumerates no sizes, yet the dialog offers its range.
+  void aNewStandardRebuildsTheGraphAtItsLines() {
+    Enable("analog,inputs=2");
+    p_.Open(dir_);
+    QCOMPARE(p_.live->Session().Format().nVideoHeight, 576);
+    p_.window->OnCommand(kCmdPlay);
+    QVERIFY(WaitFrames(2));
+    int sizes = 0;
+    DeviceDialogs::SetDialogHook([&](QDialog* d) {
+      auto* standard = d->findChild<QComboBox*>(QStringLiteral("standard"));
+      QVERIFY(standard);
+      QCOMPARE(standard->currentText(), QStringLiteral("PAL"));  // the card answers PAL-B/G
+      auto* size = d->findChild<QComboBox*>(QStringLiteral("size"));
+      QVERIFY(size);
+      sizes = size->count();
+      standard->setCurrentIndex(standard->findText(QStringLiteral("NTSC")));
+      d->accept();
+    });
+    p_.window->OnCommand(40050 + p_.devices->Menu().nSlotVideoSource);
+    QVERIFY(sizes >= 2);
+    QCOMPARE(p_.live->Session().Format().nVideoHeight, 480);
+    QVERIFY(std::abs(p_.live->Session().GetFrameRate() - 29.97) < 0.01);
+    QCOMPARE(p_.Run(), static_cast<int>(kRunRunning));
+    QVERIFY(WaitFrames(2));
+  }
+
   void anArrivalLeavesOnlyTheDeviceEntriesUntilADeviceIsChosen() {
     Enable("320x240@15,controls");
     p_.Open(dir_);

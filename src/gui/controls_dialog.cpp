@@ -136,9 +136,30 @@ QWidget* ControlsDialog::MakeControl(const ControlDescription& c, Widgets& w) {
       connect(press, &QPushButton::clicked, this, [this, id] { Apply(id, 1); });
       return press;
     }
+    case ControlKind::Bitmask: {
+      // One box per bit the device offers, bit 31 included: the value is 32 flags, not a number.
+      auto* row = new QWidget;
+      auto* h = new QHBoxLayout(row);
+      h->setContentsMargins(0, 0, 0, 0);
+      const uint64_t offered = static_cast<uint64_t>(c.nMaximum) & 0xffffffffu;
+      for (int bit = 0; bit < 32; ++bit) {
+        if (!(offered & (uint64_t{1} << bit))) continue;
+        auto* box = new QCheckBox(QString::number(bit));
+        box->setToolTip(QStringLiteral("Bit %1").arg(bit));
+        w.bits.emplace_back(bit, box);
+        h->addWidget(box);
+        connect(box, &QCheckBox::toggled, this, [this, id] {
+          int64_t value = 0;
+          for (const auto& [b, other] : widgets_[id].bits)
+            if (other->isChecked()) value |= int64_t{1} << b;
+          Apply(id, value);
+        });
+      }
+      h->addStretch(1);
+      return row;
+    }
     case ControlKind::Integer:
-    case ControlKind::Integer64:
-    case ControlKind::Bitmask: break;
+    case ControlKind::Integer64: break;
   }
   auto* row = new QWidget;
   auto* h = new QHBoxLayout(row);
@@ -186,6 +207,11 @@ void ControlsDialog::Show(const ControlDescription& c, Widgets& w) {
     const QSignalBlocker quiet(w.check);
     w.check->setChecked(c.nValue != 0);
     w.check->setEnabled(editable);
+  }
+  for (const auto& [bit, box] : w.bits) {
+    const QSignalBlocker quiet(box);
+    box->setChecked((static_cast<uint64_t>(c.nValue) >> bit) & 1u);
+    box->setEnabled(editable);
   }
   if (w.choice) {
     const QSignalBlocker quiet(w.choice);
@@ -266,6 +292,14 @@ QCheckBox* ControlsDialog::Check(uint32_t nId) const {
   auto it = widgets_.find(nId);
   return it == widgets_.end() ? nullptr : it->second.check;
 }
+QCheckBox* ControlsDialog::Bit(uint32_t nId, int nBit) const {
+  auto it = widgets_.find(nId);
+  if (it == widgets_.end()) return nullptr;
+  for (const auto& [bit, box] : it->second.bits)
+    if (bit == nBit) return box;
+  return nullptr;
+}
+
 QComboBox* ControlsDialog::Choice(uint32_t nId) const {
   auto it = widgets_.find(nId);
   return it == widgets_.end() ? nullptr : it->second.choice;

@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <map>
+#include <utility>
 #include <memory>
 #include <vector>
 
@@ -39,6 +40,8 @@ class ControlsDialog : public QDialog {
   QSpinBox* Number(uint32_t nId) const;
   QCheckBox* Check(uint32_t nId) const;
   QComboBox* Choice(uint32_t nId) const;
+  // A bitmask's box for one bit, null when the control offers no such bit.
+  QCheckBox* Bit(uint32_t nId, int nBit) const;
   // Every control back to the device's defaults; the dialog shows them when the device is done.
   void ResetToDefaults();
   // The last refusal of the device, empty when it took every change.
@@ -50,6 +53,7 @@ class ControlsDialog : public QDialog {
     QSpinBox* number = nullptr;
     QCheckBox* check = nullptr;
     QComboBox* choice = nullptr;
+    std::vector<std::pair<int, QCheckBox*>> bits;  // bitmasks: the bit each box stands for
     QWidget* label = nullptr;
     ControlDescription desc;  // as last read
   };

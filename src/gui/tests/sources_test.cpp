@@ -4,6 +4,7 @@
 
 #include <QAbstractButton>
 #include <QAction>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QDialog>
 #include <QDoubleSpinBox>
@@ -520,6 +521,12 @@ class SourcesTest : public QObject {
       // The device rounds to its step of 4: the dialog shows and remembers 104, not 102.
       contrast->setValue(102);
       QTRY_COMPARE_WITH_TIMEOUT(controls->Number(V4L2_CID_CONTRAST)->value(), 104, 5000);
+      // A bitmask's bit 31 is a flag like the others.
+      QCheckBox* top = controls->Bit(V4L2_CID_USER_BASE | 0x1001, 31);
+      QCheckBox* low = controls->Bit(V4L2_CID_USER_BASE | 0x1001, 0);
+      QVERIFY(top && low && top->isChecked() && !low->isChecked());
+      low->setChecked(true);
+      QTRY_VERIFY_WITH_TIMEOUT(SimGetControl(0, V4L2_CID_USER_BASE | 0x1001, &value) && value == 0x80000001LL, 5000);
       d->accept();
     });
     p_.window->OnCommand(40050 + p_.devices->Menu().nSlotCaptureFilter);

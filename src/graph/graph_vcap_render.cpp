@@ -151,9 +151,6 @@ HRESULT CCapGraph::LinkLiveToGrabber(GstPad* output, GstRef<GstCaps> offer) {
     GstRef<GstElement> conv = MakeElement("videoconvert", nullptr);
     if (!pin || !conv) return E_FAIL;
     g_object_set(pin.get(), "caps", sourceCaps.get(), nullptr);
-    // 16-bit grey reaches the chain as its high byte, not dithered into the low bits.
-    const char* sourceFormat = gst_structure_get_string(fixed, "format");
-    if (sourceFormat && g_str_has_prefix(sourceFormat, "GRAY16")) g_object_set(conv.get(), "dither", 0, nullptr);
     std::vector<GstElement*> chain{pin.get()};
     if (decoder) chain.push_back(decoder.get());
     chain.push_back(conv.get());

@@ -20,7 +20,10 @@ GstCaps* SimMakeCaps(const SimCameraSetup& setup, const SimFrameShape& shape) {
     if (f == SimPixelFormat::kMJPEG) {
       s = gst_structure_new_empty("image/jpeg");
     } else {
-      const char* format = f == SimPixelFormat::kYUY2 ? "YUY2" : f == SimPixelFormat::kBGR ? "BGR" : "I420";
+      const char* format = f == SimPixelFormat::kYUY2  ? "YUY2"
+                           : f == SimPixelFormat::kBGR ? "BGR"
+                           : f == SimPixelFormat::kY16 ? "GRAY16_LE"
+                                                       : "I420";
       s = gst_structure_new("video/x-raw", "format", G_TYPE_STRING, format, nullptr);
     }
     gst_structure_set(s, "width", G_TYPE_INT, shape.nWidth, "height", G_TYPE_INT, shape.nHeight, "framerate",

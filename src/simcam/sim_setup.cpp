@@ -51,7 +51,8 @@ bool ParseFormats(const std::string& item, const std::string& list, SimCameraSet
     else if (name == "bgr") f = SimPixelFormat::kBGR;
     else if (name == "i420") f = SimPixelFormat::kI420;
     else if (name == "mjpeg") f = SimPixelFormat::kMJPEG;
-    else return Fail(error, item, std::string("unknown format \"").append(name).append("\" (yuy2, bgr, i420, mjpeg)"));
+    else if (name == "y16") f = SimPixelFormat::kY16;
+    else return Fail(error, item, std::string("unknown format \"").append(name).append("\" (yuy2, bgr, i420, mjpeg, y16)"));
     for (SimPixelFormat g : formats)
       if (g == f) return Fail(error, item, std::string("format \"").append(name).append("\" given twice"));
     formats.push_back(f);
@@ -151,6 +152,7 @@ const char* SimPixelFormatName(SimPixelFormat format) {
     case SimPixelFormat::kBGR: return "bgr";
     case SimPixelFormat::kI420: return "i420";
     case SimPixelFormat::kMJPEG: return "mjpeg";
+    case SimPixelFormat::kY16: return "y16";
   }
   return "?";
 }

@@ -7,7 +7,8 @@
 
 namespace ulmora {
 
-enum class SimPixelFormat { kYUY2, kBGR, kI420, kMJPEG };
+// kY16: 16-bit grey, little-endian, as astronomy cameras send it.
+enum class SimPixelFormat { kYUY2, kBGR, kI420, kMJPEG, kY16 };
 
 // A parsed SPEC: "WxH@FPS,formats=a|b,inputs=N,controls,count=N,unplug-after=S,replug-after=T,
 // plug-after=S,busy,analog,links,latency=MS,flaky" (every item optional; "1" alone means all defaults).

@@ -81,7 +81,7 @@ std::string PathOf(UlmoraSimSrc* src) {
 
 GstCaps* TemplateCaps() {
   return gst_caps_from_string(
-      "video/x-raw, format=(string){ YUY2, BGR, I420 }, width=(int)[ 1, 8192 ], height=(int)[ 1, 8192 ], "
+      "video/x-raw, format=(string){ YUY2, BGR, I420, GRAY16_LE }, width=(int)[ 1, 8192 ], height=(int)[ 1, 8192 ], "
       "framerate=(fraction)[ 0/1, 240/1 ]; "
       "image/jpeg, width=(int)[ 1, 8192 ], height=(int)[ 1, 8192 ], framerate=(fraction)[ 0/1, 240/1 ]");
 }
@@ -248,6 +248,7 @@ gboolean SetCaps(GstBaseSrc* bsrc, GstCaps* caps) {
       case GST_VIDEO_FORMAT_YUY2: p->format = SimPixelFormat::kYUY2; break;
       case GST_VIDEO_FORMAT_BGR: p->format = SimPixelFormat::kBGR; break;
       case GST_VIDEO_FORMAT_I420: p->format = SimPixelFormat::kI420; break;
+      case GST_VIDEO_FORMAT_GRAY16_LE: p->format = SimPixelFormat::kY16; break;
       default: return FALSE;
     }
   }

@@ -39,6 +39,7 @@ uint32_t FourccOf(SimPixelFormat f) {
     case SimPixelFormat::kBGR: return V4L2_PIX_FMT_BGR24;
     case SimPixelFormat::kI420: return V4L2_PIX_FMT_YUV420;
     case SimPixelFormat::kMJPEG: return V4L2_PIX_FMT_MJPEG;
+    case SimPixelFormat::kY16: return V4L2_PIX_FMT_Y16;
   }
   return 0;
 }
@@ -49,6 +50,7 @@ const char* FormatText(SimPixelFormat f) {
     case SimPixelFormat::kBGR: return "24-bit BGR 8-8-8";
     case SimPixelFormat::kI420: return "Planar YUV 4:2:0";
     case SimPixelFormat::kMJPEG: return "Motion-JPEG";
+    case SimPixelFormat::kY16: return "16-bit Greyscale";
   }
   return "";
 }

@@ -320,6 +320,28 @@ TEST_F(LiveGraphTest, ARememberedStandardGivesTheGraphItsLinesAndRate) {
   graph->StopGraph();
 }
 
+// An astronomy camera's 16-bit grey reaches the chain as 8-bit grey, its high byte: the same picture
+// as the camera sends in YUY2 (the simulated camera's low byte is a fixed 0xA5).
+TEST_F(LiveGraphTest, SixteenBitGreyReachesTheChainAsItsHighByte) {
+  double means[2] = {-1, -1};
+  const char* setups[2] = {"320x240@15,formats=yuy2", "320x240@15,formats=y16"};
+  for (int i = 0; i < 2; ++i) {
+    Enable(setups[i]);
+    devices = std::make_unique<CDeviceList>(Hooks());
+    graph->SetDeviceList(devices.get());
+    devices->Restore();
+    ASSERT_TRUE(graph->HasGraph()) << setups[i];
+    MeanProbe probe;
+    probe.session = &graph->Session();
+    graph->Grabber()->SetCallback(&MeanProbe::Thunk, &probe);
+    ASSERT_TRUE(SUCCEEDED(graph->RunGraph()));
+    ASSERT_TRUE(WaitSamples(probe, 5));
+    means[i] = probe.mean.load();
+    graph->StopGraph();
+  }
+  EXPECT_NEAR(means[1], means[0], 0.05);
+}
+
 TEST_F(LiveGraphTest, ControlsSetOnADeviceComeBackWhenItIsChosen) {
   Enable("controls,count=2");
   v4l2_query_ext_ctrl q{};

@@ -48,7 +48,9 @@ TEST(SimSpec, EveryItem) {
 TEST(SimSpec, HardwareLikeItems) {
   SimCameraSetup setup;
   std::string error;
-  ASSERT_TRUE(ParseSimCameraSetup("analog,links,latency=50,flaky", &setup, &error)) << error;
+  ASSERT_TRUE(ParseSimCameraSetup("analog,links,latency=50,flaky,formats=y16|yuy2", &setup, &error)) << error;
+  ASSERT_EQ(setup.formats.size(), 2u);
+  EXPECT_EQ(setup.formats[0], SimPixelFormat::kY16);
   EXPECT_TRUE(setup.bAnalog);
   EXPECT_TRUE(setup.bLinks);
   EXPECT_TRUE(setup.bFlaky);

@@ -1,6 +1,7 @@
 #include "devices/control_worker.h"
 
 #include <cerrno>
+#include <map>
 #include <linux/videodev2.h>
 
 #include "common/log.h"
@@ -18,7 +19,13 @@ std::string Sentence(int err, const char* what) {
 
 }  // namespace
 
-CControlWorker::CControlWorker(V4l2NodeRef node) : node_(std::move(node)), thread_([this] { Run(); }) {}
+// What each control was queried as, by id.
+struct CControlWorker::QueryCache {
+  std::map<uint32_t, v4l2_query_ext_ctrl> byId;
+};
+
+CControlWorker::CControlWorker(V4l2NodeRef node)
+    : node_(std::move(node)), queries_(std::make_unique<QueryCache>()), thread_([this] { Run(); }) {}
 
 CControlWorker::~CControlWorker() {
   {
@@ -125,18 +132,24 @@ ControlOutcome CControlWorker::SetNow(uint32_t nId, int64_t nValue) {
   ControlOutcome o;
   o.kind = ControlOutcome::Kind::kSet;
   o.nId = nId;
-  v4l2_query_ext_ctrl q{};
-  q.id = nId;
-  o.err = V4l2QueryControl(*node_, &q);
-  if (o.err == 0) o.err = V4l2SetQueriedControl(*node_, q, nValue, &o.nApplied);
+  // Asked once per control: type and the flags that matter here do not change, so each later value
+  // costs the one request that sets it.
+  auto known = queries_->byId.find(nId);
+  if (known == queries_->byId.end()) {
+    v4l2_query_ext_ctrl q{};
+    q.id = nId;
+    o.err = V4l2QueryControl(*node_, &q);
+    if (o.err == 0) known = queries_->byId.emplace(nId, q).first;
+  }
+  if (o.err == 0) o.err = V4l2SetQueriedControl(*node_, known->second, nValue, &o.nApplied);
   if (o.err != 0) {
     o.error = Sentence(o.err, "the value");
     LogPrintf("Controls: %08x = %lld on %s: %s", nId, static_cast<long long>(nValue), node_->Path().c_str(),
               V4l2ErrorText(o.err).c_str());
     return o;
   }
-  o.bRememberable = IsRememberable(q);
-  o.bUpdatesOthers = (q.flags & V4L2_CTRL_FLAG_UPDATE) != 0 || IsAutoModeControl(nId);
+  o.bRememberable = IsRememberable(known->second);
+  o.bUpdatesOthers = (known->second.flags & V4L2_CTRL_FLAG_UPDATE) != 0 || IsAutoModeControl(nId);
   return o;
 }
 

@@ -6,6 +6,7 @@
 
 #include <condition_variable>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -60,6 +61,8 @@ class CControlWorker {
   ControlOutcome ResetNow();
 
   V4l2NodeRef node_;
+  struct QueryCache;
+  std::unique_ptr<QueryCache> queries_;  // the worker thread's own
   mutable std::mutex lock_;
   std::condition_variable wake_, idle_;
   std::vector<std::pair<uint32_t, int64_t>> sets_;  // in the order first asked

@@ -29,6 +29,9 @@ struct ControlDescription {
   bool bWriteOnly = false;
   bool bVolatile = false;  // the device changes it itself: read it again before showing it
   bool bUpdatesOthers = false;  // setting it may change other controls' flags: describe them again
+  bool bExecuteOnWrite = false;  // an action each time it is set (a motor step), never a setting
+  bool bAutoMode = false;        // switches an automatic mode that rules other controls
+  bool bUnknownValue = false;    // the device did not answer for it: nValue means nothing
   std::vector<ControlMenuEntry> menu;  // menus only, the valid entries in order
 };
 

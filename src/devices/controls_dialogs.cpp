@@ -6,6 +6,7 @@
 #include "common/log.h"
 #include "devices/controls_store.h"
 #include "devices/crossbar_inputs.h"
+#include "devices/v4l2_describe.h"
 #include "devices/v4l2_query.h"
 
 namespace ulmora {
@@ -68,28 +69,22 @@ bool CDeviceDialogs::ReadControl(uint32_t nId, int64_t* pnValue, std::string* er
   return Check(V4l2GetControl(*node, nId, pnValue), "reading the control", error);
 }
 
-bool CDeviceDialogs::SetControl(uint32_t nId, int64_t nValue, std::string* error) {
-  if (!Check(V4l2SetControl(*node, nId, nValue), "the value", error)) return false;
+bool CDeviceDialogs::SetControl(uint32_t nId, int64_t nValue, std::string* error, int64_t* pnApplied) {
   v4l2_query_ext_ctrl q{};
   q.id = nId;
-  if (V4l2QueryControl(*node, &q) == 0 && q.type != V4L2_CTRL_TYPE_BUTTON)
-    RememberControl(identity, nId, nValue);
+  if (!Check(V4l2QueryControl(*node, &q), "the value", error)) return false;
+  int64_t applied = nValue;
+  if (!Check(V4l2SetQueriedControl(*node, q, nValue, &applied), "the value", error)) return false;
+  if (pnApplied) *pnApplied = applied;
+  if (IsRememberable(q)) RememberControl(identity, nId, applied);
   return true;
 }
 
 bool CDeviceDialogs::ResetControls(std::string* error) {
-  std::vector<ControlGroupDescription> groups;
-  if (!DescribeControls(&groups, error)) return false;
-  bool bAll = true;
-  for (const ControlGroupDescription& g : groups)
-    for (const ControlDescription& c : g.controls) {
-      if (c.kind == ControlKind::Button || c.bReadOnly || c.nValue == c.nDefault) continue;
-      // Inactive controls follow their automatic mode once it is back at its default.
-      int err = V4l2SetControl(*node, c.nId, c.nDefault);
-      if (err != 0 && !c.bInactive) bAll = Check(err, "a default value", error) && bAll;
-    }
-  ForgetControls(identity);
-  return bAll;
+  bool bValueRefused = false;
+  const int err = V4l2ResetControls(*node, &bValueRefused);
+  if (err == 0 || bValueRefused) ForgetControls(identity);
+  return Check(err, bValueRefused ? "a default value" : "the control query", error);
 }
 
 bool CDeviceDialogs::DescribeSource(VideoSourceDescription* source, std::string* error) {
@@ -104,6 +99,10 @@ bool CDeviceDialogs::SetStandard(uint64_t nStandard, std::string* error) {
 }
 
 bool CDeviceDialogs::ChooseFrameFormat(const FrameFormatChoice& choice, std::string* error) {
+  if (const char* refusal = FrameFormatRefusal(choice.nFourcc)) {
+    if (error) *error = refusal;
+    return false;
+  }
   VideoSourceDescription source;
   if (!DescribeSource(&source, error)) return false;
   for (const FrameFormatDescription& f : source.formats) {

@@ -1,6 +1,6 @@
 // The current device's settings dialogs, described for the GUI: which exist, what each shows, and
-// the changes the user makes in them. Everything works while the device streams, except a
-// crossbar route the device refuses then (VFW_E_NOT_STOPPED: stop, route again, start).
+// the changes the user makes in them. Controls work while the device streams; an input, a standard or
+// a format the device refuses then (VFW_E_NOT_STOPPED, EBUSY) needs the stream stopped.
 #pragma once
 
 #include <cstdint>
@@ -30,10 +30,14 @@ class CDeviceDialogs {
   // "Video Capture Filter...": the controls grouped by class, read now.
   bool DescribeControls(std::vector<ControlGroupDescription>* groups, std::string* error);
   bool ReadControl(uint32_t nId, int64_t* pnValue, std::string* error);
-  // Sets the control now and remembers the value for this device (buttons are only pressed).
-  bool SetControl(uint32_t nId, int64_t nValue, std::string* error);
-  // Every control back to the device's default; the remembered values are forgotten.
+  // Sets the control now and remembers the value the device applied (*pnApplied) for this device;
+  // buttons, actions (relative motor steps) and values the device changes itself are not remembered.
+  bool SetControl(uint32_t nId, int64_t nValue, std::string* error, int64_t* pnApplied = nullptr);
+  // Every control back to the device's default, manual values before automatic modes, leaving what
+  // an automatic mode rules; the remembered values are forgotten.
   bool ResetControls(std::string* error);
+  // The descriptor, for requests made on another thread (a control worker).
+  V4l2NodeRef Node() const { return node; }
 
   // "Video Source...": standards and frame formats.
   bool DescribeSource(VideoSourceDescription* source, std::string* error);

@@ -8,6 +8,7 @@
 #include <linux/videodev2.h>
 
 #include "common/log.h"
+#include "devices/v4l2_describe.h"
 #include "devices/v4l2_query.h"
 #include "settings/profile.h"
 
@@ -55,6 +56,9 @@ const char* RawFormatName(uint32_t nFourcc) {
     case V4L2_PIX_FMT_NV12: return "NV12";
     case V4L2_PIX_FMT_NV21: return "NV21";
     case V4L2_PIX_FMT_GREY: return "GRAY8";
+    // Astronomy cameras: 16-bit grey, reaching the chain as 8-bit grey (the high byte).
+    case V4L2_PIX_FMT_Y16: return "GRAY16_LE";
+    case V4L2_PIX_FMT_Y16_BE: return "GRAY16_BE";
     default: return nullptr;
   }
 }
@@ -127,6 +131,24 @@ bool ReadRememberedFrameFormat(const std::string& identity, FrameFormatChoice* c
     return false;
   *choice = {fourcc, w, h, rate};
   return true;
+}
+
+bool IsBayerFormat(uint32_t nFourcc) {
+  switch (nFourcc) {
+    case V4L2_PIX_FMT_SBGGR8: case V4L2_PIX_FMT_SGBRG8: case V4L2_PIX_FMT_SGRBG8: case V4L2_PIX_FMT_SRGGB8:
+    case V4L2_PIX_FMT_SBGGR10: case V4L2_PIX_FMT_SGBRG10: case V4L2_PIX_FMT_SGRBG10: case V4L2_PIX_FMT_SRGGB10:
+    case V4L2_PIX_FMT_SBGGR12: case V4L2_PIX_FMT_SGBRG12: case V4L2_PIX_FMT_SGRBG12: case V4L2_PIX_FMT_SRGGB12:
+    case V4L2_PIX_FMT_SBGGR16: case V4L2_PIX_FMT_SGBRG16: case V4L2_PIX_FMT_SGRBG16: case V4L2_PIX_FMT_SRGGB16:
+      return true;
+    default:
+      return false;
+  }
+}
+
+const char* FrameFormatRefusal(uint32_t nFourcc) {
+  if (IsBayerFormat(nFourcc))
+    return "Raw colour (Bayer) pictures are not supported yet: choose a grey, YUV, RGB or MJPEG format.";
+  return nullptr;
 }
 
 std::string FrameFormatCaps(const FrameFormatChoice& choice) {
@@ -212,7 +234,9 @@ int ApplyRememberedControls(IV4l2Node& node, const std::string& identity) {
       LogPrintf("Controls: %s has no control %08x now, its remembered value is left", identity.c_str(), c.nId);
       continue;
     }
-    if (q.type == V4L2_CTRL_TYPE_BUTTON || (q.flags & (V4L2_CTRL_FLAG_READ_ONLY | V4L2_CTRL_FLAG_DISABLED))) continue;
+    // Actions (relative motor steps) and values the device changes itself are never set again, even
+    // when an earlier version stored them.
+    if (!IsRememberable(q)) continue;
     if (c.nValue < q.minimum || c.nValue > q.maximum) {
       LogPrintf("Controls: remembered value %" PRId64 " of %.32s is outside %" PRId64 "..%" PRId64 ", not applied",
                 c.nValue, q.name, static_cast<int64_t>(q.minimum), static_cast<int64_t>(q.maximum));
@@ -237,27 +261,49 @@ int ApplyRememberedControls(IV4l2Node& node, const std::string& identity) {
     pending.swap(refused);
   }
   if (nApplied > 0) LogPrintf("Controls: %d remembered values applied to %s", nApplied, identity.c_str());
+  return nApplied;
+}
 
+int ApplyRememberedSource(IV4l2Node& node, const std::string& identity) {
+  int nApplied = 0;
   // The standard belongs to the input routed before this is called, the frequency to its tuner.
   uint64_t nStandard = 0;
   if (ReadRememberedStandard(identity, &nStandard)) {
     v4l2_std_id id = nStandard;
-    if (int err = node.Ioctl(VIDIOC_S_STD, &id))
+    v4l2_std_id now = 0;
+    // Setting the standard it has already resets a card's format for nothing.
+    if (node.Ioctl(VIDIOC_G_STD, &now) == 0 && now != 0 && (now & id) == now) {
+      ++nApplied;
+    } else if (int err = node.Ioctl(VIDIOC_S_STD, &id)) {
       LogPrintf("Controls: %s refused its remembered video standard: %s", identity.c_str(), V4l2ErrorText(err).c_str());
+    } else {
+      ++nApplied;
+    }
   }
   uint64_t nHz = 0;
   if (ReadRememberedFrequency(identity, &nHz)) {
     if (int err = V4l2SetFrequency(node, nHz))
       LogPrintf("Controls: %s refused its remembered frequency: %s", identity.c_str(), V4l2ErrorText(err).c_str());
+    else
+      ++nApplied;
   }
   return nApplied;
 }
 
-int ApplyRememberedControls(const std::string& identity) {
+int ApplyRememberedSource(const std::string& identity) {
   uint64_t nUnused = 0;
-  if (ReadRememberedControls(identity).empty() && !ReadRememberedStandard(identity, &nUnused) &&
-      !ReadRememberedFrequency(identity, &nUnused))
+  if (!ReadRememberedStandard(identity, &nUnused) && !ReadRememberedFrequency(identity, &nUnused)) return 0;
+  std::string error;
+  V4l2NodeRef node = OpenV4l2Node(identity.c_str(), &error);
+  if (!node) {
+    LogPrintf("Controls: %s", error.c_str());
     return 0;
+  }
+  return ApplyRememberedSource(*node, identity);
+}
+
+int ApplyRememberedControls(const std::string& identity) {
+  if (ReadRememberedControls(identity).empty()) return 0;
   std::string error;
   V4l2NodeRef node = OpenV4l2Node(identity.c_str(), &error);
   if (!node) {

@@ -40,15 +40,22 @@ bool ReadRememberedFrequency(const std::string& identity, uint64_t* pnHz);
 bool ReadRememberedFrameFormat(const std::string& identity, FrameFormatChoice* choice);
 
 // The choice as GStreamer caps text ("video/x-raw,format=YUY2,width=640,height=480,framerate=30/1",
-// "image/jpeg,..."); empty for a pixel format we have no caps name for.
+// "image/jpeg,..."; Y16 as GRAY16_LE, Y16_BE as GRAY16_BE); empty for a pixel format we have no caps
+// name for.
 std::string FrameFormatCaps(const FrameFormatChoice& choice);
+// Why a pixel format cannot be chosen (raw Bayer colour), null when it can.
+const char* FrameFormatRefusal(uint32_t nFourcc);
 
-// Sets the remembered values on the node, in the order they were first set, so an automatic mode
-// is switched off before the value it governs is set; a value the device refuses is retried once
-// after the others. The remembered standard and tuner frequency follow. Returns how many control
-// values were applied.
+// Sets the remembered control values on the node, in the order they were first set, so an automatic
+// mode is switched off before the value it governs is set; a value the device refuses is retried once
+// after the others. Actions and volatile values are skipped. Returns how many were applied.
 int ApplyRememberedControls(IV4l2Node& node, const std::string& identity);
 // Opens the device named by its identity itself; 0 when it cannot be opened.
 int ApplyRememberedControls(const std::string& identity);
+// The remembered video standard and tuner frequency, for the input routed now. Drivers refuse both
+// while buffers exist and a standard resets the format: set them before a stream opens the device.
+// Returns how many were applied.
+int ApplyRememberedSource(IV4l2Node& node, const std::string& identity);
+int ApplyRememberedSource(const std::string& identity);
 
 }  // namespace ulmora

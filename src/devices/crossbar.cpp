@@ -130,7 +130,7 @@ HRESULT CCrossbar::SetInputIndex(int nIndex) {
     }
   }
   // A refused switch leaves the hardware on its old input, so the current route stays too.
-  if (hr != VFW_E_NOT_STOPPED) nCurrentRoute = nIndex;
+  if (SUCCEEDED(hr)) nCurrentRoute = nIndex;
   return hr;
 }
 

@@ -83,14 +83,24 @@ HRESULT CInputCrossbar::CanRoute(int nOutput, int nInput) {
 
 HRESULT CInputCrossbar::Route(int nOutput, int nInput) {
   if (CanRoute(nOutput, nInput) != S_OK) return E_FAIL;
+  int nNow = -1;
+  if (SUCCEEDED(GetIsRoutedTo(nOutput, &nNow)) && nNow == nInput) return S_OK;
+  // uvcvideo gives the descriptor that sets the input the streaming rights until it closes: a
+  // descriptor of its own, closed at once, so the streaming element can still set its format.
+  std::string why;
+  V4l2NodeRef once = node->OpenAgain(&why);
+  if (!once) {
+    LogPrintf("V4L2: %s", why.c_str());
+    return E_FAIL;
+  }
   int err = 0;
   if (nOutput == 0) {
     int nIndex = nInput;
-    err = node->Ioctl(VIDIOC_S_INPUT, &nIndex);
+    err = once->Ioctl(VIDIOC_S_INPUT, &nIndex);
   } else {
     v4l2_audio audio{};
     audio.index = static_cast<uint32_t>(nInput - InputCount());
-    err = node->Ioctl(VIDIOC_S_AUDIO, &audio);
+    err = once->Ioctl(VIDIOC_S_AUDIO, &audio);
   }
   if (err == EBUSY) return VFW_E_NOT_STOPPED;
   if (err != 0) {

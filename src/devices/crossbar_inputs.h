@@ -27,6 +27,8 @@ class CInputCrossbar : public ICrossbar {
   HRESULT GetPinCounts(int* pnOutputs, int* pnInputs) override;
   HRESULT GetPinInfo(bool bIsInput, int nIndex, int* pnRelated, int* pnPhysicalType) override;
   HRESULT CanRoute(int nOutput, int nInput) override;
+  // On a descriptor opened for the switch and closed again; nothing is asked when the input is routed
+  // already. VFW_E_NOT_STOPPED while the device streams.
   HRESULT Route(int nOutput, int nInput) override;
   HRESULT GetIsRoutedTo(int nOutput, int* pnInput) override;
   CrossbarRef Upstream(int nInput, int* pnOutput) override;

@@ -3,6 +3,7 @@
 #include <chrono>
 
 #include "common/log.h"
+#include "devices/device_identity.h"
 #include "devices/device_list.h"
 #include "gst/gst_ref.h"
 
@@ -53,6 +54,15 @@ std::vector<GstRef<GstDevice>> CDeviceMonitor::Devices() {
 GstBusSyncReply CDeviceMonitor::OnBusMessage(GstBus*, GstMessage* msg, gpointer self) {
   auto* m = static_cast<CDeviceMonitor*>(self);
   const GstMessageType type = GST_MESSAGE_TYPE(msg);
+  if (type == GST_MESSAGE_DEVICE_ADDED) {
+    // Its node resolves to its own links now; after an unplug it would not.
+    GstDevice* device = nullptr;
+    gst_message_parse_device_added(msg, &device);
+    if (device) {
+      DeviceIdentity(device);
+      gst_object_unref(device);
+    }
+  }
   if (type == GST_MESSAGE_DEVICE_ADDED || type == GST_MESSAGE_DEVICE_REMOVED) {
     m->menuValid_->store(0);
     m->nChanges_.fetch_add(1);

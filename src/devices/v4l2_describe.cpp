@@ -8,11 +8,12 @@ namespace ulmora {
 
 namespace {
 
-bool NameSaysSVideo(const std::string& name) {
+// Lower case without separators: "S-Video", "s video" and "SVIDEO" read alike.
+std::string Folded(const std::string& name) {
   std::string folded;
   for (char c : name)
     if (c != '-' && c != ' ' && c != '_') folded += static_cast<char>(tolower(static_cast<unsigned char>(c)));
-  return folded.find("svideo") != std::string::npos;
+  return folded;
 }
 
 }  // namespace
@@ -21,8 +22,15 @@ std::string InputName(const v4l2_input& input) { return FieldText(input.name); }
 
 int InputPhysicalType(const v4l2_input& input) {
   if (input.type == V4L2_INPUT_TYPE_TUNER) return 1;  // PhysConn_Video_Tuner
-  if (NameSaysSVideo(InputName(input))) return 3;     // PhysConn_Video_SVideo
-  return 2;                                           // PhysConn_Video_Composite
+  const std::string name = Folded(InputName(input));
+  if (name.find("svideo") != std::string::npos) return 3;  // PhysConn_Video_SVideo
+  // Inputs with digital timings are HDMI or DVI; a component input says so in its name.
+  if ((input.capabilities & V4L2_IN_CAP_DV_TIMINGS) || name.find("hdmi") != std::string::npos ||
+      name.find("dvi") != std::string::npos || name.find("sdi") != std::string::npos)
+    return 6;  // PhysConn_Video_SerialDigital
+  if (name.find("component") != std::string::npos || name.find("ypbpr") != std::string::npos) return 5;  // YRYBY
+  if (name.find("rgb") != std::string::npos || name.find("vga") != std::string::npos) return 4;  // RGB
+  return 2;  // PhysConn_Video_Composite
 }
 
 int AudioPhysicalType(const std::string& name) {
@@ -43,6 +51,11 @@ v4l2_query_ext_ctrl ExtendedQuery(const v4l2_queryctrl& query) {
   q.step = static_cast<uint32_t>(query.step);
   q.default_value = query.default_value;
   q.flags = query.flags;
+  // The old request carries a bitmask's 32 bits in signed fields.
+  if (query.type == V4L2_CTRL_TYPE_BITMASK) {
+    q.maximum = static_cast<uint32_t>(query.maximum);
+    q.default_value = static_cast<uint32_t>(query.default_value);
+  }
   q.elem_size = query.type == V4L2_CTRL_TYPE_INTEGER64 ? 8 : 4;
   q.elems = 1;
   return q;
@@ -74,12 +87,35 @@ bool DescribeControl(const v4l2_query_ext_ctrl& q, ControlDescription* out) {
   d.bWriteOnly = (q.flags & V4L2_CTRL_FLAG_WRITE_ONLY) != 0 || q.type == V4L2_CTRL_TYPE_BUTTON;
   d.bVolatile = (q.flags & V4L2_CTRL_FLAG_VOLATILE) != 0;
   d.bUpdatesOthers = (q.flags & V4L2_CTRL_FLAG_UPDATE) != 0;
+  d.bExecuteOnWrite = (q.flags & V4L2_CTRL_FLAG_EXECUTE_ON_WRITE) != 0;
+  d.bAutoMode = IsAutoModeControl(q.id);
   if (d.kind == ControlKind::Boolean) {
     d.nMinimum = 0;
     d.nMaximum = 1;
   }
   *out = std::move(d);
   return true;
+}
+
+bool IsAutoModeControl(uint32_t nId) {
+  switch (nId) {
+    case V4L2_CID_AUTOGAIN:
+    case V4L2_CID_AUTO_WHITE_BALANCE:
+    case V4L2_CID_HUE_AUTO:
+    case V4L2_CID_AUTOBRIGHTNESS:
+    case V4L2_CID_EXPOSURE_AUTO:
+    case V4L2_CID_FOCUS_AUTO:
+    case V4L2_CID_AUTO_N_PRESET_WHITE_BALANCE:
+      return true;
+    default:
+      return false;
+  }
+}
+
+bool IsRememberable(const v4l2_query_ext_ctrl& q) {
+  if (q.type == V4L2_CTRL_TYPE_BUTTON) return false;
+  return !(q.flags & (V4L2_CTRL_FLAG_WRITE_ONLY | V4L2_CTRL_FLAG_EXECUTE_ON_WRITE | V4L2_CTRL_FLAG_VOLATILE |
+                      V4L2_CTRL_FLAG_READ_ONLY | V4L2_CTRL_FLAG_DISABLED));
 }
 
 ControlMenuEntry DescribeMenuEntry(const v4l2_query_ext_ctrl& q, const v4l2_querymenu& item) {

@@ -43,6 +43,12 @@ v4l2_query_ext_ctrl ExtendedQuery(const v4l2_queryctrl& query);
 bool DescribeControl(const v4l2_query_ext_ctrl& query, ControlDescription* out);
 
 // A menu item: its name, or for an integer menu its value as text.
+// Whether the control switches an automatic mode (exposure, gain, white balance, focus...).
+bool IsAutoModeControl(uint32_t nId);
+// Whether a value set on the control may be remembered and set again later: not a button, an action
+// (write-only, execute-on-write), a value the device changes itself (volatile) or one it never takes.
+bool IsRememberable(const v4l2_query_ext_ctrl& query);
+
 ControlMenuEntry DescribeMenuEntry(const v4l2_query_ext_ctrl& query, const v4l2_querymenu& item);
 
 // The class's name for headers the driver does not name; "Controls" for unknown classes.

@@ -49,6 +49,7 @@ bool Fail(std::string* error, const std::string& text) {
 struct NodeOpener {
   std::string prefix;
   V4l2NodeOpener fn = nullptr;
+  NodeLinksReader links = nullptr;
 };
 using OpenerTable = std::vector<NodeOpener>;
 
@@ -62,26 +63,57 @@ std::vector<std::unique_ptr<const OpenerTable>>& KeptOpenerTables() {
   return *kept;
 }
 
-V4l2NodeOpener FindOpener(const char* szPath) {
+const NodeOpener* FindEntry(const char* szPath) {
   const OpenerTable* table = g_openers.load(std::memory_order_acquire);
-  if (!table) return nullptr;
+  if (!table || !szPath) return nullptr;
   for (const NodeOpener& o : *table)
-    if (std::strncmp(szPath, o.prefix.c_str(), o.prefix.size()) == 0) return o.fn;
+    if (std::strncmp(szPath, o.prefix.c_str(), o.prefix.size()) == 0) return &o;
   return nullptr;
+}
+
+V4l2NodeOpener FindOpener(const char* szPath) {
+  const NodeOpener* e = FindEntry(szPath);
+  return e ? e->fn : nullptr;
+}
+
+// Replaces the prefix's entry with what change makes of it (a copy of the old one, or a new one).
+template <class Change>
+void Publish(const char* szPrefix, Change change) {
+  std::lock_guard<std::mutex> lock(g_openersWrite);
+  const OpenerTable* old = g_openers.load(std::memory_order_relaxed);
+  auto table = std::make_unique<OpenerTable>(old ? *old : OpenerTable{});
+  NodeOpener entry{szPrefix, nullptr, nullptr};
+  for (const NodeOpener& o : *table)
+    if (o.prefix == szPrefix) entry = o;
+  std::erase_if(*table, [szPrefix](const NodeOpener& o) { return o.prefix == szPrefix; });
+  change(entry);
+  table->push_back(entry);
+  g_openers.exchange(table.get(), std::memory_order_acq_rel);
+  KeptOpenerTables().push_back(std::move(table));
 }
 
 }  // namespace
 
+V4l2NodeRef IV4l2Node::OpenAgain(std::string* error) { return OpenV4l2Node(Path().c_str(), error); }
+
 void RegisterV4l2NodeOpener(const char* szPrefix, V4l2NodeOpener fn) {
   // An empty prefix would take every path, device files included.
   if (!szPrefix || !*szPrefix || !fn) return;
-  std::lock_guard<std::mutex> lock(g_openersWrite);
-  const OpenerTable* old = g_openers.load(std::memory_order_relaxed);
-  auto table = std::make_unique<OpenerTable>(old ? *old : OpenerTable{});
-  std::erase_if(*table, [szPrefix](const NodeOpener& o) { return o.prefix == szPrefix; });
-  table->push_back({szPrefix, fn});
-  g_openers.exchange(table.get(), std::memory_order_acq_rel);
-  KeptOpenerTables().push_back(std::move(table));
+  Publish(szPrefix, [fn](NodeOpener& e) { e.fn = fn; });
+}
+
+void RegisterNodeLinksReader(const char* szPrefix, NodeLinksReader fn) {
+  if (!szPrefix || !*szPrefix || !fn) return;
+  Publish(szPrefix, [fn](NodeOpener& e) { e.links = fn; });
+}
+
+bool ReadRegisteredNodeLinks(const char* szNode, std::string* byId, std::string* byPath) {
+  const NodeOpener* e = FindEntry(szNode);
+  if (!e || !e->links) return false;
+  byId->clear();
+  byPath->clear();
+  e->links(szNode, byId, byPath);
+  return true;
 }
 
 V4l2NodeRef OpenV4l2Node(const char* szPath, std::string* error) {
@@ -91,7 +123,8 @@ V4l2NodeRef OpenV4l2Node(const char* szPath, std::string* error) {
   }
   if (V4l2NodeOpener opener = FindOpener(szPath)) return opener(szPath, error);
 
-  // Non-blocking: nothing we ask may wait on a frame, and a hung driver must not hang the GUI.
+  // Non-blocking: nothing we ask may wait on a frame. Control requests still take as long as the
+  // device does (a UVC request up to seconds), so the GUI makes them on a worker thread.
   int fd = open(szPath, O_RDWR | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) {
     int err = errno;

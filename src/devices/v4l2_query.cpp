@@ -56,12 +56,58 @@ void DescribeIntervals(IV4l2Node& node, uint32_t nFourcc, FrameSizeDescription* 
   }
 }
 
-void DescribeSizes(IV4l2Node& node, FrameFormatDescription* format) {
+// The size TRY_FMT turns the asked one into: the nearest the device takes.
+bool TrySize(IV4l2Node& node, uint32_t nBufType, uint32_t nFourcc, uint32_t* pnWidth, uint32_t* pnHeight) {
+  v4l2_format f{};
+  f.type = nBufType;
+  if (nBufType == V4L2_BUF_TYPE_VIDEO_CAPTURE_MPLANE) {
+    f.fmt.pix_mp.pixelformat = nFourcc;
+    f.fmt.pix_mp.width = *pnWidth;
+    f.fmt.pix_mp.height = *pnHeight;
+  } else {
+    f.fmt.pix.pixelformat = nFourcc;
+    f.fmt.pix.width = *pnWidth;
+    f.fmt.pix.height = *pnHeight;
+  }
+  if (node.Ioctl(VIDIOC_TRY_FMT, &f) != 0) return false;
+  const bool bMulti = nBufType == V4L2_BUF_TYPE_VIDEO_CAPTURE_MPLANE;
+  if ((bMulti ? f.fmt.pix_mp.pixelformat : f.fmt.pix.pixelformat) != nFourcc) return false;
+  *pnWidth = bMulti ? f.fmt.pix_mp.width : f.fmt.pix.width;
+  *pnHeight = bMulti ? f.fmt.pix_mp.height : f.fmt.pix.height;
+  return *pnWidth > 0 && *pnHeight > 0;
+}
+
+// Analog capture drivers (bttv, saa7134, cx88) enumerate no sizes: they scale to anything from their
+// smallest size up to the standard's lines, at the standard's rate, which TRY_FMT tells.
+void DescribeSizesByTrying(IV4l2Node& node, uint32_t nBufType, double dStandardRate, FrameFormatDescription* format) {
+  uint32_t maxW = 16384, maxH = 16384, minW = 1, minH = 1;
+  if (!TrySize(node, nBufType, format->nFourcc, &maxW, &maxH) || !TrySize(node, nBufType, format->nFourcc, &minW, &minH))
+    return;
+  FrameSizeDescription size;
+  size.nWidth = maxW;
+  size.nHeight = maxH;
+  if (minW != maxW || minH != maxH) {
+    size.bRange = true;
+    size.nMinWidth = std::min(minW, maxW);
+    size.nMinHeight = std::min(minH, maxH);
+    size.nStepWidth = size.nStepHeight = 1;
+  }
+  if (dStandardRate > 0) {
+    size.frameRates.push_back(dStandardRate);
+    size.dMinFrameRate = size.dMaxFrameRate = dStandardRate;
+  }
+  format->sizes.push_back(std::move(size));
+}
+
+void DescribeSizes(IV4l2Node& node, uint32_t nBufType, double dStandardRate, FrameFormatDescription* format) {
   for (uint32_t i = 0; i < kMaxEnumerated; ++i) {
     v4l2_frmsizeenum fs{};
     fs.index = i;
     fs.pixel_format = format->nFourcc;
-    if (node.Ioctl(VIDIOC_ENUM_FRAMESIZES, &fs) != 0) break;
+    if (node.Ioctl(VIDIOC_ENUM_FRAMESIZES, &fs) != 0) {
+      if (i == 0) DescribeSizesByTrying(node, nBufType, dStandardRate, format);
+      break;
+    }
     FrameSizeDescription size;
     if (fs.type == V4L2_FRMSIZE_TYPE_DISCRETE) {
       size.nWidth = fs.discrete.width;
@@ -76,6 +122,10 @@ void DescribeSizes(IV4l2Node& node, FrameFormatDescription* format) {
       size.nStepHeight = fs.type == V4L2_FRMSIZE_TYPE_CONTINUOUS ? 1 : fs.stepwise.step_height;
     }
     DescribeIntervals(node, format->nFourcc, &size);
+    if (size.frameRates.empty() && size.dMaxFrameRate == 0.0 && dStandardRate > 0) {
+      size.frameRates.push_back(dStandardRate);
+      size.dMinFrameRate = size.dMaxFrameRate = dStandardRate;
+    }
     format->sizes.push_back(std::move(size));
     if (fs.type != V4L2_FRMSIZE_TYPE_DISCRETE) break;
   }
@@ -126,14 +176,29 @@ static int ExchangeControl(IV4l2Node& node, bool bSet, const v4l2_query_ext_ctrl
   return err;
 }
 
+// The value a control record carries: 64 bits, a bitmask's 32 unsigned bits, or a signed 32-bit value.
+static int64_t ValueOf(const v4l2_query_ext_ctrl& q, const v4l2_ext_control& c) {
+  if (q.type == V4L2_CTRL_TYPE_INTEGER64) return c.value64;
+  if (q.type == V4L2_CTRL_TYPE_BITMASK) return static_cast<uint32_t>(c.value);
+  return c.value;
+}
+
 // Reads control nId whose record q the caller has queried already, so a walk over the controls asks once.
+// A USB camera answers EIO now and then: asked once more before giving up.
 static int ReadControl(IV4l2Node& node, uint32_t nId, const v4l2_query_ext_ctrl& q, int64_t* pnValue) {
   if (q.flags & V4L2_CTRL_FLAG_WRITE_ONLY || q.type == V4L2_CTRL_TYPE_BUTTON) return EACCES;
-  v4l2_ext_control c{};
-  c.id = nId;
-  if (int err = ExchangeControl(node, false, q, &c)) return err;
-  *pnValue = q.type == V4L2_CTRL_TYPE_INTEGER64 ? c.value64 : c.value;
-  return 0;
+  int err = 0;
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    v4l2_ext_control c{};
+    c.id = nId;
+    err = ExchangeControl(node, false, q, &c);
+    if (err == 0) {
+      *pnValue = ValueOf(q, c);
+      return 0;
+    }
+    if (err != EIO) break;
+  }
+  return err;
 }
 
 int V4l2GetControl(IV4l2Node& node, uint32_t nId, int64_t* pnValue) {
@@ -142,21 +207,32 @@ int V4l2GetControl(IV4l2Node& node, uint32_t nId, int64_t* pnValue) {
   return ReadControl(node, nId, q, pnValue);
 }
 
-int V4l2SetControl(IV4l2Node& node, uint32_t nId, int64_t nValue) {
+int V4l2SetControl(IV4l2Node& node, uint32_t nId, int64_t nValue, int64_t* pnApplied) {
   v4l2_query_ext_ctrl q{};
   if (int err = QueryControl(node, nId, &q)) return err;
+  return V4l2SetQueriedControl(node, q, nValue, pnApplied);
+}
+
+int V4l2SetQueriedControl(IV4l2Node& node, const v4l2_query_ext_ctrl& q, int64_t nValue, int64_t* pnApplied) {
   if (q.flags & (V4L2_CTRL_FLAG_READ_ONLY | V4L2_CTRL_FLAG_DISABLED)) return EACCES;
   v4l2_ext_control c{};
-  c.id = nId;
+  c.id = q.id;
   if (q.type == V4L2_CTRL_TYPE_INTEGER64) {
     c.value64 = nValue;
   } else if (q.type == V4L2_CTRL_TYPE_BUTTON) {
     c.value = 0;
+  } else if (q.type == V4L2_CTRL_TYPE_BITMASK) {
+    if (nValue < 0 || nValue > UINT32_MAX) return ERANGE;
+    c.value = static_cast<int32_t>(static_cast<uint32_t>(nValue));
   } else {
+    // Beyond what the request can carry; the device clamps anything nearer itself.
     if (nValue < INT32_MIN || nValue > INT32_MAX) return ERANGE;
     c.value = static_cast<int32_t>(nValue);
   }
-  return ExchangeControl(node, true, q, &c);
+  // The driver writes back the value it applied: clamped, rounded to the step, masked.
+  if (int err = ExchangeControl(node, true, q, &c)) return err;
+  if (pnApplied) *pnApplied = q.type == V4L2_CTRL_TYPE_BUTTON ? 0 : ValueOf(q, c);
+  return 0;
 }
 
 bool V4l2HasControls(IV4l2Node& node) {
@@ -191,7 +267,7 @@ int V4l2DescribeControls(IV4l2Node& node, std::vector<ControlGroupDescription>* 
     q.id = nId | V4L2_CTRL_FLAG_NEXT_CTRL;
     int err = V4l2QueryControl(node, &q);
     if (err == EINVAL) break;  // past the last control
-    if (err != 0) return n == 0 ? err : 0;
+    if (err != 0) return err;  // a partial list would pass for the whole
     if (q.id <= nId) break;  // a driver that does not move on
     nId = q.id;
 
@@ -217,13 +293,39 @@ int V4l2DescribeControls(IV4l2Node& node, std::vector<ControlGroupDescription>* 
     }
     if (!d.bWriteOnly) {
       int64_t nValue = 0;
-      if (ReadControl(node, q.id, q, &nValue) == 0) d.nValue = nValue;
+      const int readErr = ReadControl(node, q.id, q, &nValue);
+      if (readErr == ENODEV) return readErr;
+      if (readErr == 0)
+        d.nValue = nValue;
+      else
+        d.bUnknownValue = true;
     }
     groups->back().controls.push_back(std::move(d));
   }
   // Class headers without a control they can show are no dialog page.
   std::erase_if(*groups, [](const ControlGroupDescription& g) { return g.controls.empty(); });
   return 0;
+}
+
+int V4l2ResetControls(IV4l2Node& node, bool* pbValueRefused) {
+  *pbValueRefused = false;
+  std::vector<ControlGroupDescription> groups;
+  int firstErr = 0;
+  // Manual values first: once an automatic mode is back on, its manual partners refuse.
+  for (bool bAutoModes : {false, true}) {
+    if (int err = V4l2DescribeControls(node, &groups)) return err;
+    for (const ControlGroupDescription& g : groups)
+      for (const ControlDescription& c : g.controls) {
+        if (c.bAutoMode != bAutoModes || c.bWriteOnly || c.bExecuteOnWrite || c.bReadOnly || c.bVolatile) continue;
+        // What an automatic mode rules follows it; a value unknown is set anyway.
+        if (c.bInactive || (!c.bUnknownValue && c.nValue == c.nDefault)) continue;
+        if (int err = V4l2SetControl(node, c.nId, c.nDefault); err != 0 && firstErr == 0) {
+          firstErr = err;
+          *pbValueRefused = true;
+        }
+      }
+  }
+  return firstErr;
 }
 
 int V4l2DescribeSource(IV4l2Node& node, VideoSourceDescription* source) {
@@ -235,7 +337,17 @@ int V4l2DescribeSource(IV4l2Node& node, VideoSourceDescription* source) {
     source->standards.push_back(DescribeStandard(s));
   }
   v4l2_std_id nStd = 0;
-  if (!source->standards.empty() && node.Ioctl(VIDIOC_G_STD, &nStd) == 0) source->nCurrentStandard = nStd;
+  double dStandardRate = 0.0;
+  if (!source->standards.empty() && node.Ioctl(VIDIOC_G_STD, &nStd) == 0) {
+    source->nCurrentStandard = nStd;
+    // Drivers answer with the member they detected (PAL-B/G, NTSC-M): the listed standard holding it.
+    for (const VideoStandardDescription& s : source->standards)
+      if (nStd != 0 && (s.nId & nStd) == nStd) {
+        source->nCurrentStandard = s.nId;
+        dStandardRate = s.dFrameRate;
+        break;
+      }
+  }
 
   // Multi-planar capture nodes answer only for their own buffer type.
   v4l2_capability cap{};
@@ -261,7 +373,7 @@ int V4l2DescribeSource(IV4l2Node& node, VideoSourceDescription* source) {
     d.description = FieldText(f.description);
     d.bCompressed = (f.flags & V4L2_FMT_FLAG_COMPRESSED) != 0;
     d.bEmulated = (f.flags & V4L2_FMT_FLAG_EMULATED) != 0;
-    DescribeSizes(node, &d);
+    DescribeSizes(node, nBufType, dStandardRate, &d);
     source->formats.push_back(std::move(d));
   }
   v4l2_format fmt{};

@@ -10,6 +10,7 @@
 #include "devices/crossbar_inputs.h"
 #include "devices/device_identity.h"
 #include "devices/device_table.h"
+#include "devices/stream_prepare.h"
 #include "graph/cap_graph.h"
 #include "graph/graph_dump.h"
 #include "graph/graph_report.h"
@@ -100,11 +101,10 @@ void CCapGraph::InitCapFilter() {
       SetDeviceName(name.c_str());
       AnnounceDevice(sg);
     }
+    path = DevicePathProperty(current);
+    id = DeviceIdentity(current);
+    PrepareDeviceForStreaming(path, id);
     source_ = BindLiveSource(current);
-    if (source_) {
-      path = DevicePathProperty(current);
-      id = DeviceIdentity(current);
-    }
   }
   if (!source_) {
     // The remembered device is gone (or none was chosen): the first listed one that opens.
@@ -114,11 +114,12 @@ void CCapGraph::InitCapFilter() {
       const std::string name = DeviceDisplayName(d.get());
       if (name.empty()) continue;
       SetDeviceName(name.c_str());
+      path = DevicePathProperty(d.get());
+      id = DeviceIdentity(d.get());
+      PrepareDeviceForStreaming(path, id);
       source_ = BindLiveSource(d.get());
       if (source_) {
         AnnounceDevice(sg);
-        path = DevicePathProperty(d.get());
-        id = DeviceIdentity(d.get());
         break;
       }
     }

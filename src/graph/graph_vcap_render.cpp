@@ -225,6 +225,8 @@ HRESULT CCapGraph::ConfirmLiveFormat() {
       }
     }
   }
+  // A device that refused its buffers (busy) said why on the bus, which closing it would flush.
+  if (FAILED(hr)) LogPendingBusErrors(graph_.get(), "capture device");
   // A device that failed is closed again rather than opened once more only to fail the same way.
   SetGraphState(graph_.get(), SUCCEEDED(hr) ? GST_STATE_READY : GST_STATE_NULL);
   gst_element_get_state(graph_.get(), nullptr, nullptr, static_cast<GstClockTime>(kStateTimeoutMs) * GST_MSECOND);

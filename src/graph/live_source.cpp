@@ -19,7 +19,9 @@ const char* LiveErrorSentence(const GError* error) {
       case GST_RESOURCE_ERROR_OPEN_READ_WRITE:
         return "The capture device stopped sending pictures: it was unplugged or switched off.";
       case GST_RESOURCE_ERROR_NO_SPACE_LEFT:
-        return "The capture device ran out of buffers.";
+        // ENOSPC at STREAMON: the USB bus cannot give the camera the bandwidth its format needs.
+        return "The capture device could not start: its USB port has not enough bandwidth free for this "
+               "picture format. Choose a smaller size, a lower rate or MJPEG, or plug it into another port.";
       default:
         break;
     }

@@ -13,12 +13,16 @@
 #include <QSlider>
 #include <QSpinBox>
 #include <QStyle>
+#include <QTimer>
 #include <QVBoxLayout>
 
+#include <cerrno>
 #include <climits>
 #include <string>
 
+#include "devices/control_worker.h"
 #include "devices/controls_dialogs.h"
+#include "devices/controls_store.h"
 #include "gui/dialog_buttons.h"
 
 namespace ulmora {
@@ -27,6 +31,12 @@ namespace {
 
 // Widgets hold int; a 64-bit range is cut to what they can show.
 int ToInt(int64_t v) { return static_cast<int>(v < INT_MIN ? INT_MIN : v > INT_MAX ? INT_MAX : v); }
+
+// How often the worker's outcomes are taken, and how often the controls are read again. The V4L2
+// control events would say when a value changes, but not every node delivers them (the simulated one
+// has no descriptor to wait on): reading again every few seconds serves both, off the GUI thread.
+constexpr int kOutcomeMs = 20;
+constexpr int kRereadMs = 3000;
 
 // Asks for the whole of its content, so the dialog grows with the controls; the dialog's placement
 // caps it at the screen, and the rest scrolls.
@@ -79,15 +89,35 @@ ControlsDialog::ControlsDialog(CDeviceDialogs& device, QWidget* parent) : QDialo
   QPushButton* reset = buttons->addButton(QStringLiteral("&Default"), QDialogButtonBox::ResetRole);
   connect(reset, &QPushButton::clicked, this, &ControlsDialog::ResetToDefaults);
   top->addWidget(buttons);
+
+  worker_ = std::make_unique<CControlWorker>(device_.Node());
+  outcomes_ = new QTimer(this);
+  connect(outcomes_, &QTimer::timeout, this, &ControlsDialog::TakeOutcomes);
+  outcomes_->start(kOutcomeMs);
+  reread_ = new QTimer(this);
+  connect(reread_, &QTimer::timeout, this, &ControlsDialog::Refresh);
+  reread_->start(kRereadMs);
+}
+
+ControlsDialog::~ControlsDialog() {
+  outcomes_->stop();
+  reread_->stop();
+  worker_->Drain();
+  // Remembered, not shown: the widgets are going.
+  for (const ControlOutcome& o : worker_->TakeOutcomes())
+    if (o.kind == ControlOutcome::Kind::kSet && o.err == 0 && o.bRememberable)
+      RememberControl(device_.Identity(), o.nId, o.nApplied);
+    else if (o.kind == ControlOutcome::Kind::kReset && o.err != ENODEV)
+      ForgetControls(device_.Identity());
+  worker_.reset();
 }
 
 QWidget* ControlsDialog::MakeControl(const ControlDescription& c, Widgets& w) {
   const uint32_t id = c.nId;
-  const bool others = c.bUpdatesOthers;
   switch (c.kind) {
     case ControlKind::Boolean: {
       w.check = new QCheckBox;
-      connect(w.check, &QCheckBox::toggled, this, [this, id, others](bool on) { Apply(id, on ? 1 : 0, others); });
+      connect(w.check, &QCheckBox::toggled, this, [this, id](bool on) { Apply(id, on ? 1 : 0); });
       return w.check;
     }
     case ControlKind::Menu:
@@ -95,20 +125,41 @@ QWidget* ControlsDialog::MakeControl(const ControlDescription& c, Widgets& w) {
       w.choice = new QComboBox;
       for (const ControlMenuEntry& m : c.menu)
         w.choice->addItem(QString::fromStdString(m.text), QVariant::fromValue<qlonglong>(m.nIndex));
-      connect(w.choice, &QComboBox::activated, this, [this, id, others](int index) {
+      connect(w.choice, &QComboBox::activated, this, [this, id](int index) {
         QComboBox* box = widgets_[id].choice;
-        Apply(id, box->itemData(index).toLongLong(), others);
+        Apply(id, box->itemData(index).toLongLong());
       });
       return w.choice;
     }
     case ControlKind::Button: {
       auto* press = new QPushButton(QString::fromStdString(c.name));
-      connect(press, &QPushButton::clicked, this, [this, id, others] { Apply(id, 1, others); });
+      connect(press, &QPushButton::clicked, this, [this, id] { Apply(id, 1); });
       return press;
     }
+    case ControlKind::Bitmask: {
+      // One box per bit the device offers, bit 31 included: the value is 32 flags, not a number.
+      auto* row = new QWidget;
+      auto* h = new QHBoxLayout(row);
+      h->setContentsMargins(0, 0, 0, 0);
+      const uint64_t offered = static_cast<uint64_t>(c.nMaximum) & 0xffffffffu;
+      for (int bit = 0; bit < 32; ++bit) {
+        if (!(offered & (uint64_t{1} << bit))) continue;
+        auto* box = new QCheckBox(QString::number(bit));
+        box->setToolTip(QStringLiteral("Bit %1").arg(bit));
+        w.bits.emplace_back(bit, box);
+        h->addWidget(box);
+        connect(box, &QCheckBox::toggled, this, [this, id] {
+          int64_t value = 0;
+          for (const auto& [b, other] : widgets_[id].bits)
+            if (other->isChecked()) value |= int64_t{1} << b;
+          Apply(id, value);
+        });
+      }
+      h->addStretch(1);
+      return row;
+    }
     case ControlKind::Integer:
-    case ControlKind::Integer64:
-    case ControlKind::Bitmask: break;
+    case ControlKind::Integer64: break;
   }
   auto* row = new QWidget;
   auto* h = new QHBoxLayout(row);
@@ -127,22 +178,40 @@ QWidget* ControlsDialog::MakeControl(const ControlDescription& c, Widgets& w) {
   }
   h->addWidget(w.number);
   QSlider* slider = w.slider;
-  connect(w.number, &QSpinBox::valueChanged, this, [this, id, others, slider](int v) {
+  connect(w.number, &QSpinBox::valueChanged, this, [this, id, slider](int v) {
     if (slider) {
       const QSignalBlocker quiet(slider);
       slider->setValue(v);
     }
-    Apply(id, v, others);
+    Apply(id, v);
   });
+  // A relative control (a motor's speed) is an action: the slider springs back when let go.
+  if (slider && (c.bWriteOnly || c.bExecuteOnWrite)) {
+    QSpinBox* number = w.number;
+    const int rest = ToInt(c.nDefault);
+    connect(slider, &QSlider::sliderReleased, this, [this, id, slider, number, rest] {
+      const QSignalBlocker quietSlider(slider);
+      const QSignalBlocker quietNumber(number);
+      slider->setValue(rest);
+      number->setValue(rest);
+      Apply(id, rest);
+    });
+  }
   return row;
 }
 
 void ControlsDialog::Show(const ControlDescription& c, Widgets& w) {
+  w.desc = c;
   const bool editable = !c.bReadOnly;
   if (w.check) {
     const QSignalBlocker quiet(w.check);
     w.check->setChecked(c.nValue != 0);
     w.check->setEnabled(editable);
+  }
+  for (const auto& [bit, box] : w.bits) {
+    const QSignalBlocker quiet(box);
+    box->setChecked((static_cast<uint64_t>(c.nValue) >> bit) & 1u);
+    box->setEnabled(editable);
   }
   if (w.choice) {
     const QSignalBlocker quiet(w.choice);
@@ -159,40 +228,54 @@ void ControlsDialog::Show(const ControlDescription& c, Widgets& w) {
     w.slider->setValue(ToInt(c.nValue));
     w.slider->setEnabled(editable);
   }
-  // An automatic mode rules the value now: it may be changed, but is shown greyed.
-  if (w.label) w.label->setEnabled(!c.bInactive);
+  // An automatic mode rules the value now: it may be changed, but is shown greyed; so is a value the
+  // device did not tell.
+  if (w.label) w.label->setEnabled(!c.bInactive && !c.bUnknownValue);
+  if (w.label) w.label->setToolTip(c.bUnknownValue ? QStringLiteral("The device did not tell its value.") : QString());
 }
 
-void ControlsDialog::Apply(uint32_t nId, int64_t nValue, bool bUpdatesOthers) {
-  std::string why;
-  if (!device_.SetControl(nId, nValue, &why)) {
-    problem_->setText(QString::fromStdString(why));
+void ControlsDialog::Apply(uint32_t nId, int64_t nValue) { worker_->Set(nId, nValue); }
+
+void ControlsDialog::Refresh() { worker_->Describe(); }
+
+void ControlsDialog::ResetToDefaults() { worker_->Reset(); }
+
+void ControlsDialog::TakeOutcomes() {
+  for (const ControlOutcome& o : worker_->TakeOutcomes()) Handle(o);
+}
+
+void ControlsDialog::Handle(const ControlOutcome& o) {
+  if (o.err != 0) problem_->setText(QString::fromStdString(o.error));
+  if (o.kind != ControlOutcome::Kind::kSet) {
+    // The values were put back even when one was refused: nothing set before counts any more.
+    if (o.kind == ControlOutcome::Kind::kReset && o.err != ENODEV) ForgetControls(device_.Identity());
+    if (o.err == 0 && o.kind == ControlOutcome::Kind::kReset) problem_->clear();
+    ShowAll(o.groups);
+    return;
+  }
+  if (o.err != 0) {
     Refresh();
     return;
   }
   problem_->clear();
-  if (bUpdatesOthers) Refresh();
+  if (o.bRememberable) RememberControl(device_.Identity(), o.nId, o.nApplied);
+  auto it = widgets_.find(o.nId);
+  // A newer value is on its way, or the user still drags: showing this one would pull the slider back.
+  if (it == widgets_.end() || worker_->Pending(o.nId) || (it->second.slider && it->second.slider->isSliderDown())) return;
+  ControlDescription shown = it->second.desc;
+  // An action leaves nothing set: the widget rests at its default.
+  shown.nValue = o.bRememberable || !(shown.bWriteOnly || shown.bExecuteOnWrite) ? o.nApplied : shown.nDefault;
+  Show(shown, it->second);
 }
 
-void ControlsDialog::Refresh() {
-  std::vector<ControlGroupDescription> groups;
-  std::string why;
-  if (!device_.DescribeControls(&groups, &why)) {
-    problem_->setText(QString::fromStdString(why));
-    return;
-  }
+void ControlsDialog::ShowAll(const std::vector<ControlGroupDescription>& groups) {
   for (const ControlGroupDescription& g : groups)
-    for (const ControlDescription& c : g.controls)
-      if (auto it = widgets_.find(c.nId); it != widgets_.end()) Show(c, it->second);
-}
-
-void ControlsDialog::ResetToDefaults() {
-  std::string why;
-  if (!device_.ResetControls(&why))
-    problem_->setText(QString::fromStdString(why));
-  else
-    problem_->clear();
-  Refresh();
+    for (const ControlDescription& c : g.controls) {
+      auto it = widgets_.find(c.nId);
+      if (it == widgets_.end() || worker_->Pending(c.nId)) continue;
+      if (it->second.slider && it->second.slider->isSliderDown()) continue;
+      Show(c, it->second);
+    }
 }
 
 QString ControlsDialog::Problem() const { return problem_->text(); }
@@ -209,6 +292,14 @@ QCheckBox* ControlsDialog::Check(uint32_t nId) const {
   auto it = widgets_.find(nId);
   return it == widgets_.end() ? nullptr : it->second.check;
 }
+QCheckBox* ControlsDialog::Bit(uint32_t nId, int nBit) const {
+  auto it = widgets_.find(nId);
+  if (it == widgets_.end()) return nullptr;
+  for (const auto& [bit, box] : it->second.bits)
+    if (bit == nBit) return box;
+  return nullptr;
+}
+
 QComboBox* ControlsDialog::Choice(uint32_t nId) const {
   auto it = widgets_.find(nId);
   return it == widgets_.end() ? nullptr : it->second.choice;

@@ -98,7 +98,7 @@ bool DeviceDialogs::VideoSource() {
   if (newFormat) {
     // Our descriptor goes first: the graph opens the device for itself.
     device_.reset();
-    if (FAILED(live_->BuildCaptureGraph())) LogPrintf("!!! the graph could not be built for the new frame format");
+    if (FAILED(live_->BuildCaptureGraph())) LogPrintf("!!! the graph could not be built for the new format or standard");
     // The new graph's crossbar object starts at route 0; the hardware kept its input.
     devices_->SyncInputFromHardware();
   }

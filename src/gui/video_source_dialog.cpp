@@ -3,11 +3,17 @@
 #include <QComboBox>
 #include <QDialogButtonBox>
 #include <QFormLayout>
+#include <QSize>
 #include <QVBoxLayout>
 
 #include "devices/controls_dialogs.h"
 
 namespace ulmora {
+
+namespace {
+// The size an entry of the size list stands for (a range offers several per description).
+constexpr int kSizeRole = Qt::UserRole + 1;
+}  // namespace
 
 namespace {
 
@@ -70,10 +76,18 @@ void VideoSourceDialog::FillSizes() {
   const int fi = format_->currentData().toInt();
   if (fi < 0 || fi >= static_cast<int>(src_.formats.size())) return;
   const auto& sizes = src_.formats[static_cast<size_t>(fi)].sizes;
+  const auto add = [this](size_t i, uint32_t w, uint32_t h) {
+    size_->addItem(QStringLiteral("%1 x %2").arg(w).arg(h), static_cast<int>(i));
+    size_->setItemData(size_->count() - 1, QSize(static_cast<int>(w), static_cast<int>(h)), kSizeRole);
+    if (w == src_.nCurrentWidth && h == src_.nCurrentHeight) size_->setCurrentIndex(size_->count() - 1);
+  };
   for (size_t i = 0; i < sizes.size(); ++i) {
-    size_->addItem(QStringLiteral("%1 x %2").arg(sizes[i].nWidth).arg(sizes[i].nHeight), static_cast<int>(i));
-    if (sizes[i].nWidth == src_.nCurrentWidth && sizes[i].nHeight == src_.nCurrentHeight)
-      size_->setCurrentIndex(static_cast<int>(i));
+    const FrameSizeDescription& s = sizes[i];
+    add(i, s.nWidth, s.nHeight);
+    // A scaling card takes any size of its range: the largest, its half and its quarter.
+    for (uint32_t div : {2u, 4u})
+      if (s.bRange && s.nWidth / div >= s.nMinWidth && s.nHeight / div >= s.nMinHeight)
+        add(i, s.nWidth / div & ~1u, s.nHeight / div & ~1u);
   }
   FillRates();
 }
@@ -94,25 +108,30 @@ bool VideoSourceDialog::ChosenFormat(FrameFormatChoice* choice) const {
   const FrameFormatDescription& f = src_.formats[static_cast<size_t>(fi)];
   if (si < 0 || si >= static_cast<int>(f.sizes.size())) return false;
   choice->nFourcc = f.nFourcc;
-  choice->nWidth = f.sizes[static_cast<size_t>(si)].nWidth;
-  choice->nHeight = f.sizes[static_cast<size_t>(si)].nHeight;
+  const QSize size = size_->currentData(kSizeRole).toSize();
+  choice->nWidth = static_cast<uint32_t>(size.width());
+  choice->nHeight = static_cast<uint32_t>(size.height());
   choice->dFrameRate = rate_->currentData().toDouble();
   return true;
 }
 
 bool VideoSourceDialog::Apply(const std::function<void(const char*)>& warn) {
   std::string why;
+  bool newStandard = false;
   if (!src_.standards.empty() && standard_->currentIndex() >= 0) {
     const uint64_t id = standard_->currentData().toULongLong();
-    if (id != src_.nCurrentStandard && !device_.SetStandard(id, &why)) warn(why.c_str());
+    if (id != src_.nCurrentStandard) {
+      newStandard = device_.SetStandard(id, &why);
+      if (!newStandard) warn(why.c_str());
+    }
   }
   const bool changed = format_->currentIndex() != nInitialFormat_ || size_->currentIndex() != nInitialSize_ ||
                        rate_->currentIndex() != nInitialRate_;
   FrameFormatChoice choice;
-  if (!changed || !ChosenFormat(&choice)) return false;
+  if (!changed || !ChosenFormat(&choice)) return newStandard;
   if (device_.ChooseFrameFormat(choice, &why)) return true;
   warn(why.c_str());
-  return false;
+  return newStandard;
 }
 
 }  // namespace ulmora

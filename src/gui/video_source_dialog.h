@@ -1,6 +1,7 @@
 // "Video Source...": the device's video standard and its frame format (pixel format, size, rate). The
 // choices are applied when the dialog is accepted: the standard is set and remembered, a new frame
-// format is remembered for the device and asks for the live graph to be built again.
+// format is remembered for the device; either asks for the live graph to be built again, since a new
+// standard changes the lines and rate the device sends.
 #pragma once
 
 #include <QDialog>
@@ -23,7 +24,7 @@ class VideoSourceDialog : public QDialog {
   // cannot.
   bool Load(std::string* why);
   // After acceptance: sets a changed standard and remembers a changed frame format; each refusal goes to
-  // warn. True when a new frame format was remembered (the graph is to be built again for it).
+  // warn. True when either changed (the graph is to be built again for it).
   bool Apply(const std::function<void(const char*)>& warn);
 
  private:

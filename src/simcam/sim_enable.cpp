@@ -18,6 +18,7 @@ bool EnableSimCamera(const char* setup, std::string* error) {
   for (int i = 0; i < config->setup.nCount; ++i) {
     auto device = std::make_unique<SimDeviceState>();
     for (int c = 0; c < kSimControlTotal; ++c) device->values[c].store(kSimControls[c].nDefault);
+    device->nCamera.store(static_cast<int32_t>(config->devices.size()));
     config->devices.push_back(std::move(device));
   }
   SimPublishConfig(std::move(config));

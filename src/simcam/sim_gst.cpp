@@ -6,17 +6,29 @@
 namespace ulmora {
 
 GstCaps* SimMakeCaps(const SimCameraSetup& setup) {
+  SimFrameShape shape;
+  shape.nWidth = setup.bAnalog ? 720 : setup.nWidth;
+  shape.nHeight = setup.bAnalog ? 576 : setup.nHeight;
+  shape.nFpsNum = setup.bAnalog ? 25 : setup.nFps;
+  return SimMakeCaps(setup, shape);
+}
+
+GstCaps* SimMakeCaps(const SimCameraSetup& setup, const SimFrameShape& shape) {
   GstCaps* caps = gst_caps_new_empty();
   for (SimPixelFormat f : setup.formats) {
     GstStructure* s = nullptr;
     if (f == SimPixelFormat::kMJPEG) {
       s = gst_structure_new_empty("image/jpeg");
     } else {
-      const char* format = f == SimPixelFormat::kYUY2 ? "YUY2" : f == SimPixelFormat::kBGR ? "BGR" : "I420";
+      const char* format = f == SimPixelFormat::kYUY2  ? "YUY2"
+                           : f == SimPixelFormat::kBGR ? "BGR"
+                           : f == SimPixelFormat::kY16 ? "GRAY16_LE"
+                                                       : "I420";
       s = gst_structure_new("video/x-raw", "format", G_TYPE_STRING, format, nullptr);
     }
-    gst_structure_set(s, "width", G_TYPE_INT, setup.nWidth, "height", G_TYPE_INT, setup.nHeight, "framerate",
-                      GST_TYPE_FRACTION, setup.nFps, 1, "pixel-aspect-ratio", GST_TYPE_FRACTION, 1, 1, nullptr);
+    gst_structure_set(s, "width", G_TYPE_INT, shape.nWidth, "height", G_TYPE_INT, shape.nHeight, "framerate",
+                      GST_TYPE_FRACTION, shape.nFpsNum, shape.nFpsDen, "pixel-aspect-ratio", GST_TYPE_FRACTION, 1, 1,
+                      nullptr);
     gst_caps_append_structure(caps, s);
   }
   return caps;

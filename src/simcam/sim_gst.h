@@ -7,6 +7,7 @@
 #include <string>
 
 #include "simcam/sim_setup.h"
+#include "simcam/sim_state.h"
 
 namespace ulmora {
 
@@ -14,6 +15,8 @@ namespace ulmora {
 bool SimRegisterGst(std::string* error);
 // The caps a simulated device offers, one structure per format in SPEC order.
 GstCaps* SimMakeCaps(const SimCameraSetup& setup);
+// The same at the size and rate the device delivers now (an analog card's follow its standard).
+GstCaps* SimMakeCaps(const SimCameraSetup& setup, const SimFrameShape& shape);
 
 GType SimSrcGetType();
 GType SimProviderGetType();

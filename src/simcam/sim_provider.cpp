@@ -38,7 +38,7 @@ gboolean ReconfigureElement(GstDevice* device, GstElement* element) {
 }
 
 GstDevice* NewDevice(const SimCameraConfig& config, int index) {
-  GstCaps* caps = SimMakeCaps(config.setup);
+  GstCaps* caps = SimMakeCaps(config.setup, SimShapeNow(config, index));
   const std::string path = SimDevicePath(index);
   GstStructure* props = gst_structure_new("ulmora-sim-device", "device.path", G_TYPE_STRING, path.c_str(), "api",
                                           G_TYPE_STRING, "sim", "device.index", G_TYPE_INT, index, nullptr);

@@ -129,6 +129,17 @@ void SimFrameRenderer::Render(int64_t nFrame, int32_t nInput, const SimControlVa
         GreyToBgrRow(line_.data(), w, planes[0] + static_cast<ptrdiff_t>(y) * strides[0]);
         break;
       }
+      case SimPixelFormat::kY16: {
+        // The picture in the high byte; the low byte a fixed 0xA5, so a chain that took the low bits
+        // (or rounded them in) shows it.
+        RenderLine(scene, y, mul, rowAdd, noiseStart, controls.bHFlip, line_.data());
+        uint8_t* out = planes[0] + static_cast<ptrdiff_t>(y) * strides[0];
+        for (int32_t x = 0; x < w; ++x) {
+          out[2 * x] = 0xA5;
+          out[2 * x + 1] = line_[static_cast<size_t>(x)];
+        }
+        break;
+      }
       case SimPixelFormat::kI420:
       case SimPixelFormat::kMJPEG:
         RenderLine(scene, y, mul, rowAdd, noiseStart, controls.bHFlip,

@@ -24,7 +24,7 @@ class SimFrameRenderer {
   // Makes the input's scene now rather than on its first frame (a few ms at 1080p).
   void Prepare(int32_t nInput) { Scene(nInput); }
 
-  // Draws frame n of an input. planes/strides: YUY2 and BGR one plane, I420 three.
+  // Draws frame n of an input. planes/strides: YUY2, BGR and Y16 one plane, I420 three.
   void Render(int64_t nFrame, int32_t nInput, const SimControlValues& controls, SimPixelFormat format,
               uint8_t* const planes[3], const int32_t strides[3]);
 

@@ -51,7 +51,8 @@ bool ParseFormats(const std::string& item, const std::string& list, SimCameraSet
     else if (name == "bgr") f = SimPixelFormat::kBGR;
     else if (name == "i420") f = SimPixelFormat::kI420;
     else if (name == "mjpeg") f = SimPixelFormat::kMJPEG;
-    else return Fail(error, item, std::string("unknown format \"").append(name).append("\" (yuy2, bgr, i420, mjpeg)"));
+    else if (name == "y16") f = SimPixelFormat::kY16;
+    else return Fail(error, item, std::string("unknown format \"").append(name).append("\" (yuy2, bgr, i420, mjpeg, y16)"));
     for (SimPixelFormat g : formats)
       if (g == f) return Fail(error, item, std::string("format \"").append(name).append("\" given twice"));
     formats.push_back(f);
@@ -87,6 +88,16 @@ bool ParseItem(const std::string& item, SimCameraSetup* setup, std::string* erro
   if (item == "1") return true;
   if (!hasValue && (key == "controls" || key == "busy")) {
     (key == "controls" ? setup->bControls : setup->bBusy) = true;
+    return true;
+  }
+  if (!hasValue && (key == "analog" || key == "links" || key == "flaky")) {
+    (key == "analog" ? setup->bAnalog : key == "links" ? setup->bLinks : setup->bFlaky) = true;
+    return true;
+  }
+  if (key == "latency" && hasValue) {
+    if (!ParseLong(value, 0, kSimMaxLatencyMs, &n))
+      return Fail(error, item, std::string("latency must be milliseconds from 0 to ").append(std::to_string(kSimMaxLatencyMs)));
+    setup->nLatencyMs = static_cast<int32_t>(n);
     return true;
   }
   if (!hasValue && !key.empty() && key[0] >= '0' && key[0] <= '9') return ParseSize(item, setup, error);
@@ -146,6 +157,7 @@ const char* SimPixelFormatName(SimPixelFormat format) {
     case SimPixelFormat::kBGR: return "bgr";
     case SimPixelFormat::kI420: return "i420";
     case SimPixelFormat::kMJPEG: return "mjpeg";
+    case SimPixelFormat::kY16: return "y16";
   }
   return "?";
 }

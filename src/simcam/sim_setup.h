@@ -7,10 +7,12 @@
 
 namespace ulmora {
 
-enum class SimPixelFormat { kYUY2, kBGR, kI420, kMJPEG };
+// kY16: 16-bit grey, little-endian, as astronomy cameras send it.
+enum class SimPixelFormat { kYUY2, kBGR, kI420, kMJPEG, kY16 };
 
 // A parsed SPEC: "WxH@FPS,formats=a|b,inputs=N,controls,count=N,unplug-after=S,replug-after=T,
-// plug-after=S,busy,drop-every=N" (every item optional; "1" alone means all defaults).
+// plug-after=S,busy,drop-every=N,analog,links,latency=MS,flaky" (every item optional; "1" alone means all
+// defaults).
 struct SimCameraSetup {
   int32_t nWidth = 640;
   int32_t nHeight = 480;
@@ -27,11 +29,19 @@ struct SimCameraSetup {
   // After every N frames one is skipped, as a camera whose driver found no free buffer: its sequence
   // number and time are never sent. 0: none.
   int32_t nDropEvery = 0;
+  // An analog capture card: PAL/NTSC set the size (720x576, 720x480) and rate, frame sizes are not
+  // enumerated (ENOTTY), and the card has no serial number.
+  bool bAnalog = false;
+  // udev-like links "sim:by-id/..." (cameras with a serial) and "sim:by-path/..." to each node.
+  bool bLinks = false;
+  int32_t nLatencyMs = 0;  // how long each control request takes, as a slow USB camera's
+  bool bFlaky = false;     // every fifth control request answers EIO
 };
 
 // Limits of the SPEC items.
 constexpr int32_t kSimMaxCount = 16;
 constexpr int32_t kSimMaxInputs = 8;
+constexpr int32_t kSimMaxLatencyMs = 5000;
 
 bool ParseSimCameraSetup(const char* setup, SimCameraSetup* out, std::string* error);  // error names the bad item
 const char* SimPixelFormatName(SimPixelFormat format);                                 // "yuy2", "bgr", ...

@@ -36,6 +36,7 @@ struct SimSrcPriv {
   std::unique_ptr<SimFrameRenderer> renderer;
   SimPixelFormat format = SimPixelFormat::kYUY2;
   GstVideoInfo info{};  // raw frames (I420 before encoding for MJPEG)
+  SimFrameShape shape;  // size and rate agreed
   bool started = false;
   GstClockTime startRt = 0;
   uint64_t frame = 0;
@@ -81,7 +82,7 @@ std::string PathOf(UlmoraSimSrc* src) {
 
 GstCaps* TemplateCaps() {
   return gst_caps_from_string(
-      "video/x-raw, format=(string){ YUY2, BGR, I420 }, width=(int)[ 1, 8192 ], height=(int)[ 1, 8192 ], "
+      "video/x-raw, format=(string){ YUY2, BGR, I420, GRAY16_LE }, width=(int)[ 1, 8192 ], height=(int)[ 1, 8192 ], "
       "framerate=(fraction)[ 0/1, 240/1 ]; "
       "image/jpeg, width=(int)[ 1, 8192 ], height=(int)[ 1, 8192 ], framerate=(fraction)[ 0/1, 240/1 ]");
 }
@@ -131,11 +132,6 @@ bool Open(UlmoraSimSrc* src) {
                       ("system error: No such file or directory"));
     return false;
   }
-  if (config->setup.bBusy) {
-    GST_ELEMENT_ERROR(src, RESOURCE, BUSY, ("Device '%s' is busy", path.c_str()),
-                      ("Failed to open device: Device or resource busy"));
-    return false;
-  }
   src->priv->device.store(device);
   src->priv->config.store(config);
   return true;
@@ -156,7 +152,7 @@ GstCaps* GetCaps(GstBaseSrc* bsrc, GstCaps* filter) {
   UlmoraSimSrc* src = Self(bsrc);
   const SimCameraConfig* config = src->priv->config.load();
   // Like a V4L2 node: the device's own formats once open, the whole template before.
-  GstCaps* caps = config ? SimMakeCaps(config->setup) : TemplateCaps();
+  GstCaps* caps = config ? SimMakeCaps(config->setup, SimShapeNow(*config, src->priv->device.load())) : TemplateCaps();
   if (filter) {
     GstCaps* both = gst_caps_intersect_full(caps, filter, GST_CAPS_INTERSECT_FIRST);
     gst_caps_unref(caps);
@@ -238,10 +234,13 @@ gboolean SetCaps(GstBaseSrc* bsrc, GstCaps* caps) {
   const SimCameraConfig* config = p->config.load();
   if (!config || !gst_caps_is_fixed(caps)) return FALSE;
   const GstStructure* s = gst_caps_get_structure(caps, 0);
+  const SimFrameShape shape = SimShapeNow(*config, p->device.load());
+  p->shape = shape;
   if (gst_structure_has_name(s, "image/jpeg")) {
     p->format = SimPixelFormat::kMJPEG;
-    gst_video_info_set_format(&p->info, GST_VIDEO_FORMAT_I420, config->setup.nWidth, config->setup.nHeight);
-    GST_VIDEO_INFO_FPS_N(&p->info) = config->setup.nFps;
+    gst_video_info_set_format(&p->info, GST_VIDEO_FORMAT_I420, shape.nWidth, shape.nHeight);
+    GST_VIDEO_INFO_FPS_N(&p->info) = shape.nFpsNum;
+    GST_VIDEO_INFO_FPS_D(&p->info) = shape.nFpsDen;
     if (!StartEncoder(src, Adopt(gst_video_info_to_caps(&p->info)).get())) return FALSE;
   } else {
     StopEncoder(p);
@@ -250,11 +249,13 @@ gboolean SetCaps(GstBaseSrc* bsrc, GstCaps* caps) {
       case GST_VIDEO_FORMAT_YUY2: p->format = SimPixelFormat::kYUY2; break;
       case GST_VIDEO_FORMAT_BGR: p->format = SimPixelFormat::kBGR; break;
       case GST_VIDEO_FORMAT_I420: p->format = SimPixelFormat::kI420; break;
+      case GST_VIDEO_FORMAT_GRAY16_LE: p->format = SimPixelFormat::kY16; break;
       default: return FALSE;
     }
   }
-  if (!p->renderer || p->renderer->Width() != config->setup.nWidth || p->renderer->Height() != config->setup.nHeight)
-    p->renderer = std::make_unique<SimFrameRenderer>(config->setup.nWidth, config->setup.nHeight, p->device.load(),
+  if (GST_VIDEO_INFO_WIDTH(&p->info) != shape.nWidth || GST_VIDEO_INFO_HEIGHT(&p->info) != shape.nHeight) return FALSE;
+  if (!p->renderer || p->renderer->Width() != shape.nWidth || p->renderer->Height() != shape.nHeight)
+    p->renderer = std::make_unique<SimFrameRenderer>(shape.nWidth, shape.nHeight, p->device.load(),
                                                      config->setup.nInputs);
   if (const SimDeviceState* state = SimDeviceOf(config, p->device.load()))
     p->renderer->Prepare(state->nInput.load(std::memory_order_relaxed));
@@ -291,9 +292,13 @@ gboolean DecideAllocation(GstBaseSrc* bsrc, GstQuery* query) {
 gboolean Start(GstBaseSrc* bsrc) {
   UlmoraSimSrc* src = Self(bsrc);
   SimSrcPriv* p = src->priv;
-  SimDeviceState* state = SimDeviceOf(p->config.load(), p->device.load());
+  const SimCameraConfig* config = p->config.load();
+  SimDeviceState* state = SimDeviceOf(config, p->device.load());
+  // As at REQBUFS: another program streaming, or a descriptor that took the streaming rights with
+  // S_INPUT or S_FMT and is still open, makes the device busy; opening it never does.
   bool expected = false;
-  if (!state || !state->bStreaming.compare_exchange_strong(expected, true)) {
+  if (!state || config->setup.bBusy || state->nOwner.load() != 0 ||
+      !state->bStreaming.compare_exchange_strong(expected, true)) {
     const std::string path = PathOf(src);
     GST_ELEMENT_ERROR(src, RESOURCE, BUSY, ("Device '%s' is busy", path.c_str()),
                       ("another stream is using the device: Device or resource busy"));
@@ -337,7 +342,8 @@ gboolean UnlockStop(GstBaseSrc* bsrc) {
 gboolean Query(GstBaseSrc* bsrc, GstQuery* query) {
   const SimCameraConfig* config = Self(bsrc)->priv->config.load();
   if (GST_QUERY_TYPE(query) == GST_QUERY_LATENCY && config) {
-    const GstClockTime period = gst_util_uint64_scale_int(GST_SECOND, 1, config->setup.nFps);
+    const SimFrameShape shape = SimShapeNow(*config, Self(bsrc)->priv->device.load());
+    const GstClockTime period = gst_util_uint64_scale_int(GST_SECOND, shape.nFpsDen, shape.nFpsNum);
     gst_query_set_latency(query, TRUE, period, period * kQueueFrames);
     return TRUE;
   }
@@ -408,7 +414,7 @@ GstFlowReturn Create(GstPushSrc* psrc, GstBuffer** out) {
   const int device = p->device.load();
   SimDeviceState* state = SimDeviceOf(config, device);
   if (!state || !p->renderer) return GST_FLOW_NOT_NEGOTIATED;
-  const int fps = config->setup.nFps;
+  const int fpsNum = p->shape.nFpsNum, fpsDen = p->shape.nFpsDen;
 
   GstClock* clock = gst_element_get_clock(GST_ELEMENT(src));
   if (!clock) {
@@ -424,15 +430,15 @@ GstFlowReturn Create(GstPushSrc* psrc, GstBuffer** out) {
     p->frame = 0;
     p->sent = 0;
   }
-  GstClockTime due = p->startRt + gst_util_uint64_scale_int(p->frame, GST_SECOND, fps);
+  GstClockTime due = p->startRt + gst_util_uint64_scale(p->frame, GST_SECOND * fpsDen, fpsNum);
   if (rt > due) {
     // Late: the driver's queue keeps the last few frames, the ones before are lost.
-    const uint64_t behind = gst_util_uint64_scale_int(rt - due, fps, GST_SECOND);
+    const uint64_t behind = gst_util_uint64_scale(rt - due, fpsNum, GST_SECOND * fpsDen);
     if (behind >= kQueueFrames) {
       const uint64_t lost = behind - (kQueueFrames - 1);
       p->frame += lost;
       p->dropped.fetch_add(lost);
-      due = p->startRt + gst_util_uint64_scale_int(p->frame, GST_SECOND, fps);
+      due = p->startRt + gst_util_uint64_scale(p->frame, GST_SECOND * fpsDen, fpsNum);
     }
   }
   const bool waited = due <= rt || WaitUntil(src, clock, base, due);
@@ -453,7 +459,7 @@ GstFlowReturn Create(GstPushSrc* psrc, GstBuffer** out) {
   if (ret != GST_FLOW_OK) return ret;
   GST_BUFFER_PTS(buffer) = due;
   GST_BUFFER_DTS(buffer) = GST_CLOCK_TIME_NONE;
-  GST_BUFFER_DURATION(buffer) = gst_util_uint64_scale_int(GST_SECOND, 1, fps);
+  GST_BUFFER_DURATION(buffer) = gst_util_uint64_scale_int(GST_SECOND, fpsDen, fpsNum);
   GST_BUFFER_OFFSET(buffer) = p->frame;
   GST_BUFFER_OFFSET_END(buffer) = p->frame + 1;
   ++p->frame;

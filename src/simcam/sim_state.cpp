@@ -5,22 +5,45 @@
 
 #include <chrono>
 #include <climits>
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <mutex>
 
 namespace ulmora {
 
 const std::array<SimControlDesc, kSimControlTotal> kSimControls = {{
-    {V4L2_CID_BRIGHTNESS, V4L2_CTRL_TYPE_INTEGER, "Brightness", -64, 64, 1, 0},
-    {V4L2_CID_CONTRAST, V4L2_CTRL_TYPE_INTEGER, "Contrast", 0, 200, 1, 100},
-    {V4L2_CID_GAIN, V4L2_CTRL_TYPE_INTEGER, "Gain", 1, 64, 1, 8},
-    {V4L2_CID_HFLIP, V4L2_CTRL_TYPE_BOOLEAN, "Horizontal Flip", 0, 1, 1, 0},
-    {V4L2_CID_POWER_LINE_FREQUENCY, V4L2_CTRL_TYPE_MENU, "Power Line Frequency", 0, 2, 1, 1},
+    {V4L2_CID_BRIGHTNESS, V4L2_CTRL_TYPE_INTEGER, "Brightness", -64, 64, 1, 0, 0},
+    {V4L2_CID_CONTRAST, V4L2_CTRL_TYPE_INTEGER, "Contrast", 0, 200, 4, 100, 0},
+    {V4L2_CID_GAIN, V4L2_CTRL_TYPE_INTEGER, "Gain", 1, 64, 1, 8, 0},
+    {V4L2_CID_HFLIP, V4L2_CTRL_TYPE_BOOLEAN, "Horizontal Flip", 0, 1, 1, 0, 0},
+    {V4L2_CID_POWER_LINE_FREQUENCY, V4L2_CTRL_TYPE_MENU, "Power Line Frequency", 0, 2, 1, 1, 0},
+    {kSimSensorFlagsId, V4L2_CTRL_TYPE_BITMASK, "Sensor Flags", 0, 0x80000003LL, 0, 0x80000000LL, 0},
+    {V4L2_CID_EXPOSURE_AUTO, V4L2_CTRL_TYPE_MENU, "Auto Exposure", 0, 3, 1, V4L2_EXPOSURE_APERTURE_PRIORITY,
+     V4L2_CTRL_FLAG_UPDATE},
+    {V4L2_CID_EXPOSURE_ABSOLUTE, V4L2_CTRL_TYPE_INTEGER, "Exposure Time, Absolute", 3, 2047, 1, 250, 0},
+    {V4L2_CID_PAN_RELATIVE, V4L2_CTRL_TYPE_INTEGER, "Pan, Relative", -10, 10, 1, 0,
+     V4L2_CTRL_FLAG_WRITE_ONLY | V4L2_CTRL_FLAG_EXECUTE_ON_WRITE},
 }};
 
 namespace {
 
 const char* const kPowerLineItems[] = {"Disabled", "50 Hz", "60 Hz"};
+// UVC cameras offer two of the four modes; the others answer EINVAL.
+const char* const kExposureItems[] = {nullptr, "Manual Mode", nullptr, "Aperture Priority Mode"};
+
+bool ExposureIsAuto(const SimDeviceState& state) {
+  return state.values[SimControlIndex(V4L2_CID_EXPOSURE_AUTO)].load(std::memory_order_relaxed) != V4L2_EXPOSURE_MANUAL;
+}
+
+// Cameras with a serial number: every one but an analog card's.
+std::string SerialOf(const SimCameraConfig& config, int camera) {
+  if (config.setup.bAnalog) return {};
+  char text[16];
+  snprintf(text, sizeof text, "SN%04d", camera + 1);
+  return text;
+}
 
 std::atomic<SimCameraConfig*> g_current{nullptr};
 
@@ -164,6 +187,9 @@ bool SimQueryControl(const SimCameraConfig* config, int device, int index, v4l2_
   out->maximum = d.nMax;
   out->step = static_cast<uint64_t>(d.nStep);
   out->default_value = d.nDefault;
+  out->flags = d.nFlags;
+  if (d.nId == V4L2_CID_EXPOSURE_ABSOLUTE && ExposureIsAuto(*SimDeviceOf(config, device)))
+    out->flags |= V4L2_CTRL_FLAG_INACTIVE;
   out->elem_size = d.nType == V4L2_CTRL_TYPE_INTEGER64 ? 8 : 4;
   out->elems = 1;
   out->nr_of_dims = 0;
@@ -171,11 +197,15 @@ bool SimQueryControl(const SimCameraConfig* config, int device, int index, v4l2_
 }
 
 bool SimQueryMenu(const SimCameraConfig* config, int device, uint32_t id, uint32_t index, v4l2_querymenu* out) {
-  if (!out || SimControlCount(config, device) == 0 || id != V4L2_CID_POWER_LINE_FREQUENCY || index > 2) return false;
+  if (!out || SimControlCount(config, device) == 0) return false;
+  const char* item = nullptr;
+  if (id == V4L2_CID_POWER_LINE_FREQUENCY && index <= 2) item = kPowerLineItems[index];
+  if (id == V4L2_CID_EXPOSURE_AUTO && index <= 3) item = kExposureItems[index];
+  if (!item) return false;
   std::memset(out, 0, sizeof *out);
   out->id = id;
   out->index = index;
-  std::strncpy(reinterpret_cast<char*>(out->name), kPowerLineItems[index], sizeof out->name - 1);
+  std::strncpy(reinterpret_cast<char*>(out->name), item, sizeof out->name - 1);
   return true;
 }
 
@@ -194,6 +224,127 @@ bool SimSetControl(const SimCameraConfig* config, int device, uint32_t id, int64
   if (value < kSimControls[i].nMin || value > kSimControls[i].nMax) return false;
   state->values[i].store(value, std::memory_order_relaxed);
   return true;
+}
+
+int SimReadControl(const SimCameraConfig* config, int device, uint32_t id, int64_t* value) {
+  const int i = SimControlIndex(id);
+  if (i < 0 || !SimDeviceOf(config, device) || SimControlCount(config, device) == 0) return EINVAL;
+  if (kSimControls[i].nFlags & V4L2_CTRL_FLAG_WRITE_ONLY) return EACCES;
+  return SimGetControl(config, device, id, value) ? 0 : EINVAL;
+}
+
+int SimWriteControl(const SimCameraConfig* config, int device, uint32_t id, int64_t* value) {
+  SimDeviceState* state = SimDeviceOf(config, device);
+  const int i = SimControlIndex(id);
+  if (!state || i < 0 || SimControlCount(config, device) == 0) return EINVAL;
+  const SimControlDesc& d = kSimControls[i];
+  int64_t v = *value;
+  switch (d.nType) {
+    case V4L2_CTRL_TYPE_BOOLEAN: v = v != 0; break;
+    case V4L2_CTRL_TYPE_BITMASK: v = static_cast<int64_t>(static_cast<uint32_t>(v) & static_cast<uint32_t>(d.nMax)); break;
+    case V4L2_CTRL_TYPE_MENU: {
+      if (v < d.nMin || v > d.nMax) return ERANGE;
+      v4l2_querymenu m{};
+      if (!SimQueryMenu(config, device, id, static_cast<uint32_t>(v), &m)) return EINVAL;
+      break;
+    }
+    default: {
+      // The kernel's rounding: to the nearest step from the minimum, then into the range.
+      const int64_t step = d.nStep > 0 ? d.nStep : 1;
+      v = std::min(std::max(v, d.nMin), d.nMax);
+      v = d.nMin + (v - d.nMin + step / 2) / step * step;
+      if (v > d.nMax) v -= step;
+      break;
+    }
+  }
+  // The camera stalls a request for a value its automatic mode rules.
+  if (id == V4L2_CID_EXPOSURE_ABSOLUTE && ExposureIsAuto(*state)) return EIO;
+  if (id == V4L2_CID_PAN_RELATIVE) {
+    if (v != 0) {
+      state->nPanPosition.fetch_add(v, std::memory_order_relaxed);
+      state->nPanMoves.fetch_add(1, std::memory_order_relaxed);
+    }
+  } else {
+    state->values[i].store(v, std::memory_order_relaxed);
+  }
+  *value = v;
+  return 0;
+}
+
+SimFrameShape SimShapeNow(const SimCameraConfig& config, int device) {
+  SimFrameShape shape;
+  shape.nWidth = config.setup.nWidth;
+  shape.nHeight = config.setup.nHeight;
+  shape.nFpsNum = config.setup.nFps;
+  const SimDeviceState* state = SimDeviceOf(&config, device);
+  if (config.setup.bAnalog && state) {
+    const bool ntsc = (state->nStd.load(std::memory_order_relaxed) & V4L2_STD_NTSC) != 0;
+    shape.nWidth = 720;
+    shape.nHeight = ntsc ? 480 : 576;
+    shape.nFpsNum = ntsc ? 30000 : 25;
+    shape.nFpsDen = ntsc ? 1001 : 1;
+  }
+  return shape;
+}
+
+std::string SimByIdLink(const SimCameraConfig* config, int device) {
+  const SimDeviceState* state = SimDeviceOf(config, device);
+  if (!state || !config->setup.bLinks) return {};
+  const std::string serial = SerialOf(*config, state->nCamera.load(std::memory_order_acquire));
+  if (serial.empty()) return {};
+  return "sim:by-id/usb-Ulmora_Simulated_Camera_" + serial + "-video-index0";
+}
+
+std::string SimByPathLink(const SimCameraConfig* config, int device) {
+  const SimDeviceState* state = SimDeviceOf(config, device);
+  if (!state || !config->setup.bLinks) return {};
+  // The port the camera is plugged into.
+  return "sim:by-path/platform-sim-usb-0:" + std::to_string(state->nCamera.load(std::memory_order_acquire) + 1) +
+         ":1.0-video-index0";
+}
+
+int SimResolvePath(const SimCameraConfig* config, const char* path) {
+  int device = -1;
+  if (!config || !path) return -1;
+  if (IsSimDevicePath(path, &device)) return SimDeviceOf(config, device) ? device : -1;
+  const int64_t now = SimNowNs();
+  for (int i = 0; i < static_cast<int>(config->devices.size()); ++i) {
+    if (!SimDevicePresent(*config, i, now)) continue;
+    if (SimByIdLink(config, i) == path || SimByPathLink(config, i) == path) return i;
+  }
+  return -1;
+}
+
+bool SimUnplugDevice(int device) {
+  const SimCameraConfig* config = SimCurrentConfig();
+  if (!SimDeviceOf(config, device)) return false;
+  SimUnplug(*config, device, SimNowNs());
+  return true;
+}
+
+bool SimPlugOtherCamera(int device, int camera) {
+  SimCameraConfig* config = SimCurrentConfig();
+  SimDeviceState* state = SimDeviceOf(config, device);
+  if (!state || camera < 0) return false;
+  state->nCamera.store(camera, std::memory_order_release);
+  for (int c = 0; c < kSimControlTotal; ++c) state->values[c].store(kSimControls[c].nDefault);
+  state->nGoneUntilNs.store(0, std::memory_order_release);
+  return true;
+}
+
+uint32_t SimControlWrites(int device) {
+  const SimDeviceState* state = SimDeviceOf(SimCurrentConfig(), device);
+  return state ? state->nControlWrites.load() : 0;
+}
+
+uint32_t SimPanMoves(int device) {
+  const SimDeviceState* state = SimDeviceOf(SimCurrentConfig(), device);
+  return state ? state->nPanMoves.load() : 0;
+}
+
+uint64_t SimStandard(int device) {
+  const SimDeviceState* state = SimDeviceOf(SimCurrentConfig(), device);
+  return state ? state->nStd.load() : 0;
 }
 
 int SimInputCount(int device) { return SimInputCount(SimCurrentConfig(), device); }

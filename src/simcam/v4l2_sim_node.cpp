@@ -6,7 +6,9 @@
 #include <atomic>
 #include <cerrno>
 #include <cstring>
+#include <chrono>
 #include <mutex>
+#include <thread>
 
 #include "devices/v4l2_node.h"
 #include "simcam/sim_setup.h"
@@ -20,7 +22,6 @@ namespace {
 struct SimTuner {
   std::atomic<uint32_t> nFrequency{2804};  // 175.25 MHz in 62.5 kHz units
   std::atomic<uint32_t> nAudioMode{V4L2_TUNER_MODE_STEREO};
-  std::atomic<uint64_t> nStd{V4L2_STD_PAL};
 };
 std::array<SimTuner, kSimMaxCount> g_simTuners;
 
@@ -38,6 +39,7 @@ uint32_t FourccOf(SimPixelFormat f) {
     case SimPixelFormat::kBGR: return V4L2_PIX_FMT_BGR24;
     case SimPixelFormat::kI420: return V4L2_PIX_FMT_YUV420;
     case SimPixelFormat::kMJPEG: return V4L2_PIX_FMT_MJPEG;
+    case SimPixelFormat::kY16: return V4L2_PIX_FMT_Y16;
   }
   return 0;
 }
@@ -48,6 +50,7 @@ const char* FormatText(SimPixelFormat f) {
     case SimPixelFormat::kBGR: return "24-bit BGR 8-8-8";
     case SimPixelFormat::kI420: return "Planar YUV 4:2:0";
     case SimPixelFormat::kMJPEG: return "Motion-JPEG";
+    case SimPixelFormat::kY16: return "16-bit Greyscale";
   }
   return "";
 }
@@ -58,6 +61,17 @@ struct SimRequest {
   int nDevice = 0;
   const std::string& path;
   SimTuner& tuner;
+  SimDeviceState& state;
+  uint64_t nDescriptor = 0;  // the descriptor asking, for the streaming rights
+
+  // Input and format changes are refused while buffers exist or another descriptor holds the rights;
+  // otherwise this descriptor takes them until it closes.
+  int TakeRights() const {
+    if (state.bStreaming.load()) return EBUSY;
+    uint64_t none = 0;
+    if (!state.nOwner.compare_exchange_strong(none, nDescriptor) && none != nDescriptor) return EBUSY;
+    return 0;
+  }
 
   int InputCount() const { return SimInputCount(config, nDevice); }
   bool HasTuner() const {
@@ -104,7 +118,12 @@ int GetInput(const SimRequest& r, int* index) {
   return 0;
 }
 
-int SetInput(const SimRequest& r, int* index) { return SimSetInput(r.config, r.nDevice, *index) ? 0 : EINVAL; }
+int SetInput(const SimRequest& r, int* index) {
+  const int count = std::max(SimInputCount(r.config, r.nDevice), 1);
+  if (*index < 0 || *index >= count) return EINVAL;
+  if (int err = r.TakeRights()) return err;
+  return SimSetInput(r.config, r.nDevice, *index) ? 0 : EINVAL;
+}
 
 int QueryCtrl(const SimRequest& r, v4l2_query_ext_ctrl* q) {
   const bool bNext = (q->id & V4L2_CTRL_FLAG_NEXT_CTRL) != 0;
@@ -139,31 +158,41 @@ int Controls(const SimRequest& r, bool bSet, v4l2_ext_controls* cs) {
       return EINVAL;
     }
     const bool b64 = q.type == V4L2_CTRL_TYPE_INTEGER64;
-    if (bSet) {
-      if (!SimSetControl(r.config, r.nDevice, c.id, b64 ? c.value64 : c.value)) {
-        cs->error_idx = i;
-        return ERANGE;
-      }
-      continue;
-    }
-    int64_t v = 0;
-    if (!SimGetControl(r.config, r.nDevice, c.id, &v)) {
-      cs->error_idx = i;
-      return EINVAL;
+    // A bitmask travels as the 32 bits of value.
+    int64_t v = b64 ? c.value64 : q.type == V4L2_CTRL_TYPE_BITMASK ? static_cast<uint32_t>(c.value) : c.value;
+    const int err = bSet ? SimWriteControl(r.config, r.nDevice, c.id, &v) : SimReadControl(r.config, r.nDevice, c.id, &v);
+    if (err != 0) {
+      cs->error_idx = bSet ? cs->count : i;
+      return err;
     }
     if (b64)
       c.value64 = v;
     else
-      c.value = static_cast<int32_t>(v);
+      c.value = static_cast<int32_t>(static_cast<uint32_t>(v));
   }
   return 0;
 }
 
-int GetControls(const SimRequest& r, v4l2_ext_controls* cs) { return Controls(r, false, cs); }
-int SetControls(const SimRequest& r, v4l2_ext_controls* cs) { return Controls(r, true, cs); }
+// A USB camera answers every control request over the bus; some fail now and then.
+int ControlRequest(const SimRequest& r, bool bSet, v4l2_ext_controls* cs) {
+  const SimCameraSetup& setup = r.config->setup;
+  if (setup.nLatencyMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(setup.nLatencyMs));
+  if (bSet) r.state.nControlWrites.fetch_add(1);
+  const uint32_t n = r.state.nControlRequests.fetch_add(1) + 1;
+  if (setup.bFlaky && n % 5 == 0) {
+    cs->error_idx = cs->count;
+    return EIO;
+  }
+  return Controls(r, bSet, cs);
+}
+
+int GetControls(const SimRequest& r, v4l2_ext_controls* cs) { return ControlRequest(r, false, cs); }
+int SetControls(const SimRequest& r, v4l2_ext_controls* cs) { return ControlRequest(r, true, cs); }
+
+bool HasStandards(const SimRequest& r) { return r.InputCount() > 0 || r.config->setup.bAnalog; }
 
 int EnumStd(const SimRequest& r, v4l2_standard* s) {
-  if (r.InputCount() == 0) return ENODATA;
+  if (!HasStandards(r)) return ENODATA;
   if (s->index > 1) return EINVAL;
   const bool bPal = s->index == 0;
   const uint32_t index = s->index;
@@ -176,20 +205,25 @@ int EnumStd(const SimRequest& r, v4l2_standard* s) {
   return 0;
 }
 
+// Drivers answer with the member standard they detected or were set to, not the group listed.
 int GetStd(const SimRequest& r, v4l2_std_id* id) {
-  if (r.InputCount() == 0) return ENODATA;
-  *id = r.tuner.nStd.load();
+  if (!HasStandards(r)) return ENODATA;
+  *id = r.state.nStd.load();
   return 0;
 }
 
+// A new standard resets the format to its lines and rate; refused while buffers exist.
 int SetStd(const SimRequest& r, v4l2_std_id* id) {
-  if (r.InputCount() == 0) return ENODATA;
+  if (!HasStandards(r)) return ENODATA;
+  v4l2_std_id member = 0;
   if (*id & V4L2_STD_PAL)
-    r.tuner.nStd = V4L2_STD_PAL;
+    member = V4L2_STD_PAL_BG;
   else if (*id & V4L2_STD_NTSC)
-    r.tuner.nStd = V4L2_STD_NTSC;
+    member = V4L2_STD_NTSC_M;
   else
     return EINVAL;
+  if (r.state.bStreaming.load()) return EBUSY;
+  r.state.nStd = member;
   return 0;
 }
 
@@ -209,6 +243,7 @@ int EnumFmt(const SimRequest& r, v4l2_fmtdesc* f) {
 
 int EnumFrameSizes(const SimRequest& r, v4l2_frmsizeenum* fs) {
   const SimCameraSetup& setup = r.config->setup;
+  if (setup.bAnalog) return ENOTTY;  // bttv, saa7134, cx88
   if (fs->index != 0 || !r.Offers(fs->pixel_format)) return EINVAL;
   fs->type = V4L2_FRMSIZE_TYPE_DISCRETE;
   fs->discrete = {static_cast<uint32_t>(setup.nWidth), static_cast<uint32_t>(setup.nHeight)};
@@ -217,6 +252,7 @@ int EnumFrameSizes(const SimRequest& r, v4l2_frmsizeenum* fs) {
 
 int EnumFrameIntervals(const SimRequest& r, v4l2_frmivalenum* iv) {
   const SimCameraSetup& setup = r.config->setup;
+  if (setup.bAnalog) return ENOTTY;
   if (iv->index != 0 || !r.Offers(iv->pixel_format) || iv->width != static_cast<uint32_t>(setup.nWidth) ||
       iv->height != static_cast<uint32_t>(setup.nHeight))
     return EINVAL;
@@ -228,11 +264,36 @@ int EnumFrameIntervals(const SimRequest& r, v4l2_frmivalenum* iv) {
 int GetFmt(const SimRequest& r, v4l2_format* fmt) {
   const SimCameraSetup& setup = r.config->setup;
   if (fmt->type != V4L2_BUF_TYPE_VIDEO_CAPTURE || setup.formats.empty()) return EINVAL;
+  const SimFrameShape shape = SimShapeNow(*r.config, r.nDevice);
   fmt->fmt.pix = {};
   fmt->fmt.pix.pixelformat = FourccOf(setup.formats.front());
-  fmt->fmt.pix.width = static_cast<uint32_t>(setup.nWidth);
-  fmt->fmt.pix.height = static_cast<uint32_t>(setup.nHeight);
+  fmt->fmt.pix.width = static_cast<uint32_t>(shape.nWidth);
+  fmt->fmt.pix.height = static_cast<uint32_t>(shape.nHeight);
   return 0;
+}
+
+// Never refused for a size: the nearest one the device has is written back. An analog card scales
+// from 48x32 up to its standard's lines; a camera has its one size.
+int TryFmt(const SimRequest& r, v4l2_format* fmt) {
+  const SimCameraSetup& setup = r.config->setup;
+  if (fmt->type != V4L2_BUF_TYPE_VIDEO_CAPTURE || setup.formats.empty()) return EINVAL;
+  v4l2_pix_format& pix = fmt->fmt.pix;
+  if (!r.Offers(pix.pixelformat)) pix.pixelformat = FourccOf(setup.formats.front());
+  const SimFrameShape shape = SimShapeNow(*r.config, r.nDevice);
+  if (setup.bAnalog) {
+    pix.width = std::clamp<uint32_t>(pix.width, 48, static_cast<uint32_t>(shape.nWidth)) & ~1u;
+    pix.height = std::clamp<uint32_t>(pix.height, 32, static_cast<uint32_t>(shape.nHeight)) & ~1u;
+  } else {
+    pix.width = static_cast<uint32_t>(shape.nWidth);
+    pix.height = static_cast<uint32_t>(shape.nHeight);
+  }
+  pix.field = V4L2_FIELD_NONE;
+  return 0;
+}
+
+int SetFmt(const SimRequest& r, v4l2_format* fmt) {
+  if (int err = TryFmt(r, fmt)) return err;
+  return r.TakeRights();
 }
 
 int GetTuner(const SimRequest& r, v4l2_tuner* t) {
@@ -305,22 +366,37 @@ constexpr SimHandlerEntry kHandlers[] = {
     Handle<VIDIOC_ENUM_FRAMESIZES, v4l2_frmsizeenum, EnumFrameSizes>(),
     Handle<VIDIOC_ENUM_FRAMEINTERVALS, v4l2_frmivalenum, EnumFrameIntervals>(),
     Handle<VIDIOC_G_FMT, v4l2_format, GetFmt>(),
+    Handle<VIDIOC_TRY_FMT, v4l2_format, TryFmt>(),
+    Handle<VIDIOC_S_FMT, v4l2_format, SetFmt>(),
     Handle<VIDIOC_G_TUNER, v4l2_tuner, GetTuner>(),
     Handle<VIDIOC_S_TUNER, v4l2_tuner, SetTuner>(),
     Handle<VIDIOC_G_FREQUENCY, v4l2_frequency, GetFrequency>(),
     Handle<VIDIOC_S_FREQUENCY, v4l2_frequency, SetFrequency>(),
 };
 
+std::atomic<uint64_t> g_nextDescriptor{1};
+
+// One open descriptor of a node; what it was opened on is fixed, as a file descriptor's device is.
 class SimNode : public IV4l2Node {
  public:
-  SimNode(int device, std::string path) : nDevice(device), path(std::move(path)) {}
+  SimNode(int device, std::string path, SimCameraConfig* config)
+      : nDevice(device), path(std::move(path)), config(config), nDescriptor(g_nextDescriptor.fetch_add(1)) {}
+  ~SimNode() override {
+    // Closing gives the streaming rights back.
+    if (SimDeviceState* state = SimDeviceOf(config, nDevice)) {
+      uint64_t mine = nDescriptor;
+      state->nOwner.compare_exchange_strong(mine, 0);
+    }
+  }
+  SimNode(const SimNode&) = delete;
+  SimNode& operator=(const SimNode&) = delete;
   const std::string& Path() const override { return path; }
 
   int Ioctl(unsigned long nRequest, void* pArg) override {
-    // Loaded once, so the whole request is answered from one setup.
-    const SimCameraConfig* config = SimCurrentConfig();
-    if (!config || !SimDevicePresent(*config, nDevice, SimNowNs())) return ENODEV;
-    const SimRequest request{config, nDevice, path, g_simTuners[static_cast<size_t>(nDevice)]};
+    // A descriptor of a camera that went (or was switched off) stays dead, as after a real unplug.
+    if (config != SimCurrentConfig() || !SimDevicePresent(*config, nDevice, SimNowNs())) return ENODEV;
+    SimDeviceState* state = SimDeviceOf(config, nDevice);
+    const SimRequest request{config, nDevice, path, g_simTuners[static_cast<size_t>(nDevice)], *state, nDescriptor};
     for (const SimHandlerEntry& h : kHandlers)
       if (h.nRequest == nRequest) return h.fn(request, pArg);
     return ENOTTY;
@@ -329,25 +405,38 @@ class SimNode : public IV4l2Node {
  private:
   int nDevice = 0;
   std::string path;
+  SimCameraConfig* config = nullptr;
+  uint64_t nDescriptor = 0;
 };
 
-// Null, as a missing node, for any "sim:" path that is no present device.
+// Null, as a missing node, for any "sim:" path (or link) that is no present device.
 V4l2NodeRef OpenSimNode(const char* szPath, std::string* error) {
-  int device = -1;
-  const SimCameraConfig* config = SimCurrentConfig();
-  if (!szPath || !IsSimDevicePath(szPath, &device) || device < 0 || device >= kSimMaxCount || !config ||
-      !SimDevicePresent(*config, device, SimNowNs())) {
+  SimCameraConfig* config = SimCurrentConfig();
+  const int device = SimResolvePath(config, szPath);
+  if (!szPath || device < 0 || device >= kSimMaxCount || !config || !SimDevicePresent(*config, device, SimNowNs())) {
     if (error) *error = std::string("Cannot open device '") + (szPath ? szPath : "") + "': No such device.";
     return nullptr;
   }
-  return std::make_shared<SimNode>(device, szPath);
+  return std::make_shared<SimNode>(device, szPath, config);
+}
+
+// The links udev would make for the node, as the camera on it now has them.
+void SimNodeLinks(const char* szNode, std::string* byId, std::string* byPath) {
+  const SimCameraConfig* config = SimCurrentConfig();
+  int device = -1;
+  if (!IsSimDevicePath(szNode, &device) || !config || !SimDevicePresent(*config, device, SimNowNs())) return;
+  *byId = SimByIdLink(config, device);
+  *byPath = SimByPathLink(config, device);
 }
 
 }  // namespace
 
 void SimRegisterNodeOpener() {
   static std::once_flag once;
-  std::call_once(once, [] { RegisterV4l2NodeOpener("sim:", OpenSimNode); });
+  std::call_once(once, [] {
+    RegisterV4l2NodeOpener("sim:", OpenSimNode);
+    RegisterNodeLinksReader("sim:", SimNodeLinks);
+  });
 }
 
 }  // namespace ulmora

@@ -56,6 +56,15 @@ TEST(ControlsStore, FrameFormatsBecomeCapsAndRoundTrip) {
   EXPECT_EQ(FrameFormatCaps({V4L2_PIX_FMT_BGR24, 0, 0, 7.5}), "video/x-raw,format=BGR,framerate=7500/1000");
   EXPECT_EQ(FrameFormatCaps({V4L2_PIX_FMT_YUV420, 320, 240, 0.0}), "video/x-raw,format=I420,width=320,height=240");
   EXPECT_EQ(FrameFormatCaps({V4L2_PIX_FMT_H264, 640, 480, 30.0}), "");
+  // Astronomy cameras' 16-bit grey in either byte order; raw Bayer colour is refused with a reason.
+  EXPECT_EQ(FrameFormatCaps({V4L2_PIX_FMT_Y16, 1280, 960, 0.0}), "video/x-raw,format=GRAY16_LE,width=1280,height=960");
+  EXPECT_EQ(FrameFormatCaps({V4L2_PIX_FMT_Y16_BE, 1280, 960, 0.0}), "video/x-raw,format=GRAY16_BE,width=1280,height=960");
+  EXPECT_EQ(FrameFormatRefusal(V4L2_PIX_FMT_Y16), nullptr);
+  for (uint32_t bayer : {V4L2_PIX_FMT_SRGGB8, V4L2_PIX_FMT_SBGGR16, V4L2_PIX_FMT_SGRBG10}) {
+    EXPECT_EQ(FrameFormatCaps({bayer, 1280, 960, 0.0}), "");
+    ASSERT_NE(FrameFormatRefusal(bayer), nullptr);
+    EXPECT_NE(std::string(FrameFormatRefusal(bayer)).find("Bayer"), std::string::npos);
+  }
 
   test::TempProfile profile;
   FrameFormatChoice choice;

@@ -18,6 +18,7 @@
 #include "devices/device_identity.h"
 #include "devices/device_list.h"
 #include "simcam/sim_camera.h"
+#include "simcam/sim_devices.h"
 #include "devices/tests/test_crossbar.h"
 #include "settings/profile.h"
 #include "settings/profile_keys.h"
@@ -171,22 +172,67 @@ TEST_F(DeviceListTest, ACameraPluggedInLaterClearsTheMenuFlag) {
   devices->SetNotifyWindow(nullptr);  // the monitor's thread must not post to a window that is gone
 }
 
-TEST_F(DeviceListTest, StableIdentityPrefersTheByIdLinkThenByPath) {
-  const std::string node = dir + "/video3", byId = dir + "/by-id", byPath = dir + "/by-path";
-  ASSERT_EQ(mkdir(byId.c_str(), 0700), 0);
-  ASSERT_EQ(mkdir(byPath.c_str(), 0700), 0);
+TEST_F(DeviceListTest, StableIdentityPrefersTheByIdLinkOfACameraWithASerialThenByPath) {
+  const std::string node = dir + "/video3", byId = dir + "/by-id", byPath = dir + "/by-path", sys = dir + "/sys";
+  for (const std::string& d : {byId, byPath, sys, sys + "/video3", sys + "/video3/device"})
+    ASSERT_EQ(mkdir(d.c_str(), 0700), 0) << d;
   FILE* f = std::fopen(node.c_str(), "w");
   ASSERT_NE(f, nullptr);
   std::fclose(f);
   ASSERT_EQ(symlink(node.c_str(), (byPath + "/pci-0000:00:14.0-usb-0:1:1.0-video-index0").c_str()), 0);
-  ASSERT_EQ(symlink("../video3", (byId + "/usb-Maker_Cam_123-video-index0").c_str()), 0);
-  EXPECT_EQ(StableNodeIdentity(node.c_str(), byId.c_str(), byPath.c_str()), byId + "/usb-Maker_Cam_123-video-index0");
-  ASSERT_EQ(unlink((byId + "/usb-Maker_Cam_123-video-index0").c_str()), 0);
-  EXPECT_EQ(StableNodeIdentity(node.c_str(), byId.c_str(), byPath.c_str()),
+  ASSERT_EQ(symlink("../video3", (byId + "/usb-Maker_Cam-video-index0").c_str()), 0);
+  // Without a serial number udev's by-id name is shared by every camera of the model.
+  EXPECT_EQ(StableNodeIdentity(node.c_str(), byId.c_str(), byPath.c_str(), sys.c_str()),
+            byPath + "/pci-0000:00:14.0-usb-0:1:1.0-video-index0");
+  f = std::fopen((sys + "/video3/serial").c_str(), "w");
+  ASSERT_NE(f, nullptr);
+  std::fputs("123\n", f);
+  std::fclose(f);
+  EXPECT_EQ(StableNodeIdentity(node.c_str(), byId.c_str(), byPath.c_str(), sys.c_str()),
+            byId + "/usb-Maker_Cam-video-index0");
+  ASSERT_EQ(unlink((byId + "/usb-Maker_Cam-video-index0").c_str()), 0);
+  EXPECT_EQ(StableNodeIdentity(node.c_str(), byId.c_str(), byPath.c_str(), sys.c_str()),
             byPath + "/pci-0000:00:14.0-usb-0:1:1.0-video-index0");
   ASSERT_EQ(unlink((byPath + "/pci-0000:00:14.0-usb-0:1:1.0-video-index0").c_str()), 0);
-  EXPECT_EQ(StableNodeIdentity(node.c_str(), byId.c_str(), byPath.c_str()), node);
-  EXPECT_EQ(StableNodeIdentity("/dev/video99", byId.c_str(), byPath.c_str()), "/dev/video99");
+  EXPECT_EQ(StableNodeIdentity(node.c_str(), byId.c_str(), byPath.c_str(), sys.c_str()), node);
+  EXPECT_EQ(StableNodeIdentity("/dev/video99", byId.c_str(), byPath.c_str(), sys.c_str()), "/dev/video99");
+}
+
+// udev gives a camera with a serial number a by-id link; after an unplug the node number goes to the
+// next camera plugged in, and the link with it.
+TEST_F(DeviceListTest, AnUnpluggedCameraKeepsItsIdentityWhenAnotherTakesItsNode) {
+  Enable("links");
+  devices->Restore();
+  const std::string first = "sim:by-id/usb-Ulmora_Simulated_Camera_SN0001-video-index0";
+  ASSERT_EQ(devices->CurrentIdentity(), first);
+  const auto waitChange = [this](uint32_t seen) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (devices->ChangesSeen() == seen && std::chrono::steady_clock::now() < end)
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    return devices->ChangesSeen() != seen;
+  };
+  uint32_t seen = devices->ChangesSeen();
+  ASSERT_TRUE(SimUnplugDevice(0));
+  ASSERT_TRUE(waitChange(seen));
+  EXPECT_EQ(devices->CurrentIdentity(), first);
+  seen = devices->ChangesSeen();
+  ASSERT_TRUE(SimPlugOtherCamera(0, 5));
+  ASSERT_TRUE(waitChange(seen));
+  const std::vector<DeviceInfo> now = devices->ListAll();
+  ASSERT_EQ(now.size(), 1u);
+  EXPECT_EQ(now[0].id, "sim:by-id/usb-Ulmora_Simulated_Camera_SN0006-video-index0");
+  EXPECT_FALSE(devices->IsListed(first));
+  EXPECT_EQ(devices->CurrentIdentity(), first);
+  devices->Save();
+  EXPECT_EQ(Stored(), first);
+}
+
+TEST_F(DeviceListTest, ACaptureCardWithoutASerialIsKnownByItsPort) {
+  Enable("links,analog,count=2");
+  const std::vector<DeviceInfo> all = devices->ListAll();
+  ASSERT_EQ(all.size(), 2u);
+  EXPECT_EQ(all[0].id, "sim:by-path/platform-sim-usb-0:1:1.0-video-index0");
+  EXPECT_EQ(all[1].id, "sim:by-path/platform-sim-usb-0:2:1.0-video-index0");
 }
 
 TEST_F(DeviceListTest, MenuModelDialogEntriesAndTheVideoInputSubMenu) {

@@ -41,6 +41,8 @@ class ScriptedNode : public IV4l2Node {
   bool bLegacy = false;             // only the control requests of old drivers
 
   const std::string& Path() const override { return path; }
+  // The script is the device: every descriptor answers from it.
+  V4l2NodeRef OpenAgain(std::string*) override { return V4l2NodeRef(V4l2NodeRef(), this); }
   int Ioctl(unsigned long req, void* arg) override {
     if (bLegacy && (req == VIDIOC_QUERY_EXT_CTRL || req == VIDIOC_G_EXT_CTRLS || req == VIDIOC_S_EXT_CTRLS))
       return ENOTTY;

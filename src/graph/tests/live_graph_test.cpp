@@ -300,6 +300,48 @@ TEST_F(LiveGraphTest, ChoosingAnInputChangesThePicture) {
   graph->StopGraph();
 }
 
+// Drivers refuse a standard while buffers exist and reset the size to the standard's lines: the
+// remembered one is set before the device is opened for streaming, and the graph takes its size.
+TEST_F(LiveGraphTest, ARememberedStandardGivesTheGraphItsLinesAndRate) {
+  Enable("analog,inputs=2");
+  ASSERT_TRUE(RememberStandard("sim:0", V4L2_STD_NTSC));
+  devices->Restore();
+  ASSERT_TRUE(graph->HasGraph());
+  EXPECT_TRUE(SimStandard(0) & V4L2_STD_NTSC);
+  CSG& sg = graph->Session();
+  EXPECT_EQ(sg.Format().nVideoWidth, 720);
+  EXPECT_EQ(sg.Format().nVideoHeight, 480);
+  EXPECT_NEAR(sg.GetFrameRate(), 29.97, 0.01);
+  MeanProbe probe;
+  probe.session = &sg;
+  graph->Grabber()->SetCallback(&MeanProbe::Thunk, &probe);
+  ASSERT_TRUE(SUCCEEDED(graph->RunGraph()));
+  EXPECT_TRUE(WaitSamples(probe, 3));
+  graph->StopGraph();
+}
+
+// An astronomy camera's 16-bit grey reaches the chain as 8-bit grey, its high byte: the same picture
+// as the camera sends in YUY2 (the simulated camera's low byte is a fixed 0xA5).
+TEST_F(LiveGraphTest, SixteenBitGreyReachesTheChainAsItsHighByte) {
+  double means[2] = {-1, -1};
+  const char* setups[2] = {"320x240@15,formats=yuy2", "320x240@15,formats=y16"};
+  for (int i = 0; i < 2; ++i) {
+    Enable(setups[i]);
+    devices = std::make_unique<CDeviceList>(Hooks());
+    graph->SetDeviceList(devices.get());
+    devices->Restore();
+    ASSERT_TRUE(graph->HasGraph()) << setups[i];
+    MeanProbe probe;
+    probe.session = &graph->Session();
+    graph->Grabber()->SetCallback(&MeanProbe::Thunk, &probe);
+    ASSERT_TRUE(SUCCEEDED(graph->RunGraph()));
+    ASSERT_TRUE(WaitSamples(probe, 5));
+    means[i] = probe.mean.load();
+    graph->StopGraph();
+  }
+  EXPECT_NEAR(means[1], means[0], 0.05);
+}
+
 TEST_F(LiveGraphTest, ControlsSetOnADeviceComeBackWhenItIsChosen) {
   Enable("controls,count=2");
   v4l2_query_ext_ctrl q{};

@@ -4,6 +4,7 @@
 
 #include <QAbstractButton>
 #include <QAction>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QDialog>
 #include <QDoubleSpinBox>
@@ -11,6 +12,7 @@
 #include <QScreen>
 #include <QScrollArea>
 #include <QScrollBar>
+#include <QSlider>
 #include <QSpinBox>
 
 #include <dirent.h>
@@ -387,6 +389,33 @@ class SourcesTest : public QObject {
     QCOMPARE(p_.window->StatusText(1), QStringLiteral("Playing video..."));
   }
 
+  // An analog card: a new standard changes the lines and rate the card sends, so the graph is built
+  // again for it, while playing; the card enumerates no sizes, yet the dialog offers its range.
+  void aNewStandardRebuildsTheGraphAtItsLines() {
+    Enable("analog,inputs=2");
+    p_.Open(dir_);
+    QCOMPARE(p_.live->Session().Format().nVideoHeight, 576);
+    p_.window->OnCommand(kCmdPlay);
+    QVERIFY(WaitFrames(2));
+    int sizes = 0;
+    DeviceDialogs::SetDialogHook([&](QDialog* d) {
+      auto* standard = d->findChild<QComboBox*>(QStringLiteral("standard"));
+      QVERIFY(standard);
+      QCOMPARE(standard->currentText(), QStringLiteral("PAL"));  // the card answers PAL-B/G
+      auto* size = d->findChild<QComboBox*>(QStringLiteral("size"));
+      QVERIFY(size);
+      sizes = size->count();
+      standard->setCurrentIndex(standard->findText(QStringLiteral("NTSC")));
+      d->accept();
+    });
+    p_.window->OnCommand(40050 + p_.devices->Menu().nSlotVideoSource);
+    QVERIFY(sizes >= 2);
+    QCOMPARE(p_.live->Session().Format().nVideoHeight, 480);
+    QVERIFY(std::abs(p_.live->Session().GetFrameRate() - 29.97) < 0.01);
+    QCOMPARE(p_.Run(), static_cast<int>(kRunRunning));
+    QVERIFY(WaitFrames(2));
+  }
+
   void anArrivalLeavesOnlyTheDeviceEntriesUntilADeviceIsChosen() {
     Enable("320x240@15,controls");
     p_.Open(dir_);
@@ -463,12 +492,50 @@ class SourcesTest : public QObject {
     // Defaults again: the device's own, and nothing remembered any more.
     DeviceDialogs::SetDialogHook([&](QDialog* d) {
       dynamic_cast<ControlsDialog*>(d)->ResetToDefaults();
-      QCOMPARE(dynamic_cast<ControlsDialog*>(d)->Number(V4L2_CID_BRIGHTNESS)->value(), 0);
+      QTRY_COMPARE(dynamic_cast<ControlsDialog*>(d)->Number(V4L2_CID_BRIGHTNESS)->value(), 0);
       d->accept();
     });
     p_.window->OnCommand(40050 + p_.devices->Menu().nSlotCaptureFilter);
     QVERIFY(SimGetControl(0, V4L2_CID_BRIGHTNESS, &value));
     QCOMPARE(value, int64_t{0});
+  }
+
+  // A camera that takes 50 ms per control request: dragging a slider never waits for it, sends at
+  // most one request per step (the last value always), and the dialog shows what the device took.
+  void aSliderDragNeverWaitsForTheDevice() {
+    Enable("320x240@15,controls,latency=50");
+    p_.Open(dir_);
+    const int kSteps = 40;
+    uint32_t duringDrag = 0, before = 0;
+    DeviceDialogs::SetDialogHook([&](QDialog* d) {
+      auto* controls = dynamic_cast<ControlsDialog*>(d);
+      QVERIFY(controls);
+      QSlider* gain = controls->Slider(V4L2_CID_GAIN);
+      QSlider* contrast = controls->Slider(V4L2_CID_CONTRAST);
+      QVERIFY(gain && contrast);
+      before = SimControlWrites(0);
+      for (int v = 10; v < 10 + kSteps; ++v) gain->setValue(v);
+      duringDrag = SimControlWrites(0) - before;
+      int64_t value = 0;
+      QTRY_VERIFY_WITH_TIMEOUT(SimGetControl(0, V4L2_CID_GAIN, &value) && value == 10 + kSteps - 1, 10000);
+      // The device rounds to its step of 4: the dialog shows and remembers 104, not 102.
+      contrast->setValue(102);
+      QTRY_COMPARE_WITH_TIMEOUT(controls->Number(V4L2_CID_CONTRAST)->value(), 104, 5000);
+      // A bitmask's bit 31 is a flag like the others.
+      QCheckBox* top = controls->Bit(V4L2_CID_USER_BASE | 0x1001, 31);
+      QCheckBox* low = controls->Bit(V4L2_CID_USER_BASE | 0x1001, 0);
+      QVERIFY(top && low && top->isChecked() && !low->isChecked());
+      low->setChecked(true);
+      QTRY_VERIFY_WITH_TIMEOUT(SimGetControl(0, V4L2_CID_USER_BASE | 0x1001, &value) && value == 0x80000001LL, 5000);
+      d->accept();
+    });
+    p_.window->OnCommand(40050 + p_.devices->Menu().nSlotCaptureFilter);
+    QVERIFY2(duringDrag < kSteps / 4, qPrintable(QStringLiteral("%1 requests while dragging").arg(duringDrag)));
+    QVERIFY(SimControlWrites(0) - before <= static_cast<uint32_t>(kSteps) + 1);
+    bool remembered = false;
+    for (const RememberedControl& c : ReadRememberedControls("sim:0"))
+      if (c.nId == V4L2_CID_CONTRAST) remembered = c.nValue == 104;
+    QVERIFY(remembered);
   }
 
   void unplugDuringACaptureRunAndReconnect() {

@@ -92,9 +92,10 @@ TEST_F(SimDevice, DialogsDescribeControlsSourceCrossbarAndTuner) {
 
   std::vector<ControlGroupDescription> groups;
   ASSERT_TRUE(dialogs->DescribeControls(&groups, &error)) << error;
-  ASSERT_EQ(groups.size(), 1u);
+  ASSERT_EQ(groups.size(), 2u);
   EXPECT_EQ(groups[0].name, "User Controls");
-  EXPECT_EQ(groups[0].controls.size(), 5u);
+  EXPECT_EQ(groups[0].controls.size(), 6u);
+  EXPECT_EQ(groups[1].name, "Camera Controls");
   const ControlDescription* power = Find(groups, V4L2_CID_POWER_LINE_FREQUENCY);
   ASSERT_NE(power, nullptr);
   EXPECT_EQ(power->kind, ControlKind::Menu);
@@ -153,7 +154,7 @@ TEST_F(SimDevice, ControlsSetLiveAreRememberedPerDeviceAndAppliedAgain) {
   EXPECT_TRUE(SimGetControl(0, V4L2_CID_GAIN, &v));
   EXPECT_EQ(v, 8);  // the other camera keeps its own
   // A value the device refuses is reported and not remembered.
-  EXPECT_FALSE(dialogs->SetControl(V4L2_CID_GAIN, 1000, &error));
+  EXPECT_FALSE(dialogs->SetControl(V4L2_CID_POWER_LINE_FREQUENCY, 7, &error));
   EXPECT_EQ(error, "The device did not accept the value: Numerical result out of range.");
   ASSERT_EQ(ReadRememberedControls("sim:1").size(), 2u);
   EXPECT_EQ(ReadRememberedControls("sim:1")[0].nValue, 40);
@@ -192,7 +193,7 @@ TEST_F(SimDevice, ResetStandardFrequencyAndFormatAreRememberedToo) {
   ProfileWriteString(kSectionBrisk, "Standard:sim:0", "000000000000b000");  // NTSC, as if chosen last run
   ASSERT_TRUE(dialogs->SetFrequency(175250000, &error));
   ProfileWriteString(kSectionBrisk, "Frequency:sim:0", "503250000");
-  ApplyRememberedControls(std::string("sim:0"));
+  EXPECT_EQ(ApplyRememberedSource(std::string("sim:0")), 2);
   VideoSourceDescription source;
   ASSERT_TRUE(dialogs->DescribeSource(&source, &error));
   EXPECT_EQ(source.nCurrentStandard, static_cast<uint64_t>(V4L2_STD_NTSC));
@@ -260,7 +261,9 @@ double NextMean(GstElement* sink, int skip) {
 
 }  // namespace
 
-TEST_F(SimDevice, RememberedControlsAndRoutesChangeTheStreamingPictureWithoutARestart) {
+// Controls change a streaming picture at once; an input switch is refused while buffers exist, as
+// drivers refuse it, and the route stays where the hardware is.
+TEST_F(SimDevice, RememberedControlsChangeTheStreamingPictureAndInputsWaitForTheStop) {
   GError* err = nullptr;
   GstElement* pipe = gst_parse_launch(
       "ulmorasimsrc device=sim:0 ! video/x-raw,format=YUY2 ! appsink name=out max-buffers=1 drop=true", &err);
@@ -276,10 +279,9 @@ TEST_F(SimDevice, RememberedControlsAndRoutesChangeTheStreamingPictureWithoutARe
 
   HRESULT hr = E_FAIL;
   CCrossbar xbar(OpenDeviceCrossbar("sim:0"), &hr);
-  ASSERT_EQ(xbar.SetInputIndex(0), S_OK);
-  const double composite = NextMean(sink, 2);
-  ASSERT_EQ(xbar.SetInputIndex(1), S_OK);
-  EXPECT_GT(std::abs(NextMean(sink, 2) - composite), 3.0);
+  ASSERT_EQ(xbar.SetInputIndex(1), VFW_E_NOT_STOPPED);
+  EXPECT_EQ(SimGetInput(0), 0);
+  EXPECT_EQ(xbar.CurrentRoute(), 0);
   GstState state = GST_STATE_NULL;
   gst_element_get_state(pipe, &state, nullptr, 0);
   EXPECT_EQ(state, GST_STATE_PLAYING);

@@ -41,6 +41,22 @@ TEST(SimSpec, EveryItem) {
   EXPECT_EQ(setup.nReplugAfterMs, 500);
   EXPECT_EQ(setup.nPlugAfterMs, 1000);
   EXPECT_TRUE(setup.bBusy);
+  EXPECT_FALSE(setup.bAnalog || setup.bLinks || setup.bFlaky);
+  EXPECT_EQ(setup.nLatencyMs, 0);
+}
+
+TEST(SimSpec, HardwareLikeItems) {
+  SimCameraSetup setup;
+  std::string error;
+  ASSERT_TRUE(ParseSimCameraSetup("analog,links,latency=50,flaky,formats=y16|yuy2", &setup, &error)) << error;
+  ASSERT_EQ(setup.formats.size(), 2u);
+  EXPECT_EQ(setup.formats[0], SimPixelFormat::kY16);
+  EXPECT_TRUE(setup.bAnalog);
+  EXPECT_TRUE(setup.bLinks);
+  EXPECT_TRUE(setup.bFlaky);
+  EXPECT_EQ(setup.nLatencyMs, 50);
+  EXPECT_FALSE(ParseSimCameraSetup("latency=9999", &setup, &error));
+  EXPECT_NE(error.find("\"latency=9999\""), std::string::npos) << error;
 }
 
 TEST(SimSpec, ErrorsNameTheBadItem) {

@@ -270,6 +270,11 @@ void StageRemoveRidgeV(CFrameProcessor& p, ProcStats& s) {
 void StageRemoveRidgeHFast(CFrameProcessor& p, ProcStats&) { RowStage(p, 255); }
 void StageRemoveRidgeVFast(CFrameProcessor& p, ProcStats&) { ColumnStage(p, 255); }
 
+void GreyFromBgr(uint8_t* dst, const uint8_t* src, int32_t width, int32_t height, int32_t pad) {
+  if (!dst || !src || width < 1 || height < 1) return;
+  Kernels().extract(dst, src, width, height, pad);
+}
+
 FrameResult RunChain(CFrameProcessor& p, const CImageBuf& frame, std::atomic<int32_t>& bFirstSum) {
   Work* w = StageAccess::W(p);
   if (!p.HasChain() || !w || !w->pixels) return FrameResult::kPassThrough;

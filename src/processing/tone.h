@@ -25,6 +25,9 @@ void BuildToneTable(ToneTable& table, float g);
 // dstPad bytes are skipped after each destination row (the row padding of a 24-bit view);
 // srcStride is the source row length in bytes, 0 for packed rows of whole macropixels.
 // An odd width takes the last pixel from the first luma of its macropixel.
+// The grey levels the sum takes from B, G, R rows (the first byte of each pixel), packed into dst;
+// pad is the source's row padding. Vector code where the CPU has it.
+void GreyFromBgr(uint8_t* dst, const uint8_t* src, int32_t width, int32_t height, int32_t pad);
 void YUY2ToGrey(uint8_t* dst, int32_t dstPad, const uint8_t* src, int32_t srcStride, int32_t width, int32_t height);
 
 }  // namespace ulmora

@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "common/log.h"
+#include "processing/tone.h"
 
 namespace ulmora {
 namespace {
@@ -74,7 +75,10 @@ void CRecordWriter::CopyPixels(const RecordPicture& from, Slot& to) {
     } else if (step == 1) {
       std::memcpy(dst, row, rowBytes);
     } else {
-      for (int32_t x = 0; x < from.width; ++x) dst[x] = row[static_cast<ptrdiff_t>(x) * step];
+      if (step == 3)
+        GreyFromBgr(dst, row, from.width, 1, 0);
+      else
+        for (int32_t x = 0; x < from.width; ++x) dst[x] = row[static_cast<ptrdiff_t>(x) * step];
     }
   }
   to.picture = from;

@@ -3,6 +3,7 @@
 #include <gst/video/video.h>
 
 #include <chrono>
+#include <climits>
 #include <ctime>
 #include <thread>
 
@@ -143,11 +144,22 @@ void CGrabber::StampClock(GstClockTime pts, Sample& s) {
                           std::chrono::steady_clock::now().time_since_epoch()).count();
   if (anchorClockNs_.load(std::memory_order_relaxed) < 0 ||
       now - anchorAtNs_.load(std::memory_order_relaxed) >= kAnchorRefreshNs) {
-    timespec before{}, after{};
-    clock_gettime(CLOCK_REALTIME, &before);
-    const GstClockTime c = gst_clock_get_time(clock);
-    clock_gettime(CLOCK_REALTIME, &after);
-    const int64_t utc = ((before.tv_sec + after.tv_sec) * 1000000000LL + before.tv_nsec + after.tv_nsec) / 2;
+    // The pair is as good as the two realtime reads are close: a thread preempted between them reads
+    // again, and the tightest of a few tries is kept.
+    int64_t utc = 0, width = INT64_MAX;
+    GstClockTime c = 0;
+    for (int tries = 0; tries < 4 && width > 20'000; ++tries) {
+      timespec before{}, after{};
+      clock_gettime(CLOCK_REALTIME, &before);
+      const GstClockTime read = gst_clock_get_time(clock);
+      clock_gettime(CLOCK_REALTIME, &after);
+      const int64_t b = before.tv_sec * 1000000000LL + before.tv_nsec, a = after.tv_sec * 1000000000LL + after.tv_nsec;
+      if (a - b < width) {
+        width = a - b;
+        utc = b + (a - b) / 2;
+        c = read;
+      }
+    }
     anchorUtcNs_.store(utc, std::memory_order_relaxed);
     anchorClockNs_.store(static_cast<int64_t>(c), std::memory_order_relaxed);
     anchorAtNs_.store(now, std::memory_order_relaxed);

@@ -30,7 +30,7 @@ GraphEvent CCapGraph::HandleGraphNotify(uint32_t waitMs) {
   GError* raw = nullptr;
   gst_message_parse_error(msg.get(), &raw, nullptr);
   GstRef<GError> err = Adopt(raw);
-  GraphWarning(LiveErrorSentence(err.get()));
+  GraphNotice(LiveErrorSentence(err.get()));
   return GraphEvent::kError;
 }
 

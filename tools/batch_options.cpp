@@ -64,6 +64,9 @@ void Usage(FILE* out) {
       "      --no-capture       run the chain but write nothing\n"
       "      --keep-free MB     stop capturing before the folder's file system has less than MB free\n"
       "                         (a few pictures' worth is always kept)\n"
+      "      --wait-device[=S]  with --device: wait for a device that is gone (up to S seconds, or without\n"
+      "                         limit) and go on with the same run when it returns\n"
+      "      --status-file PATH rewrite a JSON status document at PATH once a second\n"
       "  -q, --quiet\n"
       "Ctrl+C (SIGINT), SIGTERM or SIGHUP ends the run after the picture being written; a picture is\n"
       "written under its name only when whole, so a killed run leaves no partial file.\n",
@@ -99,7 +102,7 @@ std::string CheckSetValue(const char* key, const std::string& value) {
 
 int ParseOptions(int argc, char** argv, Options& o, bool& exitNow) {
   exitNow = false;
-  enum { kRealtime = 1000, kNoCapture, kDevice, kSeconds, kListDevices, kLatency, kKeepFree };
+  enum { kRealtime = 1000, kNoCapture, kDevice, kSeconds, kListDevices, kLatency, kKeepFree, kWaitDevice, kStatusFile };
   static const option kOptions[] = {{"profile", required_argument, nullptr, 'p'},
                                     {"set", required_argument, nullptr, 's'},
                                     {"out", required_argument, nullptr, 'o'},
@@ -113,6 +116,8 @@ int ParseOptions(int argc, char** argv, Options& o, bool& exitNow) {
                                     {"realtime", no_argument, nullptr, kRealtime},
                                     {"no-capture", no_argument, nullptr, kNoCapture},
                                     {"keep-free", required_argument, nullptr, kKeepFree},
+                                    {"wait-device", optional_argument, nullptr, kWaitDevice},
+                                    {"status-file", required_argument, nullptr, kStatusFile},
                                     {"quiet", no_argument, nullptr, 'q'},
                                     {"help", no_argument, nullptr, 'h'},
                                     {nullptr, 0, nullptr, 0}};
@@ -169,6 +174,15 @@ int ParseOptions(int argc, char** argv, Options& o, bool& exitNow) {
         o.keepFreeBytes = static_cast<uint64_t>(mb) << 20;
         break;
       }
+      case kWaitDevice:
+        if (optarg && !ParseSeconds(optarg, o.waitDeviceSeconds))
+          return exitNow = true, Fail("bad number of seconds to wait for the device '%s'", optarg);
+        o.waitDevice = true;
+        break;
+      case kStatusFile:
+        o.statusFile = optarg;
+        if (o.statusFile.empty()) return exitNow = true, Fail("--status-file needs a path%s", "");
+        break;
       case 'q':
         o.quiet = true;
         break;
@@ -195,6 +209,7 @@ int ParseOptions(int argc, char** argv, Options& o, bool& exitNow) {
     o.haveCount = true;
   }
   const int operands = argc - optind;
+  if (o.waitDevice && o.device.empty()) return exitNow = true, Fail("--wait-device needs --device%s", "");
   if (!o.device.empty()) {
     if (operands != 0) return exitNow = true, Fail("give either a file or --device, not both (%s)", argv[optind]);
     return 0;

@@ -16,6 +16,10 @@ struct Options {
   uint64_t keepFreeBytes = 0;  // --keep-free, in bytes
   bool haveCount = false, haveDelay = false, haveSeconds = false;
   bool realtime = false, noCapture = false, quiet = false, listDevices = false, latency = false;
+  // Unattended stations.
+  bool waitDevice = false;
+  double waitDeviceSeconds = 0.0;  // 0: without limit
+  std::string statusFile;
 };
 
 // 0: run; otherwise the exit status (help printed, or a message on stderr).

@@ -34,6 +34,7 @@ int32_t CGraphObject::RunState() const { return impl_->RunState(); }
 void CGraphObject::SetActive(bool active) { impl_->SetActive(active); }
 bool CGraphObject::IsActive() const { return impl_->bActive != 0; }
 CSG& CGraphObject::Session() { return impl_->Session(); }
+void CGraphObject::ContinueTimeline() { impl_->ContinueTimeline(); }
 uint64_t CGraphObject::SourceFrames() const { return impl_->SourceFrames(); }
 StationCounters CGraphObject::StationCounts(const StationCounters& earlier) { return counters_->Read(*impl_, earlier); }
 

@@ -44,6 +44,8 @@ class CGraphObject {
   void SetActive(bool active);
   bool IsActive() const;
   CSG& Session();
+  // A capture run goes on after a rebuild: the new graph's frames are numbered after this one's.
+  void ContinueTimeline();
   // Frames the live source sent into the graph since it was built.
   uint64_t SourceFrames() const;
   // The station's counters of the graph built now, added to earlier; about once a second, GUI thread.

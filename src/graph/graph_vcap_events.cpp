@@ -34,4 +34,9 @@ GraphEvent CCapGraph::HandleGraphNotify(uint32_t waitMs) {
   return GraphEvent::kError;
 }
 
+void CCapGraph::ContinueTimeline() {
+  if (!grabber_ || grabber_->LastSampleTime() < 0) return;  // nothing came since the last offset was set
+  dLiveTimeBase_ = grabber_->LastSampleTime() + 1.0 / sg.GetFrameRate();
+}
+
 }  // namespace ulmora

@@ -102,6 +102,7 @@ void DeviceReconnect::LoseDevice() {
 
 bool DeviceReconnect::Rebuild(int32_t state, bool capturing) {
   const std::string id = LiveDeviceId().empty() ? lostId_ : LiveDeviceId();
+  if (capturing) live_->ContinueTimeline();
   const int result = devices_->ChooseAgain(id);
   if (result != 1) {
     if (result != -2) LogPrintf("live device '%s' is listed but its graph could not be built", id.c_str());

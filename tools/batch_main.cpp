@@ -401,6 +401,8 @@ Exit OpenDevice(BatchRun& run) {
   if (chosen == -2 && run.o.waitDevice) {
     InstallSignalHandlers();
     batch::StationMessage(LOG_NOTICE, "waiting for video device '%s'", run.source);
+    // Up and working, as the service manager needs to hear before its start timeout.
+    run.notifier.Ready(std::string("waiting for ") + run.source);
     const auto until = std::chrono::steady_clock::now() + std::chrono::duration<double>(run.o.waitDeviceSeconds);
     while (chosen == -2 && g_signal.load() == 0 &&
            (run.o.waitDeviceSeconds <= 0 || std::chrono::steady_clock::now() < until)) {

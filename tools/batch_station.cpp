@@ -35,6 +35,8 @@ CServiceNotifier::CServiceNotifier() {
 
 void CServiceNotifier::Ready(const std::string& status) {
   if (!bActive_) return;
+  if (bReady_) return Status(status);
+  bReady_ = true;
   lastStatus_ = status;
   // A failed notification costs the service its readiness, which the manager reports itself.
   sd_notifyf(0, "READY=1\nSTATUS=%s", status.c_str());

@@ -26,7 +26,7 @@ class CServiceNotifier {
  public:
   CServiceNotifier();
   bool Active() const { return bActive_; }
-  // READY=1 with a first status line.
+  // READY=1 with a status line, once; later calls send the status only.
   void Ready(const std::string& status);
   // STATUS=... when the text changed.
   void Status(const std::string& status);
@@ -38,6 +38,7 @@ class CServiceNotifier {
 
  private:
   bool bActive_ = false;
+  bool bReady_ = false;
   std::string lastStatus_;
   uint64_t lastFrames_ = 0;
   int64_t lastAliveMs_ = 0;

@@ -9,7 +9,7 @@ packages=(
   gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-libav
   libgtest-dev libbenchmark-dev
   help2man
-  libsystemd-dev
+  libsystemd-dev libnova-dev
 )
 if [ "${1:-}" = "--tests" ]; then
   packages+=(gstreamer1.0-tools xvfb xauth fonts-dejavu-core imagemagick clang-14

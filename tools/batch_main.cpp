@@ -21,6 +21,7 @@
 
 #include "batch_latency.h"
 #include "batch_options.h"
+#include "batch_schedule.h"
 #include "batch_station.h"
 #include "common/clib.h"
 #include "common/cpu_report.h"
@@ -243,6 +244,9 @@ struct BatchRun {
   batch::CServiceNotifier notifier;
   StationState state = StationState::kWaiting;
   int64_t lastStatusMs = 0;
+  bool folded = false;  // the counts of the graph there now are in earlier already
+  batch::CSchedule schedule{o.schedule};
+  batch::StationClock clock = batch::MakeStationClock();
 };
 
 // Frames that reached the chain in this run, over every graph a reconnect built.
@@ -250,6 +254,11 @@ uint64_t Frames(const BatchRun& run) {
   const CGrabber* g = run.graph.Grabber();
   const uint64_t now = g && g->FramesDelivered() >= run.framesBefore ? g->FramesDelivered() - run.framesBefore : 0;
   return run.deliveredEarlier + now;
+}
+
+// The run's counts over every graph; a graph already folded into earlier is not counted twice.
+StationCounters Counts(BatchRun& run) {
+  return run.folded ? run.earlier : run.counterReader.Read(run.graph, run.earlier);
 }
 
 // At most once a second (force: now): the status file and the service manager's status line.
@@ -261,7 +270,7 @@ void UpdateStatus(BatchRun& run, bool force = false) {
   st.state = run.state;
   st.deviceId = run.live ? run.deviceId : run.source;
   st.deviceName = run.deviceName;
-  st.counters = run.live ? run.counterReader.Read(run.graph, run.earlier) : StationCounters{};
+  st.counters = run.live ? Counts(run) : StationCounters{};
   if (!run.live) st.counters.framesIn = Frames(run);
   if (!run.live) st.counters.picturesWritten = run.sg.Capture().nCaptured.load();
   st.captureDir = run.o.noCapture ? std::string() : run.sg.WorkDir();
@@ -444,19 +453,22 @@ Exit StartRun(BatchRun& run) {
 
 // The graph of the same device again, running, its capture run going on: the counts of the graph it
 // replaces are kept first.
-bool Reopen(BatchRun& run) {
-  const uint64_t deliveredBefore = run.deliveredEarlier;
-  const StationCounters earlierBefore = run.earlier;
+// The counts of the graph there now join earlier, once, before the graph goes.
+void FoldCounts(BatchRun& run) {
+  if (run.folded) return;
   run.earlier = run.counterReader.Read(run.graph, run.earlier);
   run.deliveredEarlier = Frames(run);
-  run.framesBefore = 0;
+  run.framesBefore = run.graph.Grabber() ? run.graph.Grabber()->FramesDelivered() : 0;
+  run.folded = true;
+}
+
+bool Reopen(BatchRun& run) {
+  FoldCounts(run);
   run.graph.ContinueTimeline();
   const int chosen = run.devices.ChooseAgain(run.deviceId);
-  if (chosen == -2) {  // gone again before it could be taken: the old graph still holds its counts
-    run.deliveredEarlier = deliveredBefore;
-    run.earlier = earlierBefore;
-    return false;
-  }
+  if (chosen == -2) return false;  // gone again before it could be taken: the old graph stays
+  run.folded = false;
+  run.framesBefore = 0;
   if (chosen != 1 || !run.graph.HasGraph() || !run.graph.Grabber()) return false;
   run.framesBefore = run.graph.Grabber()->FramesDelivered();
   if (run.o.latency) run.latency.Attach(run.graph);
@@ -496,6 +508,38 @@ bool BridgeGap(BatchRun& run, const char* cause, int64_t quietMs) {
   batch::StationMessage(LOG_NOTICE, "'%s' is back after %.1f s without frames; the run goes on", run.source, gap.seconds);
   UpdateStatus(run, true);
   return true;
+}
+
+// Outside the schedule's window the device is closed; the run rests until the window opens again and
+// then goes on. False when the run ends meanwhile.
+bool RestUntilWindow(BatchRun& run) {
+  batch::StationMessage(LOG_NOTICE, "outside the recording window: '%s' is closed until it opens", run.source);
+  run.sg.StartCapture(0);
+  run.graph.StopGraph();
+  FoldCounts(run);
+  run.graph.ContinueTimeline();
+  run.graph.DestroyGraph();
+  run.state = StationState::kScheduledOff;
+  UpdateStatus(run, true);
+  const auto start = std::chrono::steady_clock::now();
+  while (g_signal.load() == 0 && !run.schedule.IsOn(run.clock())) {
+    if (run.o.haveSeconds && std::chrono::duration<double>(std::chrono::steady_clock::now() - run.start).count() >= run.o.seconds)
+      return false;
+    // Resting on purpose is not a hang: the service manager keeps hearing from us.
+    run.notifier.KeepAliveIdle(SteadyNowMs());
+    UpdateStatus(run);
+    std::this_thread::sleep_for(std::chrono::milliseconds(250));
+  }
+  if (g_signal.load() != 0) return false;
+  batch::StationMessage(LOG_NOTICE, "the recording window opens after %.0f s: '%s' is opened again",
+                        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(), run.source);
+  while (g_signal.load() == 0 && !Reopen(run)) {
+    // The device went meanwhile: waited for as after an unplug.
+    if (!BridgeGap(run, "device gone", 0)) return false;
+    if (run.graph.HasGraph()) break;
+  }
+  run.state = StationState::kRecording;
+  return g_signal.load() == 0;
 }
 
 // The watchdog: a live graph quiet for too long is stopped and opened again, or waited for when its
@@ -578,6 +622,7 @@ bool KeepRunning(BatchRun& run, Progress& progress) {
   if (o.haveSeconds && std::chrono::duration<double>(now - run.start).count() >= o.seconds) return false;
   run.notifier.Tick(frames, SteadyNowMs());
   UpdateStatus(run);
+  if (run.live && !run.schedule.IsOn(run.clock())) return RestUntilWindow(run);
   if (run.live) return SurviveStall(run, frames);
   return !Stalled(run, progress, frames, now);
 }
@@ -608,7 +653,7 @@ Tally StopRun(BatchRun& run) {
   if (run.live) run.graph.StopGraph();
   t.frames = Frames(run);
   t.pictures = run.win.nRepaints.load();
-  const StationCounters all = run.counterReader.Read(run.graph, run.earlier);
+  const StationCounters all = Counts(run);
   t.sourceFrames = all.framesIn;
   t.sourceDropped = all.droppedCamera;
   t.files = run.sg.Capture().nCaptured.load();

@@ -55,6 +55,12 @@ void CServiceNotifier::Tick(uint64_t frames, int64_t nowMs) {
   if (sd_notify(0, "WATCHDOG=1") > 0) ++nKeepAlives_;
 }
 
+void CServiceNotifier::KeepAliveIdle(int64_t nowMs) {
+  if (!bActive_ || nowMs - lastAliveMs_ < 1000) return;
+  lastAliveMs_ = nowMs;
+  if (sd_notify(0, "WATCHDOG=1") > 0) ++nKeepAlives_;
+}
+
 void CServiceNotifier::Stopping() {
   if (bActive_) sd_notify(0, "STOPPING=1");
 }

@@ -33,6 +33,8 @@ class CServiceNotifier {
   // Called often with the run's frame count: WATCHDOG=1 at most once a second, and only when the count
   // moved since the last one.
   void Tick(uint64_t frames, int64_t nowMs);
+  // Resting on purpose (outside the recording window): WATCHDOG=1 at most once a second.
+  void KeepAliveIdle(int64_t nowMs);
   void Stopping();
   uint32_t KeepAlives() const { return nKeepAlives_; }
 

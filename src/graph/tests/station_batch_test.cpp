@@ -88,6 +88,45 @@ TEST_F(StationBatchTest, BadStationOptionsEndWithStatus2BeforeAnythingStarts) {
   EXPECT_TRUE(BmpNames(caps).empty());
 }
 
+// A clock the test sets, 20 times as fast: the window 22:00 to 22:01 is 3 s of recording, 3 s in.
+TEST_F(StationBatchTest, RecordsOnlyInsideTheScheduleWithTheDeviceClosedOutside) {
+  std::string out;
+  const std::string status = dir + "/status.json";
+  // 2025-01-01 21:59:00 UTC.
+  ASSERT_EQ(Run("TZ=UTC ULMORA_FAKE_CLOCK=1735768740,20",
+                "--sim-camera=320x240@30 --device sim:0 --start-at 22:00 --stop-at 22:01 --seconds 9.5 --no-capture "
+                "-q --status-file '" + status + "'", &out), 0) << out;
+  EXPECT_EQ(Count(out, "outside the recording window"), 2u) << out;
+  EXPECT_EQ(Count(out, "opened again"), 1u) << out;
+  const size_t at = out.find("frames in ");
+  ASSERT_NE(at, std::string::npos) << out;
+  const unsigned long frames = std::stoul(out.substr(at + 10));
+  EXPECT_GT(frames, 50u) << out;   // about 90 in the window
+  EXPECT_LT(frames, 160u) << out;  // and none outside it
+  EXPECT_NE(ReadFile(status).find("\"scheduled-off\""), std::string::npos);
+}
+
+TEST_F(StationBatchTest, BadSchedulesEndWithStatus2) {
+  const std::pair<const char*, const char*> bad[] = {
+      {"--start-at 22:00", "together"},
+      {"--stop-at 06:00", "together"},
+      {"--start-at 25:00 --stop-at 06:00", "bad time '25:00'"},
+      {"--start-at 22:00 --stop-at 22:00", "the same time"},
+      {"--night 95,10", "latitude"},
+      {"--night 45,10,-100", "sun altitude"},
+      {"--night north,east", "latitude"},
+      {"--night 45,10 --start-at 22:00 --stop-at 06:00", "either --night"},
+  };
+  for (const auto& [args, why] : bad) {
+    std::string out;
+    EXPECT_EQ(Run("", std::string("--sim-camera --device sim:0 ") + args + " -o '" + caps + "'", &out), 2) << args;
+    EXPECT_NE(out.find(why), std::string::npos) << args << ": " << out;
+  }
+  std::string out;
+  EXPECT_EQ(Run("", "--night 45,10 clip.avi", &out), 2);
+  EXPECT_NE(out.find("a schedule needs --device"), std::string::npos) << out;
+}
+
 // A reader looks while the run rewrites the file: every version it sees is a whole JSON document.
 TEST_F(StationBatchTest, TheStatusFileIsWholeJsonAtEveryMoment) {
   const std::string status = dir + "/status.json";

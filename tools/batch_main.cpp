@@ -14,9 +14,9 @@
 #include <cstring>
 #include <memory>
 #include <optional>
-#include <thread>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "batch_latency.h"
@@ -505,7 +505,8 @@ bool BridgeGap(BatchRun& run, const char* cause, int64_t quietMs) {
   gap.cause = cause;
   run.gaps.push_back(gap);
   run.state = StationState::kRecording;
-  batch::StationMessage(LOG_NOTICE, "'%s' is back after %.1f s without frames; the run goes on", run.source, gap.seconds);
+  batch::StationMessage(LOG_NOTICE, "'%s' is back after %.1f s without frames; the run goes on", run.source,
+                        gap.seconds);
   UpdateStatus(run, true);
   return true;
 }
@@ -523,7 +524,8 @@ bool RestUntilWindow(BatchRun& run) {
   UpdateStatus(run, true);
   const auto start = std::chrono::steady_clock::now();
   while (g_signal.load() == 0 && !run.schedule.IsOn(run.clock())) {
-    if (run.o.haveSeconds && std::chrono::duration<double>(std::chrono::steady_clock::now() - run.start).count() >= run.o.seconds)
+    if (run.o.haveSeconds &&
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - run.start).count() >= run.o.seconds)
       return false;
     // Resting on purpose is not a hang: the service manager keeps hearing from us.
     run.notifier.KeepAliveIdle(SteadyNowMs());

@@ -235,7 +235,8 @@ int ParseOptions(int argc, char** argv, Options& o, bool& exitNow) {
   const int operands = argc - optind;
   if (o.waitDevice && o.device.empty()) return exitNow = true, Fail("--wait-device needs --device%s", "");
   if ((startMin < 0) != (stopMin < 0)) return exitNow = true, Fail("give --start-at and --stop-at together%s", "");
-  if (startMin >= 0 && startMin == stopMin) return exitNow = true, Fail("--start-at and --stop-at are the same time%s", "");
+  if (startMin >= 0 && startMin == stopMin)
+    return exitNow = true, Fail("--start-at and --stop-at are the same time%s", "");
   if (startMin >= 0 && o.schedule.kind == ScheduleSpec::Kind::kNight)
     return exitNow = true, Fail("give either --night or --start-at/--stop-at%s", "");
   if (startMin >= 0) o.schedule = {ScheduleSpec::Kind::kClock, startMin, stopMin};

@@ -78,8 +78,7 @@ bool SunCrossings(double latDeg, double lonDeg, double horizonDeg, time_t t, tim
 
 bool CSchedule::IsOn(time_t t) const {
   switch (spec_.kind) {
-    case ScheduleSpec::Kind::kAlways:
-      return true;
+    case ScheduleSpec::Kind::kAlways: return true;
     case ScheduleSpec::Kind::kClock: {
       struct tm local {};
       localtime_r(&t, &local);
@@ -87,8 +86,7 @@ bool CSchedule::IsOn(time_t t) const {
       if (spec_.startMin < spec_.stopMin) return m >= spec_.startMin && m < spec_.stopMin;
       return m >= spec_.startMin || m < spec_.stopMin;  // across midnight
     }
-    case ScheduleSpec::Kind::kNight:
-      return SunAltitudeDeg(spec_.latDeg, spec_.lonDeg, t) < spec_.sunAltDeg;
+    case ScheduleSpec::Kind::kNight: return SunAltitudeDeg(spec_.latDeg, spec_.lonDeg, t) < spec_.sunAltDeg;
   }
   return true;
 }

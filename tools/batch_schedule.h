@@ -10,7 +10,7 @@ namespace ulmora::batch {
 
 struct ScheduleSpec {
   enum class Kind { kAlways, kClock, kNight } kind = Kind::kAlways;
-  int startMin = 0, stopMin = 0;  // kClock: minutes after local midnight
+  int startMin = 0, stopMin = 0;                         // kClock: minutes after local midnight
   double latDeg = 0.0, lonDeg = 0.0, sunAltDeg = -12.0;  // kNight: east and north positive
 };
 

@@ -1,8 +1,8 @@
 #include "batch_station.h"
 
+#include <syslog.h>
 #include <systemd/sd-daemon.h>
 #include <systemd/sd-journal.h>
-#include <syslog.h>
 
 #include <cstdarg>
 #include <cstdlib>
@@ -78,8 +78,8 @@ void StationMessage(int priority, const char* format, ...) {
   va_end(args);
   LogPrintf("%s", text);
   // The journal keeps the priority that a plain stderr line loses.
-  if (UnderServiceManager() && sd_journal_send("MESSAGE=%s", text, "PRIORITY=%d", priority, "SYSLOG_IDENTIFIER=ulmora-batch",
-                                               nullptr) == 0)
+  if (UnderServiceManager() &&
+      sd_journal_send("MESSAGE=%s", text, "PRIORITY=%d", priority, "SYSLOG_IDENTIFIER=ulmora-batch", nullptr) == 0)
     return;
   std::fprintf(stderr, "ulmora-batch: %s\n", text);
 }

@@ -132,7 +132,8 @@ bool CStatusFile::Write(const StationStatus& status) {
     return true;
   }
   ++nFailures_;
-  if (!bFailing_) LogPrintf("status file '%s' cannot be written: %s (the run goes on)", path_.c_str(), std::strerror(err));
+  if (!bFailing_)
+    LogPrintf("status file '%s' cannot be written: %s (the run goes on)", path_.c_str(), std::strerror(err));
   bFailing_ = true;
   return false;
 }

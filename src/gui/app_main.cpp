@@ -130,7 +130,8 @@ int main(int argc, char** argv) {
 
   std::string statusWhy;
   if (!cl.statusFile.isEmpty() && !CStatusFile::CheckPath(QFile::encodeName(cl.statusFile).toStdString(), &statusWhy)) {
-    std::fprintf(stderr, "ulmora: cannot keep the status file '%s': %s\n", qPrintable(cl.statusFile), statusWhy.c_str());
+    std::fprintf(stderr, "ulmora: cannot keep the status file '%s': %s\n", qPrintable(cl.statusFile),
+                 statusWhy.c_str());
     return 2;
   }
 

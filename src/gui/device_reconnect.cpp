@@ -35,8 +35,8 @@ void DeviceReconnect::MarkLost(int32_t state, bool capturing) {
   nLostState_ = state;
   bLostCapture_ = capturing;
   nLostAtMs_ = SteadyNowMs();
-  LogPrintf("live device '%s' lost (state %d%s); waiting for it to come back", lostId_.c_str(),
-            static_cast<int>(state), capturing ? ", capturing" : "");
+  LogPrintf("live device '%s' lost (state %d%s); waiting for it to come back", lostId_.c_str(), static_cast<int>(state),
+            capturing ? ", capturing" : "");
 }
 
 void DeviceReconnect::Forget() { bLost_ = false; }

@@ -31,7 +31,10 @@ class ScheduleTest : public ::testing::Test {
     tzset();
   }
   void TearDown() override {
-    if (hadTz) setenv("TZ", savedTz.c_str(), 1); else unsetenv("TZ");
+    if (hadTz)
+      setenv("TZ", savedTz.c_str(), 1);
+    else
+      unsetenv("TZ");
     tzset();
   }
   std::string savedTz;
@@ -53,7 +56,7 @@ TEST_F(ScheduleTest, ClockTimesAreCheckedAndAWindowMaySpanMidnight) {
   EXPECT_TRUE(night.IsOn(Utc(2025, 3, 1, 20, 0)));    // 22:00 local
   EXPECT_TRUE(night.IsOn(Utc(2025, 3, 1, 23, 0)));    // 01:00 local, the next day
   EXPECT_TRUE(night.IsOn(Utc(2025, 3, 2, 3, 29)));
-  EXPECT_FALSE(night.IsOn(Utc(2025, 3, 2, 3, 30)));   // 05:30 local
+  EXPECT_FALSE(night.IsOn(Utc(2025, 3, 2, 3, 30)));  // 05:30 local
   s.startMin = 9 * 60;
   s.stopMin = 17 * 60;
   const CSchedule day(s);

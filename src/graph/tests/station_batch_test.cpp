@@ -40,8 +40,13 @@ class StationBatchTest : public ::testing::Test {
 
 TEST_F(StationBatchTest, WaitDeviceKeepsOneRunThroughTwoUnplugsWithTheGapsInTheSummary) {
   std::string out;
-  ASSERT_EQ(Run("", "--sim-camera=320x240@30,unplug-after=2,replug-after=2 --device sim:0 --wait-device=20 "
-                    "--seconds 9 -q -o '" + caps + "'", &out), 0) << out;
+  ASSERT_EQ(Run("",
+                "--sim-camera=320x240@30,unplug-after=2,replug-after=2 --device sim:0 --wait-device=20 "
+                "--seconds 9 -q -o '" +
+                    caps + "'",
+                &out),
+            0)
+      << out;
   EXPECT_NE(out.find("gaps 2,"), std::string::npos) << out;
   EXPECT_EQ(Count(out, "(device gone)"), 2u) << out;
   // Frame numbers go on after each return: no name is used twice, and every picture is whole.
@@ -78,7 +83,9 @@ TEST_F(StationBatchTest, AFrozenCameraIsOpenedAgainByTheWatchdog) {
 
 TEST_F(StationBatchTest, BadStationOptionsEndWithStatus2BeforeAnythingStarts) {
   std::string out;
-  EXPECT_EQ(Run("", "--sim-camera --device sim:0 -n 1 --status-file '" + dir + "/missing/s.json' -o '" + caps + "'", &out), 2);
+  EXPECT_EQ(
+      Run("", "--sim-camera --device sim:0 -n 1 --status-file '" + dir + "/missing/s.json' -o '" + caps + "'", &out),
+      2);
   EXPECT_NE(out.find("missing"), std::string::npos) << out;
   EXPECT_EQ(Run("", "--sim-camera --device sim:0 -n 1 --status-file '" + caps + "' -o '" + caps + "'", &out), 2);
   EXPECT_EQ(Run("", "--sim-camera --device sim:0 -n 1 --wait-device=soon -o '" + caps + "'", &out), 2);
@@ -95,7 +102,11 @@ TEST_F(StationBatchTest, RecordsOnlyInsideTheScheduleWithTheDeviceClosedOutside)
   // 2025-01-01 21:59:00 UTC.
   ASSERT_EQ(Run("TZ=UTC ULMORA_FAKE_CLOCK=1735768740,20",
                 "--sim-camera=320x240@30 --device sim:0 --start-at 22:00 --stop-at 22:01 --seconds 9.5 --no-capture "
-                "-q --status-file '" + status + "'", &out), 0) << out;
+                "-q --status-file '" +
+                    status + "'",
+                &out),
+            0)
+      << out;
   EXPECT_EQ(Count(out, "outside the recording window"), 2u) << out;
   EXPECT_EQ(Count(out, "opened again"), 1u) << out;
   const size_t at = out.find("frames in ");
@@ -140,8 +151,11 @@ TEST_F(StationBatchTest, TheStatusFileIsWholeJsonAtEveryMoment) {
     }
   });
   std::string out;
-  const int rc = Run("", "--sim-camera=320x240@30,unplug-after=1.5,replug-after=1 --device sim:0 --wait-device "
-                         "--seconds 5 -q -o '" + caps + "' --status-file '" + status + "'", &out);
+  const int rc = Run("",
+                     "--sim-camera=320x240@30,unplug-after=1.5,replug-after=1 --device sim:0 --wait-device "
+                     "--seconds 5 -q -o '" +
+                         caps + "' --status-file '" + status + "'",
+                     &out);
   done.store(true);
   reader.join();
   ASSERT_EQ(rc, 0) << out;
@@ -154,11 +168,12 @@ TEST_F(StationBatchTest, TheStatusFileIsWholeJsonAtEveryMoment) {
     std::ofstream(path) << doc;
     checks += " '" + path + "'";
   }
-  const std::string script = "import json,sys\n"
-                             "for p in sys.argv[1:]:\n"
-                             "  d = json.load(open(p))\n"
-                             "  assert d['state'] in ('waiting','recording','reconnecting','stalled'), d\n"
-                             "  assert d['device']['id'] == 'sim:0' and d['capture_free_bytes'] > 0, d\n";
+  const std::string script =
+      "import json,sys\n"
+      "for p in sys.argv[1:]:\n"
+      "  d = json.load(open(p))\n"
+      "  assert d['state'] in ('waiting','recording','reconnecting','stalled'), d\n"
+      "  assert d['device']['id'] == 'sim:0' and d['capture_free_bytes'] > 0, d\n";
   std::ofstream(dir + "/check.py") << script;
   EXPECT_EQ(std::system(("python3 '" + dir + "/check.py'" + checks).c_str()), 0);
   const std::string last = ReadFile(status);
@@ -180,8 +195,10 @@ TEST_F(StationBatchTest, AStatusFileThatCannotBeWrittenIsToldOnceAndTheRunGoesOn
     }
   });
   std::string out;
-  const int rc = Run("", "--sim-camera=320x240@30 --device sim:0 --seconds 4 -q -o '" + caps + "' --status-file '" +
-                             folder + "/s.json'", &out);
+  const int rc = Run(
+      "",
+      "--sim-camera=320x240@30 --device sim:0 --seconds 4 -q -o '" + caps + "' --status-file '" + folder + "/s.json'",
+      &out);
   remover.join();
   EXPECT_EQ(rc, 0) << out;
   EXPECT_EQ(Count(out, "status file"), 1u) << out;
@@ -243,7 +260,8 @@ TEST_F(StationBatchTest, TellsTheServiceManagerReadyAndKeepsAliveOnlyWhileFrames
   std::string out;
   // Frames for 2 s, then none: the watchdog of our own would reopen only after 5 s.
   ASSERT_EQ(Run("NOTIFY_SOCKET='" + dir + "/notify'",
-                "--sim-camera=320x240@30,freeze-after=2 --device sim:0 --seconds 5 --no-capture -q", &out), 0)
+                "--sim-camera=320x240@30,freeze-after=2 --device sim:0 --seconds 5 --no-capture -q", &out),
+            0)
       << out;
   double ready = -1;
   std::vector<double> alive;

@@ -11,8 +11,8 @@ namespace {
 
 TEST(StallWatch, QuietForTheLongerOf5sAndTenFramesIsAStallOnce) {
   EXPECT_EQ(CStallWatch::LimitMs(30.0), 5000);
-  EXPECT_EQ(CStallWatch::LimitMs(1.0), 10000);   // a slow camera gets ten of its intervals
-  EXPECT_EQ(CStallWatch::LimitMs(0.0), 5000);    // rate not known
+  EXPECT_EQ(CStallWatch::LimitMs(1.0), 10000);  // a slow camera gets ten of its intervals
+  EXPECT_EQ(CStallWatch::LimitMs(0.0), 5000);   // rate not known
   CStallWatch w;
   w.Reset(100, 0);
   EXPECT_FALSE(w.Check(101, 4000, 30.0));  // a frame came: the clock starts again at 4 s

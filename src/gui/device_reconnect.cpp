@@ -103,9 +103,13 @@ void DeviceReconnect::LoseDevice() {
 bool DeviceReconnect::Rebuild(int32_t state, bool capturing) {
   const std::string id = LiveDeviceId().empty() ? lostId_ : LiveDeviceId();
   if (capturing) live_->ContinueTimeline();
+  // The table may still hold the list of a moment when the device was away, and nothing else may
+  // come to make it read again.
+  devices_->InvalidateIfChanged();
   const int result = devices_->ChooseAgain(id);
   if (result != 1) {
-    if (result != -2) LogPrintf("live device '%s' is listed but its graph could not be built", id.c_str());
+    LogPrintf("live device '%s' is listed but %s", id.c_str(),
+              result == -2 ? "not in the device table yet" : "its graph could not be built");
     return false;
   }
   RestoreState(live_, state);
@@ -131,6 +135,12 @@ void DeviceReconnect::TakeBack() {
 }
 
 void DeviceReconnect::CheckStall(int64_t nowMs) {
+  // The monitor may have told of the return before the graph's failure was in: nothing else would
+  // come to take the device back.
+  if (bLost_ && !bHandling_ && nowMs - nLostAtMs_ >= 1000) {
+    TakeBack();
+    return;
+  }
   if (!live_ || bLost_ || bHandling_ || !live_->HasGraph() || live_->RunState() != kRunRunning) {
     watch_.Reset(live_ ? live_->SourceFrames() : 0, nowMs);
     return;

@@ -26,9 +26,13 @@ dpkg -L ulmora >/dev/null || fail "not installed"
 
 for f in /usr/bin/ulmora /usr/bin/ulmora-batch /usr/share/ulmora/nocta.html \
          /usr/share/applications/ulmora.desktop /usr/share/icons/hicolor/scalable/apps/ulmora.svg \
-         /usr/share/man/man1/ulmora.1.gz /usr/share/man/man1/ulmora-batch.1.gz; do
+         /usr/share/man/man1/ulmora.1.gz /usr/share/man/man1/ulmora-batch.1.gz \
+         /usr/lib/systemd/user/ulmora-station@.service /usr/share/ulmora/station.conf /usr/share/ulmora/station.ini; do
   [ -s "$f" ] || fail "missing $f"
 done
+# The installed station unit, as the service manager reads it.
+tools/station/verify-unit.sh /usr/lib/systemd/user/ulmora-station@.service /usr/bin/ulmora-batch >/dev/null ||
+  fail "the station unit does not verify"
 for s in 16 32 48 64 128 256; do
   file -b "/usr/share/icons/hicolor/${s}x${s}/apps/ulmora.png" | grep -q "PNG image data, $s x $s" ||
     fail "icon ${s}x${s} missing or of another size"

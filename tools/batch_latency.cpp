@@ -7,6 +7,7 @@ namespace ulmora::batch {
 void CLatencyProbe::Attach(CCapGraph& graph) {
   session_ = &graph.Session();
   pipeline_ = graph.Pipeline();
+  offset_ = graph.Grabber()->TimeOffset();
   graph.Grabber()->SetCallback(&CLatencyProbe::Thunk, this);
 }
 
@@ -20,7 +21,7 @@ int CLatencyProbe::Thunk(void* self, double sampleTime, const Sample* sample) {
   const GstClockTime base = gst_element_get_base_time(p->pipeline_);
   const size_t i = p->count_.load(std::memory_order_relaxed);
   if (i < p->ms_.size() && now > base) {
-    p->ms_[i] = (static_cast<double>(now - base) * 1e-9 - sampleTime) * 1e3;
+    p->ms_[i] = (static_cast<double>(now - base) * 1e-9 - (sampleTime - p->offset_)) * 1e3;
     p->count_.store(i + 1, std::memory_order_release);
   }
   return r;

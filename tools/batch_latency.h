@@ -22,6 +22,7 @@ class CLatencyProbe {
 
   CSG* session_ = nullptr;
   GstElement* pipeline_ = nullptr;
+  double offset_ = 0.0;  // the grabber's offset of sample times from the pipeline's running time
   std::vector<double> ms_ = std::vector<double>(1 << 18, 0.0);  // filled by the streaming thread only
   std::atomic<size_t> count_{0};
 };

@@ -2,6 +2,7 @@
 // processing chain without a GUI, and writes the captured pictures as the GUI would.
 #include <signal.h>
 #include <sys/stat.h>
+#include <syslog.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -11,13 +12,17 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <optional>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "batch_latency.h"
 #include "batch_options.h"
+#include "batch_schedule.h"
+#include "batch_station.h"
 #include "common/clib.h"
 #include "common/cpu_report.h"
 #include "common/paths.h"
@@ -27,6 +32,9 @@
 #include "graph/cap_graph.h"
 #include "gst/bus_errors.h"
 #include "graph/graph_report.h"
+#include "graph/stall_watch.h"
+#include "graph/station_counters.h"
+#include "graph/station_status.h"
 #include "settings/profile.h"
 #include "settings/profile_keys.h"
 #include "simcam/sim_camera.h"
@@ -224,7 +232,62 @@ struct BatchRun {
   std::chrono::steady_clock::time_point start;
   bool captureStopped = false;
   int status = 0;
+
+  // An unattended station: the device by identity, the counts of graphs a reconnect replaced, the gaps
+  // it bridged, the watchdog, the status file and the service manager.
+  std::string deviceId, deviceName;
+  uint64_t deliveredEarlier = 0;
+  StationCounters earlier;
+  CStationCounterReader counterReader;
+  std::vector<batch::Gap> gaps;
+  CStallWatch watch;
+  std::unique_ptr<CStatusFile> statusFile;
+  batch::CServiceNotifier notifier;
+  StationState state = StationState::kWaiting;
+  int64_t lastStatusMs = 0;
+  bool folded = false;  // the counts of the graph there now are in earlier already
+  batch::CSchedule schedule{o.schedule};
+  batch::StationClock clock = batch::MakeStationClock();
 };
+
+// Frames that reached the chain in this run, over every graph a reconnect built.
+uint64_t Frames(const BatchRun& run) {
+  const CGrabber* g = run.graph.Grabber();
+  const uint64_t now = g && g->FramesDelivered() >= run.framesBefore ? g->FramesDelivered() - run.framesBefore : 0;
+  return run.deliveredEarlier + now;
+}
+
+// The run's counts over every graph; a graph already folded into earlier is not counted twice.
+StationCounters Counts(BatchRun& run) {
+  return run.folded ? run.earlier : run.counterReader.Read(run.graph, run.earlier);
+}
+
+// At most once a second (force: now): the status file and the service manager's status line.
+void UpdateStatus(BatchRun& run, bool force = false) {
+  const int64_t nowMs = SteadyNowMs();
+  if (!force && nowMs - run.lastStatusMs < 1000) return;
+  run.lastStatusMs = nowMs;
+  StationStatus st;
+  st.state = run.state;
+  st.deviceId = run.live ? run.deviceId : run.source;
+  st.deviceName = run.deviceName;
+  st.counters = run.live ? Counts(run) : StationCounters{};
+  if (!run.live) st.counters.framesIn = Frames(run);
+  if (!run.live) st.counters.picturesWritten = run.sg.Capture().nCaptured.load();
+  st.captureDir = run.o.noCapture ? std::string() : run.sg.WorkDir();
+  if (run.start != std::chrono::steady_clock::time_point{})
+    st.secondsSinceStart = std::chrono::duration<double>(std::chrono::steady_clock::now() - run.start).count();
+  st.gaps = static_cast<uint32_t>(run.gaps.size());
+  st.stalls = run.watch.Stalls();
+  if (run.statusFile && !run.statusFile->Write(st) && run.statusFile->Failures() == 1)
+    batch::StationMessage(LOG_WARNING, "the status file '%s' cannot be written (see the run log); the run goes on",
+                          run.statusFile->Path().c_str());
+  char line[160];
+  std::snprintf(line, sizeof line, "%s: %llu frames, %llu pictures, %zu gaps", StationStateName(run.state),
+                static_cast<unsigned long long>(st.counters.framesIn),
+                static_cast<unsigned long long>(st.counters.picturesWritten), run.gaps.size());
+  run.notifier.Status(line);
+}
 
 // --sim-camera is taken out of the arguments before the rest is read.
 Exit ReadCommandLine(int& argc, char** argv, Options& o) {
@@ -344,9 +407,26 @@ Exit PrepareSession(BatchRun& run) {
 
 // The device list's part of a recording: find the camera, let the list build the graph on it.
 Exit OpenDevice(BatchRun& run) {
-  const int chosen = run.devices.ChooseNamed(run.source);
+  int chosen = run.devices.ChooseNamed(run.source);
+  // A station may start before its camera: --wait-device waits for the first arrival as for a return.
+  if (chosen == -2 && run.o.waitDevice) {
+    InstallSignalHandlers();
+    batch::StationMessage(LOG_NOTICE, "waiting for video device '%s'", run.source);
+    // Up and working, as the service manager needs to hear before its start timeout.
+    run.notifier.Ready(std::string("waiting for ") + run.source);
+    const auto until = std::chrono::steady_clock::now() + std::chrono::duration<double>(run.o.waitDeviceSeconds);
+    while (chosen == -2 && g_signal.load() == 0 &&
+           (run.o.waitDeviceSeconds <= 0 || std::chrono::steady_clock::now() < until)) {
+      UpdateStatus(run);
+      std::this_thread::sleep_for(std::chrono::milliseconds(250));
+      chosen = run.devices.ChooseNamed(run.source);
+    }
+  }
   if (chosen == -2) return Fail("no video device '%s' (see --list-devices)", run.source);
   if (chosen < 0 || !run.graph.HasGraph()) return Fail("cannot record from '%s'", run.source, run.Why().c_str());
+  run.deviceId = run.devices.CurrentIdentity();
+  for (const DeviceInfo& d : run.devices.ListAll())
+    if (d.id == run.deviceId) run.deviceName = d.name;
   return std::nullopt;
 }
 
@@ -370,7 +450,132 @@ Exit StartRun(BatchRun& run) {
   }
   run.start = std::chrono::steady_clock::now();
   if (FAILED(run.graph.RunGraph())) return Fail("cannot run '%s'", run.source, run.LastText().c_str());
+  run.watch.Reset(0, SteadyNowMs());
+  run.state = StationState::kRecording;
+  UpdateStatus(run, true);
+  run.notifier.Ready(std::string("recording from ") + (run.deviceName.empty() ? run.source : run.deviceName.c_str()));
   return std::nullopt;
+}
+
+// The graph of the same device again, running, its capture run going on: the counts of the graph it
+// replaces are kept first.
+// The counts of the graph there now join earlier, once, before the graph goes.
+void FoldCounts(BatchRun& run) {
+  if (run.folded) return;
+  run.earlier = run.counterReader.Read(run.graph, run.earlier);
+  run.deliveredEarlier = Frames(run);
+  run.framesBefore = run.graph.Grabber() ? run.graph.Grabber()->FramesDelivered() : 0;
+  run.folded = true;
+}
+
+bool Reopen(BatchRun& run) {
+  FoldCounts(run);
+  run.graph.ContinueTimeline();
+  const int chosen = run.devices.ChooseAgain(run.deviceId);
+  if (chosen == -2) return false;  // gone again before it could be taken: the old graph stays
+  run.folded = false;
+  run.framesBefore = 0;
+  if (chosen != 1 || !run.graph.HasGraph() || !run.graph.Grabber()) return false;
+  run.framesBefore = run.graph.Grabber()->FramesDelivered();
+  if (run.o.latency) run.latency.Attach(run.graph);
+  if (FAILED(run.graph.RunGraph())) return false;
+  if (!run.o.noCapture) run.sg.ResumeCapture();
+  run.watch.Reset(Frames(run), SteadyNowMs());
+  return true;
+}
+
+// The device went (its graph failed or stalled and it is no longer listed): waits for it with
+// --wait-device and goes on with the same run when it is back. False when the run ends here.
+bool BridgeGap(BatchRun& run, const char* cause, int64_t quietMs) {
+  const int64_t startUtcMs = UtcNowMs() - quietMs;
+  const auto gapStart = std::chrono::steady_clock::now() - std::chrono::milliseconds(quietMs);
+  run.state = StationState::kReconnecting;
+  batch::StationMessage(LOG_WARNING, "'%s': %s; %s", run.source, cause,
+                        run.o.waitDevice ? "waiting for it" : "the run ends (--wait-device waits for it)");
+  if (!run.o.waitDevice) return false;
+  const auto until = std::chrono::steady_clock::now() + std::chrono::duration<double>(run.o.waitDeviceSeconds);
+  while (g_signal.load() == 0) {
+    UpdateStatus(run);
+    if (run.devices.IsListed(run.deviceId) && Reopen(run)) break;
+    if (run.o.waitDeviceSeconds > 0 && std::chrono::steady_clock::now() >= until) {
+      batch::StationMessage(LOG_ERR, "'%s' did not come back within %.0f s", run.source, run.o.waitDeviceSeconds);
+      return false;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(250));
+  }
+  if (g_signal.load() != 0) return false;
+  batch::Gap gap;
+  gap.startUtcMs = startUtcMs;
+  gap.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - gapStart).count();
+  gap.framesLost = static_cast<uint64_t>(gap.seconds * run.sg.GetFrameRate() + 0.5);
+  gap.cause = cause;
+  run.gaps.push_back(gap);
+  run.state = StationState::kRecording;
+  batch::StationMessage(LOG_NOTICE, "'%s' is back after %.1f s without frames; the run goes on", run.source,
+                        gap.seconds);
+  UpdateStatus(run, true);
+  return true;
+}
+
+// Outside the schedule's window the device is closed; the run rests until the window opens again and
+// then goes on. False when the run ends meanwhile.
+bool RestUntilWindow(BatchRun& run) {
+  batch::StationMessage(LOG_NOTICE, "outside the recording window: '%s' is closed until it opens", run.source);
+  run.sg.StartCapture(0);
+  run.graph.StopGraph();
+  FoldCounts(run);
+  run.graph.ContinueTimeline();
+  run.graph.DestroyGraph();
+  run.state = StationState::kScheduledOff;
+  UpdateStatus(run, true);
+  const auto start = std::chrono::steady_clock::now();
+  while (g_signal.load() == 0 && !run.schedule.IsOn(run.clock())) {
+    if (run.o.haveSeconds &&
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - run.start).count() >= run.o.seconds)
+      return false;
+    // Resting on purpose is not a hang: the service manager keeps hearing from us.
+    run.notifier.KeepAliveIdle(SteadyNowMs());
+    UpdateStatus(run);
+    std::this_thread::sleep_for(std::chrono::milliseconds(250));
+  }
+  if (g_signal.load() != 0) return false;
+  batch::StationMessage(LOG_NOTICE, "the recording window opens after %.0f s: '%s' is opened again",
+                        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(), run.source);
+  while (g_signal.load() == 0 && !Reopen(run)) {
+    // The device went meanwhile: waited for as after an unplug.
+    if (!BridgeGap(run, "device gone", 0)) return false;
+    if (run.graph.HasGraph()) break;
+  }
+  run.state = StationState::kRecording;
+  return g_signal.load() == 0;
+}
+
+// The watchdog: a live graph quiet for too long is stopped and opened again, or waited for when its
+// device is gone. False when the run ends here.
+bool SurviveStall(BatchRun& run, uint64_t frames) {
+  const int64_t nowMs = SteadyNowMs();
+  const double fps = run.sg.GetFrameRate();
+  if (!run.watch.Check(frames, nowMs, fps)) return true;
+  const int64_t quietMs = CStallWatch::LimitMs(fps);
+  run.state = StationState::kStalled;
+  UpdateStatus(run, true);
+  batch::StationMessage(LOG_WARNING, "no frame from '%s' for %.1f s: stalled (%u so far), opening it again", run.source,
+                        quietMs / 1000.0, run.watch.Stalls());
+  run.sg.StartCapture(0);
+  run.graph.StopGraph();
+  if (run.devices.IsListed(run.deviceId) && Reopen(run)) {
+    batch::Gap gap;
+    gap.startUtcMs = UtcNowMs() - quietMs;
+    gap.seconds = (SteadyNowMs() - nowMs + quietMs) / 1000.0;
+    gap.framesLost = static_cast<uint64_t>(gap.seconds * fps + 0.5);
+    gap.cause = "stalled";
+    run.gaps.push_back(gap);
+    run.state = StationState::kRecording;
+    return true;
+  }
+  if (BridgeGap(run, "device gone", quietMs)) return true;
+  run.status = 1;
+  return false;
 }
 
 // When frames last came in: a source that stops sending for 30 s is given up on.
@@ -395,10 +600,19 @@ bool Stalled(BatchRun& run, Progress& progress, uint64_t frames, std::chrono::st
 bool KeepRunning(BatchRun& run, Progress& progress) {
   const Options& o = run.o;
   const GraphEvent ev = run.graph.HandleGraphNotify(200);
-  const uint64_t frames = run.graph.Grabber()->FramesDelivered() - run.framesBefore;
+  const uint64_t frames = Frames(run);
   if (run.tty)
     std::fprintf(stderr, "\r%llu frames, %u files", static_cast<unsigned long long>(frames), run.sg.Capture().nCaptured.load());
   if (ev == GraphEvent::kEndOfStream) return false;
+  if (ev == GraphEvent::kError && run.live && run.o.waitDevice) {
+    std::string why = run.LastText();
+    if (run.tty) std::fputc('\n', stderr);
+    if (!why.empty() && why.back() == '.') why.pop_back();
+    batch::StationMessage(LOG_WARNING, "%s", why.c_str());
+    if (BridgeGap(run, "device gone", 0)) return true;
+    run.status = 1;
+    return false;
+  }
   if (ev == GraphEvent::kError) {
     // A file's failure has no sentence of the graph's own: the error behind it is the message.
     const std::string why = run.live ? run.LastText() : LastBusError();
@@ -415,6 +629,10 @@ bool KeepRunning(BatchRun& run, Progress& progress) {
   }
   const auto now = std::chrono::steady_clock::now();
   if (o.haveSeconds && std::chrono::duration<double>(now - run.start).count() >= o.seconds) return false;
+  run.notifier.Tick(frames, SteadyNowMs());
+  UpdateStatus(run);
+  if (run.live && !run.schedule.IsOn(run.clock())) return RestUntilWindow(run);
+  if (run.live) return SurviveStall(run, frames);
   return !Stalled(run, progress, frames, now);
 }
 
@@ -440,11 +658,13 @@ Tally StopRun(BatchRun& run) {
   run.sg.StartCapture(0);
   Tally t;
   t.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - run.start).count();
+  run.notifier.Stopping();
   if (run.live) run.graph.StopGraph();
-  t.frames = run.graph.Grabber() ? run.graph.Grabber()->FramesDelivered() - run.framesBefore : 0;
+  t.frames = Frames(run);
   t.pictures = run.win.nRepaints.load();
-  t.sourceFrames = run.graph.SourceFrames();
-  t.sourceDropped = run.graph.SourceDroppedFrames();
+  const StationCounters all = Counts(run);
+  t.sourceFrames = all.framesIn;
+  t.sourceDropped = all.droppedCamera;
   t.files = run.sg.Capture().nCaptured.load();
   t.renamed = run.sg.Capture().nRenamed.load();
   if (const int err = run.sg.Capture().nWriteError.load()) {
@@ -474,6 +694,7 @@ void PrintSummary(const BatchRun& run, const Tally& t) {
     std::printf(", source dropped %llu, chain dropped %llu", static_cast<unsigned long long>(t.sourceDropped),
                 static_cast<unsigned long long>(t.sourceFrames > t.frames ? t.sourceFrames - t.frames : 0));
   std::printf("\n");
+  batch::PrintGaps(stdout, run.gaps);
   if (run.live && run.o.latency) run.latency.Report(stdout, t.periodMs);
   for (const RecordingFileStatus& r : run.sg.Recording().recordings) {
     std::printf("recording '%s': frames written %llu, bytes %llu, dropped by the camera %llu, the chain %llu, the "
@@ -532,7 +753,11 @@ int main(int argc, char** argv) {
   if (const Exit bad = ApplySettings(o)) return *bad;
   const Source source = SourceOf(o);
   if (const Exit bad = CheckInputFile(source)) return *bad;
+  std::string why;
+  if (!o.statusFile.empty() && !CStatusFile::CheckPath(o.statusFile, &why))
+    return Fail("cannot keep the status file '%s'", Shown(o.statusFile).c_str(), why.c_str()), 2;
   ReportAdjustedSets(o);
   BatchRun run(o, source);
+  if (!o.statusFile.empty()) run.statusFile = std::make_unique<CStatusFile>(o.statusFile);
   return Record(run);
 }

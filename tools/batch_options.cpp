@@ -12,6 +12,7 @@
 #include <cstring>
 
 #include "recording/record_check.h"
+#include "batch_schedule.h"
 #include "settings/profile_keys.h"
 
 namespace ulmora::batch {
@@ -76,6 +77,15 @@ void Usage(FILE* out) {
       "      --segment-seconds S  .mkv recordings: a new file every S seconds, STEM-00000.mkv, STEM-00001.mkv...\n"
       "      --keep-free MB     stop capturing and recording before the folder's file system has less than MB\n"
       "                         free (a few pictures' worth is always kept; recordings keep at least 256 MB)\n"
+      "      --wait-device[=S]  with --device: wait for a device that is gone (up to S seconds, or without\n"
+      "                         limit) and go on with the same run when it returns\n"
+      "      --status-file PATH rewrite a JSON status document at PATH once a second\n"
+      "      --start-at HH:MM, --stop-at HH:MM\n"
+      "                         with --device: record only between these local times, every day (the\n"
+      "                         window may span midnight); the device is closed outside it\n"
+      "      --night LAT,LON[,SUN_ALT]\n"
+      "                         with --device: record while the sun is below SUN_ALT degrees (default\n"
+      "                         -12) at that place (north and east positive), every night\n"
       "  -q, --quiet\n"
       "Ctrl+C (SIGINT), SIGTERM or SIGHUP ends the run after the picture being written; a picture is\n"
       "written under its name only when whole, so a killed run leaves no partial file.\n",
@@ -112,7 +122,7 @@ std::string CheckSetValue(const char* key, const std::string& value) {
 int ParseOptions(int argc, char** argv, Options& o, bool& exitNow) {
   exitNow = false;
   enum { kRealtime = 1000, kNoCapture, kDevice, kSeconds, kListDevices, kLatency, kKeepFree, kRecord, kRecordWhat,
-         kSegmentSeconds };
+         kSegmentSeconds, kWaitDevice, kStatusFile, kStartAt, kStopAt, kNight };
   static const option kOptions[] = {{"profile", required_argument, nullptr, 'p'},
                                     {"set", required_argument, nullptr, 's'},
                                     {"out", required_argument, nullptr, 'o'},
@@ -129,6 +139,11 @@ int ParseOptions(int argc, char** argv, Options& o, bool& exitNow) {
                                     {"record", required_argument, nullptr, kRecord},
                                     {"record-what", required_argument, nullptr, kRecordWhat},
                                     {"segment-seconds", required_argument, nullptr, kSegmentSeconds},
+                                    {"wait-device", optional_argument, nullptr, kWaitDevice},
+                                    {"status-file", required_argument, nullptr, kStatusFile},
+                                    {"start-at", required_argument, nullptr, kStartAt},
+                                    {"stop-at", required_argument, nullptr, kStopAt},
+                                    {"night", required_argument, nullptr, kNight},
                                     {"quiet", no_argument, nullptr, 'q'},
                                     {"help", no_argument, nullptr, 'h'},
                                     {nullptr, 0, nullptr, 0}};
@@ -137,6 +152,7 @@ int ParseOptions(int argc, char** argv, Options& o, bool& exitNow) {
   bool whatGiven = false, whatPending = false;
   RecordWhat what = RecordWhat::kProcessed;
   double segmentS = 0.0;
+  int startMin = -1, stopMin = -1;
   for (int c; (c = getopt_long(argc, argv, ":p:s:o:n:d:t:qh", kOptions, nullptr)) != -1;) {
     switch (c) {
       case 'p':
@@ -206,6 +222,28 @@ int ParseOptions(int argc, char** argv, Options& o, bool& exitNow) {
         whatGiven = true;
         whatPending = true;
         break;
+      case kWaitDevice:
+        if (optarg && !ParseSeconds(optarg, o.waitDeviceSeconds))
+          return exitNow = true, Fail("bad number of seconds to wait for the device '%s'", optarg);
+        o.waitDevice = true;
+        break;
+      case kStatusFile:
+        o.statusFile = optarg;
+        if (o.statusFile.empty()) return exitNow = true, Fail("--status-file needs a path%s", "");
+        break;
+      case kStartAt:
+      case kStopAt:
+        if (!ParseClockTime(optarg, c == kStartAt ? &startMin : &stopMin))
+          return exitNow = true, Fail("bad time '%s' (HH:MM, 00:00 to 23:59)", optarg);
+        break;
+      case kNight:
+        if (const std::string bad = ParseNight(optarg, &o.schedule); !bad.empty()) {
+          // Appended: g++ 12 warns falsely (-Wrestrict) on operator+ chains at -O3.
+          std::string text("'");
+          text.append(optarg).append("': ").append(bad);
+          return exitNow = true, Fail("bad --night %s", text.c_str());
+        }
+        break;
       case 'q':
         o.quiet = true;
         break;
@@ -242,6 +280,15 @@ int ParseOptions(int argc, char** argv, Options& o, bool& exitNow) {
     o.haveCount = true;
   }
   const int operands = argc - optind;
+  if (o.waitDevice && o.device.empty()) return exitNow = true, Fail("--wait-device needs --device%s", "");
+  if ((startMin < 0) != (stopMin < 0)) return exitNow = true, Fail("give --start-at and --stop-at together%s", "");
+  if (startMin >= 0 && startMin == stopMin)
+    return exitNow = true, Fail("--start-at and --stop-at are the same time%s", "");
+  if (startMin >= 0 && o.schedule.kind == ScheduleSpec::Kind::kNight)
+    return exitNow = true, Fail("give either --night or --start-at/--stop-at%s", "");
+  if (startMin >= 0) o.schedule = {ScheduleSpec::Kind::kClock, startMin, stopMin};
+  if (o.schedule.kind != ScheduleSpec::Kind::kAlways && o.device.empty())
+    return exitNow = true, Fail("a schedule needs --device%s", "");
   if (!o.device.empty()) {
     if (operands != 0) return exitNow = true, Fail("give either a file or --device, not both (%s)", argv[optind]);
     return 0;

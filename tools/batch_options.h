@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "recording/record_sink.h"
+#include "batch_schedule.h"
 
 namespace ulmora::batch {
 
@@ -19,6 +20,11 @@ struct Options {
   bool haveCount = false, haveDelay = false, haveSeconds = false;
   std::vector<RecordOptions> records;  // --record, each with its --record-what
   bool realtime = false, noCapture = false, quiet = false, listDevices = false, latency = false;
+  // Unattended stations.
+  bool waitDevice = false;
+  double waitDeviceSeconds = 0.0;  // 0: without limit
+  std::string statusFile;
+  ScheduleSpec schedule;  // --start-at/--stop-at or --night
 };
 
 // 0: run; otherwise the exit status (help printed, or a message on stderr).

@@ -52,6 +52,9 @@ class CCapGraph {
   // error. A live graph's error is told to the person in one sentence (GStreamer's detail goes to the
   // log); the capture run ends, keeping every file it finished, and the graph stops.
   GraphEvent HandleGraphNotify(uint32_t waitMs = 0);
+  // The next live graphs' sample times go on after the last frame this one delivered, so a capture run
+  // that goes on after a reconnect keeps counting its frame numbers and times instead of reusing them.
+  void ContinueTimeline();
   // Frames the live source sent into the graph, and the ones it dropped because the chain was late.
   uint64_t SourceFrames() const { return nSourceFrames_.load(); }
   uint64_t SourceDroppedFrames() const;
@@ -177,6 +180,7 @@ class CCapGraph {
   std::atomic<uint64_t> nSourceGaps_{0};  // sequence numbers the source skipped
   std::atomic<uint64_t> nLastOffset_{GST_BUFFER_OFFSET_NONE};
   double dDurationSec_ = 0.0;
+  double dLiveTimeBase_ = 0.0;  // GUI thread: offset of the next live grabber's sample times
   int64_t nDurationFrames_ = 0;
   CDeviceList* devices_ = nullptr;  // not owned
 

@@ -122,7 +122,9 @@ void CGrabber::Deliver(GstBuffer* buffer) {
       s.length = static_cast<int32_t>(map.size);
       s.stride = nStride_;
       const GstClockTime pts = GST_BUFFER_PTS(buffer);
-      const double t = GST_CLOCK_TIME_IS_VALID(pts) ? static_cast<double>(pts) / GST_SECOND : 0.0;
+      const double t = (GST_CLOCK_TIME_IS_VALID(pts) ? static_cast<double>(pts) / GST_SECOND : 0.0) +
+                       dTimeOffset_.load(std::memory_order_relaxed);
+      dLastTime_.store(t, std::memory_order_relaxed);
       if (GST_BUFFER_OFFSET(buffer) != GST_BUFFER_OFFSET_NONE) s.sequence = GST_BUFFER_OFFSET(buffer);
       StampClock(pts, s);
       nDelivered_.fetch_add(1);

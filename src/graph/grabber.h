@@ -55,6 +55,11 @@ class CGrabber {
   // Hands the kept buffer to the callback once more, on the calling thread, and lets it go; false when
   // none is kept. Only while no buffer can pass (a finished cue holds the streaming thread at the sink).
   bool ReplayHeld();
+  // Seconds added to every buffer's stream time before the callback sees it (set before the graph
+  // runs); the time of the last buffer handed on, with the offset, -1 before the first.
+  void SetTimeOffset(double seconds) { dTimeOffset_.store(seconds); }
+  double TimeOffset() const { return dTimeOffset_.load(); }
+  double LastSampleTime() const { return dLastTime_.load(); }
   // Buffers handed to a callback since the grabber was made.
   uint64_t FramesDelivered() const { return nDelivered_.load(); }
 
@@ -74,6 +79,8 @@ class CGrabber {
   std::atomic<void*> context_{nullptr};
   std::atomic<int32_t> nInFlight_{0};
   std::atomic<uint64_t> nDelivered_{0};
+  std::atomic<double> dTimeOffset_{0.0};
+  std::atomic<double> dLastTime_{-1.0};
   std::atomic<bool> bHold_{false};
   std::atomic<GstBuffer*> held_{nullptr};
   static constexpr int64_t kAnchorRefreshNs = 3'000'000'000;

@@ -1,10 +1,12 @@
 #include "graph/graph_object.h"
 
 #include "graph/cap_graph.h"
+#include "graph/station_counters.h"
 
 namespace ulmora {
 
-CGraphObject::CGraphObject() : impl_(std::make_unique<CCapGraph>()) {}
+CGraphObject::CGraphObject()
+    : impl_(std::make_unique<CCapGraph>()), counters_(std::make_unique<CStationCounterReader>()) {}
 CGraphObject::~CGraphObject() = default;
 
 HRESULT CGraphObject::BuildFileGraph(const char* fileName) { return impl_->BuildFileGraph(fileName); }
@@ -32,6 +34,9 @@ int32_t CGraphObject::RunState() const { return impl_->RunState(); }
 void CGraphObject::SetActive(bool active) { impl_->SetActive(active); }
 bool CGraphObject::IsActive() const { return impl_->bActive != 0; }
 CSG& CGraphObject::Session() { return impl_->Session(); }
+void CGraphObject::ContinueTimeline() { impl_->ContinueTimeline(); }
+uint64_t CGraphObject::SourceFrames() const { return impl_->SourceFrames(); }
+StationCounters CGraphObject::StationCounts(const StationCounters& earlier) { return counters_->Read(*impl_, earlier); }
 
 bool InitMediaFramework() { return EnsureGstInit(); }
 

@@ -7,12 +7,14 @@
 
 #include "common/window.h"
 #include "common/hresult.h"
+#include "graph/station_status.h"
 #include "pipeline/sg.h"
 
 namespace ulmora {
 
 class CCapGraph;
 class CDeviceList;
+class CStationCounterReader;
 
 class CGraphObject {
  public:
@@ -42,12 +44,19 @@ class CGraphObject {
   void SetActive(bool active);
   bool IsActive() const;
   CSG& Session();
+  // A capture run goes on after a rebuild: the new graph's frames are numbered after this one's.
+  void ContinueTimeline();
+  // Frames the live source sent into the graph since it was built.
+  uint64_t SourceFrames() const;
+  // The station's counters of the graph built now, added to earlier; about once a second, GUI thread.
+  StationCounters StationCounts(const StationCounters& earlier);
 
   // For graph-side code (live graph building, device pages) that needs the object itself.
   CCapGraph& Impl() { return *impl_; }
 
  private:
   std::unique_ptr<CCapGraph> impl_;
+  std::unique_ptr<CStationCounterReader> counters_;
 };
 
 // Initialises the media framework once per process; false (reason logged) when it cannot.

@@ -21,6 +21,14 @@ void GraphWarning(const char* text) {
   LogPrintf("%s", text);
 }
 
+void GraphNotice(const char* text) {
+  if (IGraphUi* ui = g_ui.load()) {
+    ui->ShowNotice(text, "Warning...");
+    ui->SetStatus(1, text);
+  }
+  LogPrintf("%s", text);
+}
+
 void GraphError(const char* text) {
   if (IGraphUi* ui = g_ui.load()) {
     if (kDebugBuild) ui->ShowBox(text, "Error [DEBUG]");

@@ -9,6 +9,9 @@ class IGraphUi {
   virtual ~IGraphUi() = default;
   // A modal box; caption "Warning..." or "Error [DEBUG]".
   virtual void ShowBox(const char* text, const char* caption) = 0;
+  // A notice that must not wait for anyone (a live device failed; nobody may be at the screen); the
+  // same box as ShowBox where the front end has no other.
+  virtual void ShowNotice(const char* text, const char* caption) { ShowBox(text, caption); }
   // Status bar field 0 (source name) or 1 (state text).
   virtual void SetStatus(int field, const char* text) = 0;
 };
@@ -19,6 +22,8 @@ IGraphUi* GraphUi();
 
 // Box "Warning..." in both configurations, status field 1, log.
 void GraphWarning(const char* text);
+// Notice "Warning..." that does not block, status field 1, log.
+void GraphNotice(const char* text);
 // Box "Error [DEBUG]" in the debug configuration only, status field 1, log.
 void GraphError(const char* text);
 // Status field only.

@@ -163,6 +163,7 @@ HRESULT CCapGraph::CreateCapturePipeline() {
 
 HRESULT CCapGraph::AddCaptureGrabber() {
   grabber_ = std::make_unique<CGrabber>();
+  grabber_->SetTimeOffset(dLiveTimeBase_);
   if (!grabber_->Created()) {
     GraphWarning("Could not create SampleGrabber (is coreelements registered?)");
     return E_FAIL;

@@ -30,8 +30,13 @@ GraphEvent CCapGraph::HandleGraphNotify(uint32_t waitMs) {
   GError* raw = nullptr;
   gst_message_parse_error(msg.get(), &raw, nullptr);
   GstRef<GError> err = Adopt(raw);
-  GraphWarning(LiveErrorSentence(err.get()));
+  GraphNotice(LiveErrorSentence(err.get()));
   return GraphEvent::kError;
+}
+
+void CCapGraph::ContinueTimeline() {
+  if (!grabber_ || grabber_->LastSampleTime() < 0) return;  // nothing came since the last offset was set
+  dLiveTimeBase_ = grabber_->LastSampleTime() + 1.0 / sg.GetFrameRate();
 }
 
 }  // namespace ulmora

@@ -29,7 +29,9 @@
 #include "simcam/sim_camera.h"
 #include "videorec/video_formats.h"
 #include "graph/graph_object.h"
+#include "graph/station_status.h"
 #include "gui/sources_menu.h"
+#include "gui/status_file_ticker.h"
 #include "gui/command_line.h"
 #include "gui/instance_handover.h"
 #include "gui/main_window.h"
@@ -127,6 +129,13 @@ int main(int argc, char** argv) {
     return 2;
   }
 
+  std::string statusWhy;
+  if (!cl.statusFile.isEmpty() && !CStatusFile::CheckPath(QFile::encodeName(cl.statusFile).toStdString(), &statusWhy)) {
+    std::fprintf(stderr, "ulmora: cannot keep the status file '%s': %s\n", qPrintable(cl.statusFile),
+                 statusWhy.c_str());
+    return 2;
+  }
+
   // A second start ends here, before any window or library is touched.
   const std::string runtimeDir = RuntimeDirectory();
   CSingleInstance instance;
@@ -194,8 +203,12 @@ int main(int argc, char** argv) {
       window.move(PlaceMainWindow(wa));
       devices = std::make_unique<CDeviceList>(SourcesPopup::DeviceHooks(&window, liveGraph.get()));
       liveGraph->AttachDeviceList(devices.get());
-      new SourcesPopup(&window, liveGraph.get(), devices.get());  // owned by the window
+      auto* sources = new SourcesPopup(&window, liveGraph.get(), devices.get());  // owned by the window
+      std::unique_ptr<StatusFileTicker> statusFile;
       if (window.Create(cl.file, wa)) {
+        if (!cl.statusFile.isEmpty())
+          statusFile = std::make_unique<StatusFileTicker>(QFile::encodeName(cl.statusFile).toStdString(),
+                                                          liveGraph.get(), &sources->Reconnect());
         window.ProcWindow()->SetOnFirstPicture([&sinceStart] {
           LogPrintf("first processed picture on screen %lld ms after start",
                     static_cast<long long>(sinceStart.elapsed()));

@@ -53,6 +53,12 @@ CommandLine ParseCommandLine(const QStringList& args) {
     } else if (a.startsWith(QLatin1String("--sim-camera="))) {
       cl.simCamera = true;
       cl.simSpec = a.mid(13);
+    } else if (a == QLatin1String("--status-file")) {
+      if (++i >= args.size() || args[i].isEmpty()) cl.error = QStringLiteral("option '%1' needs a value").arg(a);
+      else cl.statusFile = args[i];
+    } else if (a.startsWith(QLatin1String("--status-file="))) {
+      cl.statusFile = a.mid(14);
+      if (cl.statusFile.isEmpty()) cl.error = QStringLiteral("option '--status-file' needs a value");
     } else if (const QtOption kind = QtOptionKind(a); kind == QtOption::kWithValue) {
       if (++i >= args.size()) cl.error = QStringLiteral("option '%1' needs a value").arg(a);
     } else if (kind == QtOption::kNone) {
@@ -64,16 +70,18 @@ CommandLine ParseCommandLine(const QStringList& args) {
 
 QString UsageText() {
   return QStringLiteral(
-      "usage: ulmora [--sim-camera[=SPEC]] [--play] [FILE]\n"
+      "usage: ulmora [--sim-camera[=SPEC]] [--play] [--status-file PATH] [FILE]\n"
       "\n"
       "Watches and improves the picture of a low-light camera, or plays FILE (a video file) through the\n"
       "same processing. A second start hands FILE to the program already running and brings it to the front.\n"
       "\n"
       "  --sim-camera[=SPEC]  add the simulated low-light camera to the Sources menu; SPEC is\n"
       "                       WxH@FPS,formats=a|b,inputs=N,controls,count=N,unplug-after=S,\n"
-      "                       replug-after=T,plug-after=S,busy,analog,links,latency=MS,flaky\n"
+      "                       replug-after=T,plug-after=S,busy,analog,links,latency=MS,flaky,\n"
+      "                       freeze-after=S,unfreeze-after=T,drop-every=N\n"
       "                       (every item optional)\n"
       "  --play               start playing at once\n"
+      "  --status-file PATH   rewrite the camera's status as a JSON document at PATH once a second\n"
       "  --help               show this text and end\n"
       "  --version            show the version and end\n"
       "  --                   what follows is a file name, even when it starts with '-'\n"

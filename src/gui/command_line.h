@@ -1,4 +1,4 @@
-// The program's own command line: `ulmora [--sim-camera[=SPEC]] [--play] [FILE]`, plus --help, --version and
+// The program's own command line: `ulmora [--sim-camera[=SPEC]] [--play] [--status-file PATH] [FILE]`, plus --help, --version and
 // Qt's own options, which are let through for QApplication. Read before QApplication exists, so that
 // --help, --version and a mistyped option never need a display.
 #pragma once
@@ -17,6 +17,7 @@ struct CommandLine {
   bool help = false;     // --help: print the usage and end
   bool version = false;  // --version: print the version and end
   QString simSpec;  // empty: the default simulated camera
+  QString statusFile;  // --status-file PATH: the station status, rewritten once a second
   QString file;     // at most 259 characters
   QString error;    // not empty: the line could not be understood
 };

@@ -82,6 +82,7 @@ MainWindow::MainWindow(CGraphObject* fileGraph, CGraphObject* liveGraph, const Q
 }
 
 MainWindow::~MainWindow() {
+  delete notice_.data();  // it may have no parent (shown while this window was hidden)
   if (GraphUi() == this) SetGraphUi(nullptr);
   // Nothing may post here or into the video windows once they are gone.
   for (CGraphObject* g : {file_, liveGraph_}) {
@@ -393,6 +394,30 @@ void MainWindow::ReportWarning(const char* text) {
 
 void MainWindow::ShowBox(const char* text, const char* caption) {
   Box(QString::fromLocal8Bit(text), QString::fromLocal8Bit(caption), QMessageBox::Warning);
+}
+
+void MainWindow::ShowNotice(const char* text, const char* caption) {
+  const QString body = QString::fromLocal8Bit(text);
+  if (BoxHookRef()) return BoxHookRef()(body, QString::fromLocal8Bit(caption), QMessageBox::Warning);
+  if (notice_) {
+    notice_->setText(body);
+    return;
+  }
+  notice_ = new QMessageBox(QMessageBox::Warning, QString::fromLocal8Bit(caption), body, QMessageBox::Ok,
+                            isVisible() ? this : nullptr);
+  notice_->setAttribute(Qt::WA_DeleteOnClose);
+  notice_->setWindowModality(Qt::NonModal);
+  notice_->show();
+}
+
+void MainWindow::ReportNotice(const char* text) {
+  ShowNotice(text, "Warning...");
+  SetStatusText(text);
+  LogPrintf("%s", text);
+}
+
+void MainWindow::CloseNotice() {
+  if (notice_) notice_->close();
 }
 
 void MainWindow::SetStatus(int field, const char* text) {

@@ -4,6 +4,7 @@
 
 #include <QMainWindow>
 #include <QMessageBox>
+#include <QPointer>
 
 #include <atomic>
 #include <functional>
@@ -90,6 +91,12 @@ class MainWindow : public QMainWindow, public IWindow, public IGraphUi {
   void RefreshMenuAndToolbar();
   void ReportError(const char* text);
   void ReportWarning(const char* text);
+  // A warning that does not block: the status text, the log, and a box that stays open without
+  // holding anything up; a second notice replaces the text of the open one.
+  void ReportNotice(const char* text);
+  // The open notice, if any, closes (its cause went away).
+  void CloseNotice();
+  QMessageBox* Notice() const { return notice_; }
   // "Capturing %u (+%u) frame(s)" and "Capturing in progress +%u" of the active session.
   QString FinishedCaptureText() const;
   QString CaptureProgressText() const;
@@ -102,6 +109,7 @@ class MainWindow : public QMainWindow, public IWindow, public IGraphUi {
 
   // IGraphUi: the graph code's boxes and status fields.
   void ShowBox(const char* text, const char* caption) override;
+  void ShowNotice(const char* text, const char* caption) override;
   void SetStatus(int field, const char* text) override;
 
   bool IsClosed() const { return bClosed_; }
@@ -153,6 +161,7 @@ class MainWindow : public QMainWindow, public IWindow, public IGraphUi {
   HelpWindow* help_ = nullptr;  // a child of this window
   RecordCommand* record_ = nullptr;  // a child of this window
   IPanelView* panel_ = nullptr;
+  QPointer<QMessageBox> notice_;  // deletes itself on close
   std::function<void()> captureDialog_;
   std::function<bool(int)> deviceCommand_;
   std::function<void()> restoreDevices_, saveDevices_, graphNotify_;

@@ -241,6 +241,8 @@ class CSG final : public IProcOwner {
 
   // Returns the previous bCapture; starting resets this run's counters.
   int StartCapture(int on);
+  // Goes on with a run that a lost device interrupted, its numbering and counters as they were.
+  int ResumeCapture() { return run_.bCapture.exchange(1); }
   void SetFramesDelay(uint32_t n);
   void UpdateDelayMs();
   // Just before the graph runs: restarts the processor, the pacing origin and the first sum.

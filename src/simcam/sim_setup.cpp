@@ -122,6 +122,8 @@ bool ParseItem(const std::string& item, SimCameraSetup* setup, std::string* erro
   int64_t* seconds = key == "unplug-after"   ? &setup->nUnplugAfterMs
                      : key == "replug-after" ? &setup->nReplugAfterMs
                      : key == "plug-after"   ? &setup->nPlugAfterMs
+                     : key == "freeze-after" ? &setup->nFreezeAfterMs
+                     : key == "unfreeze-after" ? &setup->nUnfreezeAfterMs
                                              : nullptr;
   if (seconds && hasValue) {
     if (!ParseSeconds(value, seconds)) return Fail(error, item, "expected seconds from 0 to 86400");
@@ -147,6 +149,8 @@ bool ParseSimCameraSetup(const char* text, SimCameraSetup* out, std::string* err
   }
   if (setup.nReplugAfterMs >= 0 && setup.nUnplugAfterMs < 0)
     return Fail(error, "replug-after", "needs unplug-after");
+  if (setup.nUnfreezeAfterMs >= 0 && setup.nFreezeAfterMs < 0)
+    return Fail(error, "unfreeze-after", "needs freeze-after");
   if (out) *out = setup;
   return true;
 }

@@ -11,8 +11,8 @@ namespace ulmora {
 enum class SimPixelFormat { kYUY2, kBGR, kI420, kMJPEG, kY16 };
 
 // A parsed SPEC: "WxH@FPS,formats=a|b,inputs=N,controls,count=N,unplug-after=S,replug-after=T,
-// plug-after=S,busy,drop-every=N,analog,links,latency=MS,flaky" (every item optional; "1" alone means all
-// defaults).
+// plug-after=S,busy,freeze-after=S,unfreeze-after=T,drop-every=N,analog,links,latency=MS,flaky" (every
+// item optional; "1" alone means all defaults).
 struct SimCameraSetup {
   int32_t nWidth = 640;
   int32_t nHeight = 480;
@@ -25,6 +25,8 @@ struct SimCameraSetup {
   int64_t nUnplugAfterMs = -1;  // -1: never; counted from the start of streaming
   int64_t nReplugAfterMs = -1;  // -1: never comes back; counted from the unplug
   int64_t nPlugAfterMs = -1;    // -1: present at once; counted from the first device-monitor start
+  int64_t nFreezeAfterMs = -1;    // -1: never; a stream stops sending (still listed) this long after it started
+  int64_t nUnfreezeAfterMs = -1;  // -1: frozen until the stream stops; counted from the freeze
   bool bBusy = false;
   // After every N frames one is skipped, as a camera whose driver found no free buffer: its sequence
   // number and time are never sent. 0: none.

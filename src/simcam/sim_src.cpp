@@ -5,6 +5,7 @@
 #include <gst/base/gstpushsrc.h>
 #include <gst/video/video.h>
 
+#include <algorithm>
 #include <atomic>
 #include <memory>
 #include <mutex>
@@ -41,6 +42,7 @@ struct SimSrcPriv {
   GstClockTime startRt = 0;
   uint64_t frame = 0;
   uint64_t sent = 0;  // frames sent since the start, for drop-every
+  bool froze = false;  // freeze-after happens once per stream
 
   GstClockID clockId = nullptr;
   bool flushing = false;
@@ -306,6 +308,7 @@ gboolean Start(GstBaseSrc* bsrc) {
   }
   p->claimed = true;
   p->started = false;
+  p->froze = false;
   p->frame = 0;
   p->sent = 0;
   p->dropped.store(0);
@@ -366,6 +369,18 @@ bool WaitUntil(UlmoraSimSrc* src, GstClock* clock, GstClockTime base, GstClockTi
   }
   gst_clock_id_unref(id);
   return r != GST_CLOCK_UNSCHEDULED;
+}
+
+// A frozen camera stays listed and open but sends nothing, for unfreezeMs (-1: until the stream is
+// stopped). Waits in short steps so a stop or flush ends it; the time held, or NONE when flushed.
+GstClockTime SitFrozen(UlmoraSimSrc* src, GstClock* clock, int64_t unfreezeMs) {
+  const GstClockTime from = gst_clock_get_time(clock);
+  const GstClockTime until = unfreezeMs < 0 ? GST_CLOCK_TIME_NONE : from + unfreezeMs * GST_MSECOND;
+  for (GstClockTime now = from; until == GST_CLOCK_TIME_NONE || now < until; now = gst_clock_get_time(clock)) {
+    const GstClockTime next = std::min<GstClockTime>(until, now + 200 * GST_MSECOND);
+    if (!WaitUntil(src, clock, 0, next)) return GST_CLOCK_TIME_NONE;
+  }
+  return gst_clock_get_time(clock) - from;
 }
 
 GstFlowReturn Render(UlmoraSimSrc* src, const SimDeviceState& state, GstBuffer** out) {
@@ -442,8 +457,17 @@ GstFlowReturn Create(GstPushSrc* psrc, GstBuffer** out) {
     }
   }
   const bool waited = due <= rt || WaitUntil(src, clock, base, due);
+  GstClockTime held = 0;
+  if (waited && config->setup.nFreezeAfterMs >= 0 && !p->froze &&
+      due - p->startRt >= static_cast<GstClockTime>(config->setup.nFreezeAfterMs) * GST_MSECOND) {
+    p->froze = true;
+    held = SitFrozen(src, clock, config->setup.nUnfreezeAfterMs);
+  }
   gst_object_unref(clock);
-  if (!waited) return GST_FLOW_FLUSHING;
+  if (!waited || held == GST_CLOCK_TIME_NONE) return GST_FLOW_FLUSHING;
+  // The frames of a freeze were never taken: the stream goes on at its rate without a sequence gap.
+  p->startRt += held;
+  due += held;
 
   const int64_t wallNs = SimNowNs();
   if (config->setup.nUnplugAfterMs >= 0 &&

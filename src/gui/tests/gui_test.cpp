@@ -10,6 +10,8 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QLocalSocket>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 
 #include <sys/stat.h>
@@ -568,7 +570,7 @@ class StartupTest : public QObject {
       return std::pair<QByteArray, QByteArray>{p.readAllStandardOutput(), p.readAllStandardError()};
     };
     auto [out, err] = run({QStringLiteral("--help")}, 0);
-    QVERIFY(out.startsWith("usage: ulmora [--sim-camera[=SPEC]] [--play] [FILE]\n"));
+    QVERIFY(out.startsWith("usage: ulmora [--sim-camera[=SPEC]] [--play] [--status-file PATH] [FILE]\n"));
     QVERIFY(out.contains("--version"));
     QVERIFY(err.isEmpty());
     std::tie(out, err) = run({QStringLiteral("--version")}, 0);
@@ -576,6 +578,39 @@ class StartupTest : public QObject {
     std::tie(out, err) = run({QStringLiteral("--play"), QStringLiteral("--bogus")}, 2);
     QVERIFY(out.isEmpty());
     QVERIFY(err.startsWith("ulmora: unknown option '--bogus'\nusage: ulmora"));
+    std::tie(out, err) = run({QStringLiteral("--status-file"), QStringLiteral("/nonexistent-folder/s.json")}, 2);
+    QVERIFY2(err.contains("/nonexistent-folder does not exist"), err.constData());
+  }
+
+  // --status-file: the running program keeps the camera's status in a JSON file a monitor can read.
+  void statusFileOfTheRunningProgram() {
+    const QString dir = MakeTempDir("status");
+    QVERIFY(chmod(dir.toLocal8Bit().constData(), 0700) == 0);
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("XDG_RUNTIME_DIR"), dir);
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    env.insert(QStringLiteral("ULMORA_PROFILE"), dir + QStringLiteral("/profile.ini"));
+    env.remove(QStringLiteral("QT_QPA_PLATFORMTHEME"));
+    QProcess p;
+    p.setProcessEnvironment(env);
+    p.setWorkingDirectory(dir);
+    const QString status = dir + QStringLiteral("/status.json");
+    p.start(QStringLiteral(ULMORA_EXE), {QStringLiteral("--sim-camera=320x240@15"), QStringLiteral("--play"),
+                                         QStringLiteral("--status-file"), status});
+    QVERIFY(p.waitForStarted(5000));
+    const auto read = [&status] {
+      QFile f(status);
+      return f.open(QIODevice::ReadOnly) ? QJsonDocument::fromJson(f.readAll()).object() : QJsonObject();
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(read().value(QStringLiteral("frames_in")).toDouble() > 10, 15000);
+    const QJsonObject doc = read();
+    QCOMPARE(doc.value(QStringLiteral("state")).toString(), QStringLiteral("recording"));
+    QCOMPARE(doc.value(QStringLiteral("device")).toObject().value(QStringLiteral("id")).toString(),
+             QStringLiteral("sim:0"));
+    QVERIFY(doc.value(QStringLiteral("last_frame_utc")).toString().endsWith(QLatin1Char('Z')));
+    p.terminate();
+    QVERIFY(p.waitForFinished(10000));
+    RemoveTempDir(dir);
   }
 
   // A file opened while running takes over from the camera; one that cannot be played leaves the

@@ -568,14 +568,54 @@ class SourcesTest : public QObject {
     QVERIFY(filesAtBox > 0);
     QCOMPARE(sg.Capture().nCapTotal + sg.Capture().nCaptured.load(), static_cast<uint32_t>(filesAtBox));
     QVERIFY(pictureAtBox > 0);  // the last picture stays
+    const uint32_t totalAtBox = sg.Capture().nCapTotal;
 
-    // Back by itself, running as before, and said so.
+    // Back by itself, running as before, and said so; the capture run goes on with its numbering.
     QTRY_VERIFY_WITH_TIMEOUT(p_.window->StatusText(1).contains(QStringLiteral("is connected again")), 15000);
     QCOMPARE(p_.Run(), static_cast<int>(kRunRunning));
     QVERIFY(!p_.sources->Reconnect().Lost());
     QCOMPARE(boxes_.size(), 1);
-    QCOMPARE(CountFiles(dir_, ".bmp"), filesAtBox);
+    QVERIFY(sg.Capture().bCapture.load() != 0);
     QVERIFY(WaitFrames(2));
+    QTRY_VERIFY_WITH_TIMEOUT(CountFiles(dir_, ".bmp") > filesAtBox, 10000);
+    QCOMPARE(sg.Capture().nCapTotal, totalAtBox);
+  }
+
+  // Nobody at the screen: the notice blocks nothing, and the pictures move again soon after each
+  // return of the camera, without a key pressed.
+  void comesBackWithoutAKeyPressedAfterEachUnplug() {
+    MainWindow::SetBoxHook({});
+    Enable("320x240@15,unplug-after=2,replug-after=2");
+    p_.Open(dir_);
+    p_.window->OnCommand(kCmdPlay);
+    for (int round = 0; round < 2; ++round) {
+      QTRY_VERIFY_WITH_TIMEOUT(p_.sources->Reconnect().Lost(), 10000);
+      QElapsedTimer sinceUnplug;
+      sinceUnplug.start();
+      QTRY_VERIFY_WITH_TIMEOUT(p_.window->Notice() && p_.window->Notice()->isVisible(), 3000);
+      QVERIFY(!p_.window->Notice()->isModal());
+      QVERIFY(!QApplication::activeModalWidget());
+      QVERIFY(p_.window->StatusText(1).contains(QStringLiteral("unplugged")));
+      QTRY_VERIFY_WITH_TIMEOUT(!p_.sources->Reconnect().Lost(), 10000);
+      QVERIFY(WaitFrames(3));
+      // The camera is back 2 s after it went; the pictures must move within 5 s of that.
+      QVERIFY2(sinceUnplug.elapsed() < 2000 + 5000, QByteArray::number(sinceUnplug.elapsed()).constData());
+      QCOMPARE(p_.Run(), static_cast<int>(kRunRunning));
+      QTRY_VERIFY_WITH_TIMEOUT(!p_.window->Notice(), 3000);
+    }
+    QCOMPARE(p_.sources->Reconnect().Reconnects(), 2u);
+  }
+
+  void aFrozenCameraIsOpenedAgainByTheWatchdog() {
+    Enable("320x240@15,freeze-after=1");
+    p_.Open(dir_);
+    p_.window->OnCommand(kCmdPlay);
+    QVERIFY(WaitFrames(3));
+    QTRY_VERIFY_WITH_TIMEOUT(p_.sources->Reconnect().Stalls() == 1, 12000);
+    QVERIFY(WaitFrames(3));
+    QCOMPARE(p_.Run(), static_cast<int>(kRunRunning));
+    QVERIFY(!p_.sources->Reconnect().Lost());
+    QVERIFY(p_.window->StatusText(1).contains(QStringLiteral("opened again")));
   }
 
   void aPausedGraphIsPausedAgainAfterReconnecting() {

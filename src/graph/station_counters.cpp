@@ -21,7 +21,15 @@ StationCounters CStationCounterReader::Read(CCapGraph& graph, const StationCount
   // Pictures of every capture run of the session, the reconnects' included.
   const CaptureRun& run = graph.Session().Capture();
   c.picturesWritten = run.nCapTotal + run.nCaptured.load();
-  // The session has no count of pictures the writer lost: a failed write ends its run instead.
+  // The session lives as long as the graph object, through every reconnect: its own counts are totals
+  // already, taken as they are rather than added to earlier.
+  const FrameCounters& session = graph.Session().FrameCounts();
+  c.droppedWriter = session.droppedWriter.load(std::memory_order_relaxed);
+  if (const int64_t utcNs = session.lastUtcNs.load(std::memory_order_relaxed); utcNs > 0) {
+    c.lastFrameUtcMs = utcNs / 1'000'000;
+    return c;
+  }
+  // No frame time yet: when the frame count was last seen to move.
   if (c.framesIn != lastFrames_) {
     lastFrames_ = c.framesIn;
     lastFrameUtcMs_ = UtcNowMs();

@@ -7,9 +7,9 @@ namespace ulmora {
 
 class CCapGraph;
 
-// Frames, pictures and drops of the current graph, added to earlier (the graphs a reconnect replaced).
-// The last frame's UTC time is when the frame count was last seen to move, to within the interval
-// between calls: the session keeps no absolute time per frame. Call it on one thread, about once a second.
+// Frames, pictures and drops of the current graph, added to earlier (the graphs a reconnect replaced);
+// the writer's drops and the last frame's UTC time are the session's own. Call it on one thread, about
+// once a second.
 class CStationCounterReader {
  public:
   StationCounters Read(CCapGraph& graph, const StationCounters& earlier);

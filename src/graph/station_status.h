@@ -10,8 +10,7 @@ namespace ulmora {
 enum class StationState { kWaiting, kRecording, kReconnecting, kStalled, kScheduledOff };
 const char* StationStateName(StationState state);  // "waiting", "recording", ...
 
-// What the session counts; filled in one place (ReadStationCounters, graph/station_counters.h) so finer
-// counters of the session can be joined there.
+// What the session counts; filled in one place (CStationCounterReader, graph/station_counters.h).
 struct StationCounters {
   uint64_t framesIn = 0;         // frames the source sent into the graph
   uint64_t picturesWritten = 0;  // capture files written

@@ -25,7 +25,8 @@ TEST(SimSpec, EveryItem) {
   SimCameraSetup setup;
   std::string error;
   ASSERT_TRUE(ParseSimCameraSetup(
-      "1280x720@25,formats=mjpeg|i420, inputs=3,controls,count=2,unplug-after=3,replug-after=0.5,plug-after=1,busy",
+      "1280x720@25,formats=mjpeg|i420, inputs=3,controls,count=2,unplug-after=3,replug-after=0.5,plug-after=1,busy,"
+      "drop-every=7",
       &setup, &error))
       << error;
   EXPECT_EQ(setup.nWidth, 1280);
@@ -41,6 +42,7 @@ TEST(SimSpec, EveryItem) {
   EXPECT_EQ(setup.nReplugAfterMs, 500);
   EXPECT_EQ(setup.nPlugAfterMs, 1000);
   EXPECT_TRUE(setup.bBusy);
+  EXPECT_EQ(setup.nDropEvery, 7);
 }
 
 TEST(SimSpec, ErrorsNameTheBadItem) {
@@ -50,6 +52,7 @@ TEST(SimSpec, ErrorsNameTheBadItem) {
       {"inputs=x", "inputs=x"},        {"unplug-after=-1", "unplug-after=-1"},
       {"1,frobnicate", "frobnicate"},  {"formats=yuy2|yuy2", "formats=yuy2|yuy2"},
       {"replug-after=2", "replug-after"}, {"count=99", "count=99"},
+      {"drop-every=0", "drop-every=0"},   {"drop-every=x", "drop-every=x"},
   };
   for (const auto& b : bad) {
     SimCameraSetup setup;

@@ -213,8 +213,7 @@ int ParseOptions(int argc, char** argv, Options& o, bool& exitNow) {
   // A --record-what that no --record follows would be ignored in silence.
   if (whatGiven && whatPending)
     return exitNow = true, Fail("--record-what applies to the --record options after it; none follows the last%s", "");
-  if (std::string why; CheckRecordOptions(o.records, why) != 0)
-    return exitNow = true, Fail("%s", why.c_str());
+  if (std::string why; CheckRecordOptions(o.records, why) != 0) return exitNow = true, Fail("%s", why.c_str());
   // --set CapCount=N is -n N, the last one given; -n wins. The profile's CapCount is the program's.
   const bool countGiven = o.haveCount;
   for (const auto& [key, value] : o.sets) {

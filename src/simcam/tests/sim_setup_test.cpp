@@ -47,12 +47,18 @@ TEST(SimSpec, EveryItem) {
 
 TEST(SimSpec, ErrorsNameTheBadItem) {
   const char* const bad[][2] = {
-      {"640x480@30,formats=yuy2|rgb", "formats=yuy2|rgb"}, {"count=0", "count=0"},
-      {"641x480", "641x480"},          {"640x480@0", "640x480@0"},
-      {"inputs=x", "inputs=x"},        {"unplug-after=-1", "unplug-after=-1"},
-      {"1,frobnicate", "frobnicate"},  {"formats=yuy2|yuy2", "formats=yuy2|yuy2"},
-      {"replug-after=2", "replug-after"}, {"count=99", "count=99"},
-      {"drop-every=0", "drop-every=0"},   {"drop-every=x", "drop-every=x"},
+      {"640x480@30,formats=yuy2|rgb", "formats=yuy2|rgb"},
+      {"count=0", "count=0"},
+      {"641x480", "641x480"},
+      {"640x480@0", "640x480@0"},
+      {"inputs=x", "inputs=x"},
+      {"unplug-after=-1", "unplug-after=-1"},
+      {"1,frobnicate", "frobnicate"},
+      {"formats=yuy2|yuy2", "formats=yuy2|yuy2"},
+      {"replug-after=2", "replug-after"},
+      {"count=99", "count=99"},
+      {"drop-every=0", "drop-every=0"},
+      {"drop-every=x", "drop-every=x"},
   };
   for (const auto& b : bad) {
     SimCameraSetup setup;

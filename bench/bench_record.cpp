@@ -127,10 +127,22 @@ void BM_Record(benchmark::State& st, const char* ext, bool raw) {
   st.SetItemsProcessed(static_cast<int64_t>(st.iterations()) * kFramesPerRun);
 }
 
-BENCHMARK_CAPTURE(BM_Record, ser_processed_1080p, ".ser", false)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(8);
-BENCHMARK_CAPTURE(BM_Record, ser_raw_1080p, ".ser", true)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(8);
-BENCHMARK_CAPTURE(BM_Record, fits_processed_1080p, ".fits", false)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(8);
-BENCHMARK_CAPTURE(BM_Record, fits_raw_1080p, ".fits", true)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(8);
+BENCHMARK_CAPTURE(BM_Record, ser_processed_1080p, ".ser", false)
+    ->Unit(benchmark::kMillisecond)
+    ->UseManualTime()
+    ->Iterations(8);
+BENCHMARK_CAPTURE(BM_Record, ser_raw_1080p, ".ser", true)
+    ->Unit(benchmark::kMillisecond)
+    ->UseManualTime()
+    ->Iterations(8);
+BENCHMARK_CAPTURE(BM_Record, fits_processed_1080p, ".fits", false)
+    ->Unit(benchmark::kMillisecond)
+    ->UseManualTime()
+    ->Iterations(8);
+BENCHMARK_CAPTURE(BM_Record, fits_raw_1080p, ".fits", true)
+    ->Unit(benchmark::kMillisecond)
+    ->UseManualTime()
+    ->Iterations(8);
 
 }  // namespace
 }  // namespace ulmora

@@ -697,11 +697,12 @@ void PrintSummary(const BatchRun& run, const Tally& t) {
   batch::PrintGaps(stdout, run.gaps);
   if (run.live && run.o.latency) run.latency.Report(stdout, t.periodMs);
   for (const RecordingFileStatus& r : run.sg.Recording().recordings) {
-    std::printf("recording '%s': frames written %llu, bytes %llu, dropped by the camera %llu, the chain %llu, the "
-                "writer %llu",
-                r.path.c_str(), static_cast<unsigned long long>(r.frames), static_cast<unsigned long long>(r.bytes),
-                static_cast<unsigned long long>(r.drops.camera), static_cast<unsigned long long>(r.drops.chain),
-                static_cast<unsigned long long>(r.drops.writer));
+    std::printf(
+        "recording '%s': frames written %llu, bytes %llu, dropped by the camera %llu, the chain %llu, the "
+        "writer %llu",
+        r.path.c_str(), static_cast<unsigned long long>(r.frames), static_cast<unsigned long long>(r.bytes),
+        static_cast<unsigned long long>(r.drops.camera), static_cast<unsigned long long>(r.drops.chain),
+        static_cast<unsigned long long>(r.drops.writer));
     if (r.files.size() <= 2)
       for (const std::string& f : r.files) std::printf(", file '%s'", f.c_str());
     else

@@ -142,8 +142,8 @@ void CGrabber::StampClock(GstClockTime pts, Sample& s) {
   GstClock* clock = gst_element_get_clock(tap_.get());
   if (!clock) return;
   const GstClockTime base = gst_element_get_base_time(tap_.get());
-  const int64_t now = std::chrono::duration_cast<std::chrono::nanoseconds>(
-                          std::chrono::steady_clock::now().time_since_epoch()).count();
+  const int64_t now =
+      std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch()).count();
   if (anchorClockNs_.load(std::memory_order_relaxed) < 0 ||
       now - anchorAtNs_.load(std::memory_order_relaxed) >= kAnchorRefreshNs) {
     // The pair is as good as the two realtime reads are close: a thread preempted between them reads

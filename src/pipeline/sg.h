@@ -35,7 +35,7 @@ struct Sample {
 
 // One recording's state, for status displays and summaries.
 struct RecordingFileStatus {
-  std::string path;  // as asked
+  std::string path;                // as asked
   std::vector<std::string> files;  // the files finished (after StopRecording)
   std::string sidecar;
   uint64_t frames = 0;

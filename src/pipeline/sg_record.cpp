@@ -83,11 +83,12 @@ void CSG::StopRecording() {
   recordingFinished_ = Recording();
   recordingFinished_.active = false;
   for (const RecordingFileStatus& r : recordingFinished_.recordings) {
-    LogPrintf("Recording '%s' ended: %llu pictures, %llu bytes, dropped by the camera %llu, the chain %llu, the "
-              "writer %llu%s%s",
-              r.path.c_str(), static_cast<unsigned long long>(r.frames), static_cast<unsigned long long>(r.bytes),
-              static_cast<unsigned long long>(r.drops.camera), static_cast<unsigned long long>(r.drops.chain),
-              static_cast<unsigned long long>(r.drops.writer), r.endError ? "; " : "", r.endCause.c_str());
+    LogPrintf(
+        "Recording '%s' ended: %llu pictures, %llu bytes, dropped by the camera %llu, the chain %llu, the "
+        "writer %llu%s%s",
+        r.path.c_str(), static_cast<unsigned long long>(r.frames), static_cast<unsigned long long>(r.bytes),
+        static_cast<unsigned long long>(r.drops.camera), static_cast<unsigned long long>(r.drops.chain),
+        static_cast<unsigned long long>(r.drops.writer), r.endError ? "; " : "", r.endCause.c_str());
   }
   recordingOwned_.reset();
 }

@@ -44,7 +44,8 @@ FrameStamp CSG::StampFrame(double sampleTime, const Sample& s, uint64_t& cameraG
   cameraGap = 0;
   if (modes_.bLiveSource && s.sequence != kNoSequence) {
     stamp.sequence = s.sequence;
-    if (st.lastSequence != kNoSequence && s.sequence > st.lastSequence + 1) cameraGap = s.sequence - st.lastSequence - 1;
+    if (st.lastSequence != kNoSequence && s.sequence > st.lastSequence + 1)
+      cameraGap = s.sequence - st.lastSequence - 1;
     st.lastSequence = s.sequence;
   } else {
     stamp.sequence = index;

@@ -90,7 +90,9 @@ class CFitsSink final : public IRecordSink {
     fits_update_key_lng(f, "NFRAMES", frames, "frames summed into the picture", &status);
     fits_update_key_str(f, "ROWORDER", "TOP-DOWN", "first row stored is the top of the picture", &status);
     fits_update_key_str(f, "INSTRUME", options_.context.deviceName.c_str(), "device or file recorded", &status);
-    const char* what = options_.what == RecordWhat::kRaw ? "raw" : options_.what == RecordWhat::kSum ? "sum" : "processed";
+    const char* what = options_.what == RecordWhat::kRaw   ? "raw"
+                       : options_.what == RecordWhat::kSum ? "sum"
+                                                           : "processed";
     fits_update_key_str(f, "ULRECORD", what, "raw frame, unscaled sum or processed picture", &status);
     long amp = p.settings.amplification, black = p.settings.blackLevel, gamma = p.settings.gamma;
     fits_update_key_lng(f, "ULAMP", amp, "amplification (16 = x1)", &status);

@@ -6,8 +6,8 @@
 #include <mutex>
 #include <vector>
 
-#include "record_sink.h"
 #include "fits_sink.h"
+#include "record_sink.h"
 #include "ser_sink.h"
 
 namespace ulmora {
@@ -17,7 +17,7 @@ using FormatTable = std::vector<RecordFormat>;
 
 // Tables live until exit: a reader may hold one while a later registration replaces it.
 std::atomic<const FormatTable*> g_formats{nullptr};
-std::mutex g_registerLock;  // only between registrations; lookups never take it
+std::mutex g_registerLock;                           // only between registrations; lookups never take it
 std::vector<std::unique_ptr<FormatTable>> g_tables;  // under g_registerLock
 
 std::string LowerExtension(const std::string& path) {

@@ -51,9 +51,9 @@ struct RecordPicture {
   const uint8_t* bits = nullptr;
   int32_t width = 0;
   int32_t height = 0;
-  int32_t stride = 0;  // bytes per row
-  int32_t pixelStep = 1;  // bytes from one pixel's sample to the next's (8-bit pictures only)
-  int32_t bitsPerPixel = 8;  // 8 or 16
+  int32_t stride = 0;              // bytes per row
+  int32_t pixelStep = 1;           // bytes from one pixel's sample to the next's (8-bit pictures only)
+  int32_t bitsPerPixel = 8;        // 8 or 16
   int32_t sourceBitsPerPixel = 0;  // 8: a 16-bit picture still to be widened from grey bytes; 0: as above
   FrameStamp stamp;
   DropCounts dropsBefore;

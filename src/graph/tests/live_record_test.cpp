@@ -71,10 +71,10 @@ TEST_F(LiveRecordTest, CameraDropsAreFoundWhereTheCameraLostFramesAndTimesAreUtc
   const std::string r = dir + "/r.ser";
   std::string out;
   const double before = WallNow();
-  ASSERT_EQ(RunBatchTool(dir, "XDG_CONFIG_HOME='" + dir + "/config' ULMORA_SIM_CAMERA=320x240@30,drop-every=5",
-                         "-q --device sim:0 --seconds 2 --no-capture -s ProcCountAccum=1 --record-what raw --record '" +
-                             r + "'",
-                         &out),
+  ASSERT_EQ(RunBatchTool(
+                dir, "XDG_CONFIG_HOME='" + dir + "/config' ULMORA_SIM_CAMERA=320x240@30,drop-every=5",
+                "-q --device sim:0 --seconds 2 --no-capture -s ProcCountAccum=1 --record-what raw --record '" + r + "'",
+                &out),
             0)
       << out;
   const double after = WallNow();

@@ -87,7 +87,8 @@ TEST_F(RecordBatchTest, FitsPicturesHoldTheSumsTheSerFileHolds) {
       << out;
   EXPECT_EQ(SummaryCount(out, dir + "/night.fits", "frames written "), 4u) << out;
   EXPECT_EQ(SerCheck("fits '" + dir + "/night' '" + dir + "/s.ser'"), "ok 4 nframes=4 exptime=1.600000E-01\n");
-  const std::string verify = "fitsverify -q -e '" + dir + "/night-000001.fits' '" + dir + "/night-000004.fits' >/dev/null";
+  const std::string verify =
+      "fitsverify -q -e '" + dir + "/night-000001.fits' '" + dir + "/night-000004.fits' >/dev/null";
   EXPECT_EQ(std::system(verify.c_str()), 0);
 }
 

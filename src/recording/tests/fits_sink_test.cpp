@@ -43,7 +43,10 @@ TEST_F(FitsSink, PicturesReadBackWithTheirKeys) {
   ASSERT_EQ(sink->Write(b.picture, error), 0) << error;
   ASSERT_EQ(sink->Close(error), 0);
   EXPECT_EQ(Names(dir), (std::vector<std::string>{"night-000001.fits", "night-000002.fits"}));
-  EXPECT_EQ(std::system(("fitsverify -q -e '" + dir + "/night-000001.fits' '" + dir + "/night-000002.fits' >/dev/null").c_str()), 0);
+  EXPECT_EQ(
+      std::system(
+          ("fitsverify -q -e '" + dir + "/night-000001.fits' '" + dir + "/night-000002.fits' >/dev/null").c_str()),
+      0);
 
   fitsfile* f = nullptr;
   int status = 0;
@@ -84,9 +87,7 @@ TEST_F(FitsSink, PicturesReadBackWithTheirKeys) {
 }
 
 TEST_F(FitsSink, ATakenNameIsKeptAndTheDateRoundsDown) {
-  {
-    std::ofstream(dir + "/x-000001.fits") << "precious";
-  }
+  { std::ofstream(dir + "/x-000001.fits") << "precious"; }
   RecordOptions o;
   o.path = dir + "/x.fits";
   std::string error;

@@ -37,7 +37,8 @@ TEST_F(SerSink, FramesHeaderAndTrailerReadBack) {
     for (int i = 0; i < 5; ++i) pics.emplace_back(7, 3, bits, 10 + i, kT0 + i * 33'366'700LL);
     std::string error;
     for (auto& p : pics) ASSERT_EQ(sink->Write(p.picture, error), 0) << error;
-    EXPECT_TRUE(access((dir + "/" + name + ".part").c_str(), F_OK) == 0 && access((dir + "/" + name).c_str(), F_OK) != 0)
+    EXPECT_TRUE(access((dir + "/" + name + ".part").c_str(), F_OK) == 0 &&
+                access((dir + "/" + name).c_str(), F_OK) != 0)
         << "unfinished files keep a name no reader takes for done";
     ASSERT_EQ(sink->Close(error), 0) << error;
     const SerFile f = ReadSer(dir + "/" + name);
@@ -78,9 +79,7 @@ TEST_F(SerSink, ANewSizeEndsTheFileAndStartsANumberedOne) {
 }
 
 TEST_F(SerSink, AnExistingFileIsNeverOverwritten) {
-  {
-    std::ofstream(dir + "/taken.ser") << "precious";
-  }
+  { std::ofstream(dir + "/taken.ser") << "precious"; }
   auto sink = Make("taken.ser");
   TestPicture a(4, 4, 8, 1, kT0);
   std::string error;

@@ -26,7 +26,7 @@ TEST(SimSpec, EveryItem) {
   std::string error;
   ASSERT_TRUE(ParseSimCameraSetup(
       "1280x720@25,formats=mjpeg|i420, inputs=3,controls,count=2,unplug-after=3,replug-after=0.5,plug-after=1,busy,"
-      "freeze-after=2,unfreeze-after=1.5",
+      "freeze-after=2,unfreeze-after=1.5,drop-every=7",
       &setup, &error))
       << error;
   EXPECT_EQ(setup.nWidth, 1280);
@@ -44,6 +44,7 @@ TEST(SimSpec, EveryItem) {
   EXPECT_TRUE(setup.bBusy);
   EXPECT_EQ(setup.nFreezeAfterMs, 2000);
   EXPECT_EQ(setup.nUnfreezeAfterMs, 1500);
+  EXPECT_EQ(setup.nDropEvery, 7);
   EXPECT_FALSE(setup.bAnalog || setup.bLinks || setup.bFlaky);
   EXPECT_EQ(setup.nLatencyMs, 0);
 }
@@ -70,6 +71,7 @@ TEST(SimSpec, ErrorsNameTheBadItem) {
       {"1,frobnicate", "frobnicate"},  {"formats=yuy2|yuy2", "formats=yuy2|yuy2"},
       {"replug-after=2", "replug-after"}, {"count=99", "count=99"},
       {"unfreeze-after=1", "unfreeze-after"}, {"freeze-after=x", "freeze-after=x"},
+      {"drop-every=0", "drop-every=0"}, {"drop-every=x", "drop-every=x"},
   };
   for (const auto& b : bad) {
     SimCameraSetup setup;

@@ -43,7 +43,7 @@ std::unique_ptr<CRecordWriter> CRecordWriter::Open(const RecordOptions& options,
 }
 
 CRecordWriter::CRecordWriter(const RecordOptions& options, uint32_t depth)
-    : options_(options), slots_(std::max<uint32_t>(depth, 2)) {}
+    : options_(options), guard_(options.path, options.keepFreeBytes), slots_(std::max<uint32_t>(depth, 2)) {}
 
 CRecordWriter::~CRecordWriter() { Close(); }
 
@@ -129,7 +129,8 @@ void CRecordWriter::Run() {
     Slot& slot = slots_[tail % slots_.size()];
     if (endError_.load(std::memory_order_relaxed) == 0) {
       std::string error;
-      int err = sink_->Write(slot.picture, error);
+      int err = guard_.Check(error);
+      if (err == 0) err = sink_->Write(slot.picture, error);
       if (err == 0) err = sidecar_.Add(++index, slot.picture, error);
       if (err != 0) {
         Fail(err, error);

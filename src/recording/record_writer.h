@@ -9,6 +9,7 @@
 #include <thread>
 #include <vector>
 
+#include "recording/free_space_guard.h"
 #include "recording/record_sink.h"
 #include "recording/sidecar_csv.h"
 
@@ -72,6 +73,7 @@ class CRecordWriter {
 
   RecordOptions options_;
   std::unique_ptr<IRecordSink> sink_;  // writer thread, once started
+  CFreeSpaceGuard guard_;              // writer thread
   CSidecarCsv sidecar_;                // writer thread, once started
   std::string sidecarPath_;
   std::vector<Slot> slots_;

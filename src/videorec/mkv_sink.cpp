@@ -4,7 +4,6 @@
 #include <gst/gst.h>
 #include <gst/video/video.h>
 #include <sys/stat.h>
-#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -34,7 +33,6 @@ using Clock = std::chrono::steady_clock;
 constexpr int kQueuedPictures = 4;                      // appsrc holds at most this many pictures ahead of the encoder
 constexpr auto kStallLimit = std::chrono::seconds(10);  // an encoder that takes nothing for so long has failed
 constexpr auto kCloseLimit = std::chrono::seconds(30);  // finishing the last segment of a long run included
-constexpr auto kFreeCheckEvery = std::chrono::milliseconds(500);
 
 struct Needed {
   const char* element;
@@ -56,12 +54,11 @@ bool Exists(const std::string& path) {
   return lstat(path.c_str(), &st) == 0;
 }
 
-uint64_t Mb(uint64_t bytes) { return bytes / (1024 * 1024); }
 
 class MkvSink final : public IRecordSink {
  public:
   explicit MkvSink(const RecordOptions& options)
-      : options_(options), segmented_(options.segmentSeconds > 0), folder_(FolderOf(options.path)) {
+      : options_(options), segmented_(options.segmentSeconds > 0) {
     path_ = options.path;
   }
   ~MkvSink() override {
@@ -93,7 +90,6 @@ class MkvSink final : public IRecordSink {
   int Finish(std::string& error);
   int TakeBusMessages(std::string& error);
   int WaitForRoom(std::string& error);
-  int CheckFreeSpace(std::string& error);
   void NextSizeFile();
   // A segment closed whole: it gets its own name. 0 or an errno with `error` set.
   int Closed(const char* location, std::string& error) {
@@ -118,7 +114,6 @@ class MkvSink final : public IRecordSink {
 
   const RecordOptions options_;
   const bool segmented_;
-  const std::string folder_;
   std::string path_;  // PATH of the files being written; another after a change of picture size
   int sizeChanges_ = 0;
 
@@ -129,7 +124,6 @@ class MkvSink final : public IRecordSink {
   int32_t width_ = 0, height_ = 0, bitsPerPixel_ = 0;
   GstClockTime lastPts_ = GST_CLOCK_TIME_NONE;
   bool warnedTimes_ = false;
-  Clock::time_point nextFreeCheck_{};
   std::vector<std::string> files_;  // finished, in order
 
   std::atomic<uint64_t> encodedBytes_{0};  // added by the encoder's thread
@@ -260,27 +254,6 @@ int MkvSink::WaitForRoom(std::string& error) {
   return 0;
 }
 
-int MkvSink::CheckFreeSpace(std::string& error) {
-  if (options_.keepFreeBytes == 0) return 0;
-  const Clock::time_point now = Clock::now();
-  if (now < nextFreeCheck_) return 0;
-  nextFreeCheck_ = now + kFreeCheckEvery;
-  struct statvfs fs {};
-  if (statvfs(folder_.c_str(), &fs) != 0) {
-    const int e = errno;
-    error = "cannot read the free space of " + folder_ + ": " + std::strerror(e);
-    return e;
-  }
-  const uint64_t freeBytes = uint64_t{fs.f_bavail} * fs.f_frsize;
-  if (freeBytes >= options_.keepFreeBytes) return 0;
-  char text[256];
-  std::snprintf(text, sizeof text, "only %llu MB left free on the disk of %s, the recording keeps %llu MB free",
-                static_cast<unsigned long long>(Mb(freeBytes)), folder_.c_str(),
-                static_cast<unsigned long long>(Mb(options_.keepFreeBytes)));
-  error = text;
-  return ENOSPC;
-}
-
 void MkvSink::NextSizeFile() {
   ++sizeChanges_;
   std::string stem, ext;
@@ -306,7 +279,6 @@ int MkvSink::Write(const RecordPicture& picture, std::string& error) {
   }
   if (!started_)
     if (int e = Start(picture, error)) return e;
-  if (int e = CheckFreeSpace(error)) return e;
   if (int e = TakeBusMessages(error)) return e;
   if (int e = WaitForRoom(error)) return e;
 

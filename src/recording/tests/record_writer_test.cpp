@@ -158,6 +158,22 @@ TEST_F(RecordWriter, AFailedWriteEndsTheRecordingWithItsCauseAndAWholeFile) {
   EXPECT_LE(f.frames, 4);
 }
 
+TEST_F(RecordWriter, TheDiskGuardStopsTheRecordingWithItsCauseBeforeTheDiskIsFull) {
+  RecordOptions o;
+  o.path = dir + "/guard.ser";
+  o.keepFreeBytes = uint64_t{1} << 62;  // more than any disk has
+  int err = 0;
+  std::string error;
+  auto w = CRecordWriter::Open(o, 4, err, error);
+  ASSERT_TRUE(w) << error;
+  TestPicture t(16, 16, 8, 1, kT0);
+  w->Offer(t.picture);
+  EXPECT_EQ(w->Close(), ENOSPC);
+  EXPECT_NE(w->EndCause().find("MB free"), std::string::npos) << w->EndCause();
+  EXPECT_EQ(w->Frames(), 0u);
+  EXPECT_FALSE(ReadSer(dir + "/guard.ser").ok) << "a file is made only for a picture it takes";
+}
+
 TEST_F(RecordWriter, ANameWithoutAFormatIsRefused) {
   RecordOptions o;
   o.path = dir + "/x.bmp";

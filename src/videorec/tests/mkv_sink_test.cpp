@@ -200,16 +200,6 @@ TEST_F(MkvSinkTest, BadFoldersTakenNamesAndOddPicturesAreRefusedWithTheirCause) 
   EXPECT_EQ(sink->Close(error), 0) << error;
 }
 
-TEST_F(MkvSinkTest, TheDiskGuardStopsTheRecordingWithItsCause) {
-  auto sink = Make("full.mkv", 0, uint64_t{1} << 62);  // more than any disk has
-  ASSERT_TRUE(sink) << error_;
-  const Pictures pictures(16, 16, 8, 1, 7);
-  std::string error;
-  EXPECT_EQ(sink->Write(pictures.At(0, 0.0), error), ENOSPC);
-  EXPECT_NE(error.find("MB free"), std::string::npos) << error;
-  EXPECT_EQ(sink->Close(error), 0) << error;
-}
-
 pid_t Spawn(const std::vector<std::string>& args, char** env) {
   std::vector<char*> argv;
   for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));

@@ -84,10 +84,17 @@ QString RecordCommand::Folder(CSG* session) const {
 }
 
 void RecordCommand::Toggle() {
-  if (session_)
+  const bool awaited = resumeGraph_ != nullptr;
+  resumeGraph_ = nullptr;
+  if (session_) {
     Stop(QString());
-  else
+  } else if (awaited) {
+    // Ctrl+R while a lost camera's recording waits for it: the wait ends, nothing starts.
+    timer_.stop();
+    window_->SetStatusText("Recording ended: it no longer waits for the camera");
+  } else {
     Start();
+  }
   window_->SetToolbarCheck(kCmdRecord, session_ != nullptr);
 }
 
@@ -173,13 +180,25 @@ void RecordCommand::Stop(const QString& cause) {
 }
 
 void RecordCommand::Poll() {
-  if (!session_) return;
+  if (!session_) return ResumeIfBack();
   const RecordingStatus s = session_->Recording();
   if (s.endError != 0) return Stop(QString());
   // A graph stop, the end of a file, an unplugged camera or another source made active: the file closes.
   // A recording started on a stopped graph waits for Play.
   if (graph_->HasGraph() && graph_->RunState() != kRunStopped) sawRunning_ = true;
-  if (!graph_->HasGraph() || (sawRunning_ && graph_->RunState() == kRunStopped)) return Stop(QString());
+  if (!graph_->HasGraph() || (sawRunning_ && graph_->RunState() == kRunStopped)) {
+    CGraphObject* graph = graph_;
+    const bool lost = deviceLost_ && deviceLost_();
+    Stop(QString());
+    if (!lost) return;
+    // Nobody may be there to answer a box: the status bar and the log say it.
+    LogPrintf("Record: the camera was lost; the file is closed and recording goes on when it is back");
+    window_->SetStatusText("Recording waits for the camera to come back");
+    resumeGraph_ = graph;
+    timer_.start();
+    window_->SetToolbarCheck(kCmdRecord, true);
+    return;
+  }
   if (window_->ActiveGraph() != graph_) return Stop(QStringLiteral("the source changed"));
   const uint64_t drops = s.drops.camera + s.drops.chain + s.drops.writer;
   Show(QStringLiteral("REC %1  %2 fr  %3  %4 dropped")
@@ -187,6 +206,19 @@ void RecordCommand::Poll() {
            .arg(s.frames)
            .arg(Size(s.bytes))
            .arg(drops));
+}
+
+void RecordCommand::ResumeIfBack() {
+  CGraphObject* graph = resumeGraph_;
+  if (!graph) return timer_.stop();
+  if (deviceLost_ && deviceLost_()) return;
+  // Back, but not running yet (the reconnect puts it in its earlier state): wait for it to run.
+  if (!graph->HasGraph() || graph->RunState() != kRunRunning || window_->ActiveGraph() != graph) return;
+  resumeGraph_ = nullptr;
+  LogPrintf("Record: the camera is back; the recording goes on in a new file");
+  Start();
+  window_->SetToolbarCheck(kCmdRecord, session_ != nullptr);
+  if (!session_) timer_.stop();
 }
 
 void RecordCommand::Show(const QString& text) {
@@ -208,6 +240,7 @@ void RecordCommand::OpenDialog() {
 }
 
 void RecordCommand::Finish() {
+  resumeGraph_ = nullptr;
   if (session_) Stop(QString());
   settings_.Save();
 }

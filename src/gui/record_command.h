@@ -31,6 +31,10 @@ class RecordCommand : public QObject {
   using DialogHook = std::function<void(RecordingDialog* dialog)>;
   static void SetDialogHook(DialogHook hook);
 
+  // Tells whether the live device is lost and awaited. A recording its loss closed goes on in a new file
+  // when the device is back and its graph runs again.
+  void SetDeviceLostProbe(std::function<bool()> lost) { deviceLost_ = std::move(lost); }
+
   // The window is closing: the recording is closed and the settings are written.
   void Finish();
   const RecordingSettings& Settings() const { return settings_; }
@@ -46,6 +50,7 @@ class RecordCommand : public QObject {
  private:
   void Start();
   void Stop(const QString& cause);
+  void ResumeIfBack();
   void Show(const QString& text);
   QString Folder(CSG* session) const;
 
@@ -53,6 +58,8 @@ class RecordCommand : public QObject {
   RecordingSettings settings_;
   CSG* session_ = nullptr;  // the recording session while recording
   CGraphObject* graph_ = nullptr;
+  CGraphObject* resumeGraph_ = nullptr;  // a recording closed by a lost device waits for this graph
+  std::function<bool()> deviceLost_;
   bool sawRunning_ = false;  // the graph ran since the start
   QString path_;
   QString shown_;       // what this command last put in status part 0

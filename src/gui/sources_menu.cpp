@@ -9,6 +9,7 @@
 #include "gui/device_dialogs.h"
 #include "gui/device_reconnect.h"
 #include "gui/main_window.h"
+#include "gui/record_command.h"
 
 namespace ulmora {
 
@@ -39,6 +40,7 @@ DeviceListHooks SourcesPopup::DeviceHooks(MainWindow* window, CGraphObject* live
 SourcesPopup::SourcesPopup(MainWindow* window, CGraphObject* liveGraph, CDeviceList* devices)
     : QObject(window), window_(window), live_(liveGraph), devices_(devices), popup_(window->Popup(kPopupSources)) {
   reconnect_ = std::make_unique<DeviceReconnect>(window, liveGraph, devices, [this] { AfterRebuild(true); });
+  window_->Recorder()->SetDeviceLostProbe([this] { return reconnect_->Lost(); });
   if (popup_) connect(popup_, &QMenu::aboutToShow, this, &SourcesPopup::Render);
   window_->SetDeviceCommandHandler([this](int id) { return Command(id); });
   window_->SetDeviceListSteps([this] { RestoreDevices(); }, [this] { SaveDevices(); });

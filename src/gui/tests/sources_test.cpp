@@ -38,6 +38,9 @@
 #include "gui/device_reconnect.h"
 #include "gui/main_window.h"
 #include "gui/sources_menu.h"
+#include "gui/record_command.h"
+#include "pipeline/sg.h"
+#include "recording/tests/ser_read.h"
 #include "settings/profile.h"
 
 using namespace ulmora;
@@ -588,6 +591,10 @@ class SourcesTest : public QObject {
     Enable("320x240@15,unplug-after=2,replug-after=2");
     p_.Open(dir_);
     p_.window->OnCommand(kCmdPlay);
+    // A recording (SER into the capture folder, the defaults) closes its file at each loss and goes on
+    // in a new one when the camera is back.
+    p_.window->OnCommand(kCmdRecord);
+    QVERIFY(p_.window->Recorder()->IsRecording());
     for (int round = 0; round < 2; ++round) {
       QTRY_VERIFY_WITH_TIMEOUT(p_.sources->Reconnect().Lost(), 10000);
       QElapsedTimer sinceUnplug;
@@ -604,6 +611,12 @@ class SourcesTest : public QObject {
       QTRY_VERIFY_WITH_TIMEOUT(!p_.window->Notice(), 3000);
     }
     QCOMPARE(p_.sources->Reconnect().Reconnects(), 2u);
+    QTRY_VERIFY_WITH_TIMEOUT(p_.window->Recorder()->IsRecording(), 3000);
+    QTRY_VERIFY_WITH_TIMEOUT(p_.window->ActiveSession()->Recording().frames > 0, 3000);
+    p_.window->OnCommand(kCmdRecord);
+    const QStringList files = QDir(dir_).entryList({QStringLiteral("*.ser")}, QDir::Files, QDir::Name);
+    QCOMPARE(files.size(), 3);
+    for (const QString& f : files) QVERIFY2(test::ReadSer((dir_ + '/' + f).toStdString()).frames > 0, qPrintable(f));
   }
 
   void aFrozenCameraIsOpenedAgainByTheWatchdog() {

@@ -148,15 +148,18 @@ void CRecordWriter::Run() {
   }
 }
 
+void CRecordWriter::StopThread() {
+  if (!thread_.joinable()) return;
+  stop_.store(true, std::memory_order_release);
+  wake_.fetch_add(1, std::memory_order_release);
+  wake_.notify_one();
+  thread_.join();
+}
+
 void CRecordWriter::Discard() {
   if (closed_) return;
   closed_ = true;
-  if (thread_.joinable()) {
-    stop_.store(true, std::memory_order_release);
-    wake_.fetch_add(1, std::memory_order_release);
-    wake_.notify_one();
-    thread_.join();
-  }
+  StopThread();
   sink_.reset();
   sidecar_.Discard();
 }
@@ -164,12 +167,7 @@ void CRecordWriter::Discard() {
 int CRecordWriter::Close() {
   if (closed_) return EndError();
   closed_ = true;
-  if (thread_.joinable()) {
-    stop_.store(true, std::memory_order_release);
-    wake_.fetch_add(1, std::memory_order_release);
-    wake_.notify_one();
-    thread_.join();
-  }
+  StopThread();
   // Every file is finished, also after a failure: what was written stays readable.
   std::string error;
   if (sink_) {

@@ -68,6 +68,8 @@ class CRecordWriter {
 
   CRecordWriter(const RecordOptions& options, uint32_t depth);
   void Run();
+  // Lets the thread write what is queued, then joins it.
+  void StopThread();
   void Fail(int err, const std::string& cause);
   static void CopyPixels(const RecordPicture& from, Slot& to);
 

@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -39,5 +40,19 @@ inline std::vector<std::string> BmpNames(const std::string& d) {
   std::sort(names.begin(), names.end());
   return names;
 }
+
+#ifdef ULMORA_SER_CHECK
+// Runs the independent SER reader; its one-line answer, starting "ok" when all is as it should be.
+inline std::string SerCheck(const std::string& args) {
+  const std::string cmd = std::string("python3 '") + ULMORA_SER_CHECK + "' " + args + " 2>&1";
+  std::string out;
+  if (FILE* p = popen(cmd.c_str(), "r")) {
+    char buf[512];
+    while (std::fgets(buf, sizeof buf, p)) out += buf;
+    pclose(p);
+  }
+  return out;
+}
+#endif
 
 }  // namespace ulmora::test

@@ -15,17 +15,6 @@
 namespace ulmora::test {
 namespace {
 
-std::string SerCheck(const std::string& args) {
-  const std::string cmd = std::string("python3 '") + ULMORA_SER_CHECK + "' " + args + " 2>&1";
-  std::string out;
-  if (FILE* p = popen(cmd.c_str(), "r")) {
-    char buf[512];
-    while (std::fgets(buf, sizeof buf, p)) out += buf;
-    pclose(p);
-  }
-  return out;
-}
-
 double WallNow() {
   timespec ts{};
   clock_gettime(CLOCK_REALTIME, &ts);

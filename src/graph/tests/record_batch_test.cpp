@@ -13,18 +13,6 @@
 namespace ulmora::test {
 namespace {
 
-// Runs the independent SER reader; its one-line answer, starting "ok" when all is as it should be.
-std::string SerCheck(const std::string& args) {
-  const std::string cmd = std::string("python3 '") + ULMORA_SER_CHECK + "' " + args + " 2>&1";
-  std::string out;
-  if (FILE* p = popen(cmd.c_str(), "r")) {
-    char buf[512];
-    while (std::fgets(buf, sizeof buf, p)) out += buf;
-    pclose(p);
-  }
-  return out;
-}
-
 // The number after `key` in the summary line of recording `path`.
 unsigned long SummaryCount(const std::string& out, const std::string& path, const std::string& key) {
   const size_t line = out.find("recording '" + path + "'");

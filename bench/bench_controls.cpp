@@ -4,12 +4,13 @@
 // (counter requests_per_drag).
 #include <benchmark/benchmark.h>
 
-#include <linux/videodev2.h>
-
 #include <chrono>
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "devices/control_worker.h"
+#include "devices/controls_dialogs.h"
 #include "devices/v4l2_node.h"
 #include "simcam/sim_camera.h"
 #include "simcam/sim_devices.h"
@@ -30,16 +31,21 @@ void BM_SliderDragOnASlowCamera(benchmark::State& state) {
     state.SkipWithError(error.c_str());
     return;
   }
+  // The camera's Gain, found by name as the dialog lists it.
+  std::unique_ptr<CDeviceDialogs> dialogs = CDeviceDialogs::Open("sim:0", &error);
+  uint32_t gain = 0;
+  std::vector<ControlGroupDescription> groups;
+  if (dialogs) dialogs->DescribeControls(&groups, &error);
+  for (const ControlGroupDescription& g : groups)
+    for (const ControlDescription& c : g.controls)
+      if (c.name == "Gain") gain = c.nId;
+  if (!gain) {
+    state.SkipWithError("the simulated camera lists no Gain control");
+    return;
+  }
   // One step as the dialog made it before: the request on the GUI thread.
-  v4l2_ext_control c{};
-  c.id = V4L2_CID_GAIN;
-  c.value = 5;
-  v4l2_ext_controls cs{};
-  cs.which = V4L2_CTRL_WHICH_CUR_VAL;
-  cs.count = 1;
-  cs.controls = &c;
   const auto t0 = std::chrono::steady_clock::now();
-  node->Ioctl(VIDIOC_S_EXT_CTRLS, &cs);
+  dialogs->SetControl(gain, 5, &error);
   const double directMs = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count();
 
   double requests = 0;
@@ -47,7 +53,7 @@ void BM_SliderDragOnASlowCamera(benchmark::State& state) {
     CControlWorker worker(node);
     for (auto _ : state) {
       const uint32_t before = SimControlWrites(0);
-      for (int v = 1; v <= kDragSteps; ++v) worker.Set(V4L2_CID_GAIN, 10 + v);
+      for (int v = 1; v <= kDragSteps; ++v) worker.Set(gain, 10 + v);
       state.PauseTiming();
       worker.Drain();
       requests += SimControlWrites(0) - before;

@@ -284,10 +284,10 @@ int ParseOptions(int argc, char** argv, Options& o, bool& exitNow) {
   if ((startMin < 0) != (stopMin < 0)) return exitNow = true, Fail("give --start-at and --stop-at together%s", "");
   if (startMin >= 0 && startMin == stopMin)
     return exitNow = true, Fail("--start-at and --stop-at are the same time%s", "");
-  if (startMin >= 0 && o.schedule.kind == ScheduleSpec::Kind::kNight)
+  if (startMin >= 0 && o.schedule.kind == SchedulePlan::Kind::kNight)
     return exitNow = true, Fail("give either --night or --start-at/--stop-at%s", "");
-  if (startMin >= 0) o.schedule = {ScheduleSpec::Kind::kClock, startMin, stopMin};
-  if (o.schedule.kind != ScheduleSpec::Kind::kAlways && o.device.empty())
+  if (startMin >= 0) o.schedule = {SchedulePlan::Kind::kClock, startMin, stopMin};
+  if (o.schedule.kind != SchedulePlan::Kind::kAlways && o.device.empty())
     return exitNow = true, Fail("a schedule needs --device%s", "");
   if (!o.device.empty()) {
     if (operands != 0) return exitNow = true, Fail("give either a file or --device, not both (%s)", argv[optind]);

@@ -24,7 +24,7 @@ struct Options {
   bool waitDevice = false;
   double waitDeviceSeconds = 0.0;  // 0: without limit
   std::string statusFile;
-  ScheduleSpec schedule;  // --start-at/--stop-at or --night
+  SchedulePlan schedule;  // --start-at/--stop-at or --night
 };
 
 // 0: run; otherwise the exit status (help printed, or a message on stderr).

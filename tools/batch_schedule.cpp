@@ -36,7 +36,7 @@ bool ParseClockTime(const char* text, int* minutes) {
   return true;
 }
 
-std::string ParseNight(const char* text, ScheduleSpec* spec) {
+std::string ParseNight(const char* text, SchedulePlan* plan) {
   std::string parts[4];
   int n = 0;
   for (const char* p = text ? text : ""; n < 4; ++p) {
@@ -48,12 +48,12 @@ std::string ParseNight(const char* text, ScheduleSpec* spec) {
     }
   }
   if (n < 2 || n > 3) return "expected LAT,LON[,SUN_ALT]";
-  ScheduleSpec s = *spec;
+  SchedulePlan s = *plan;
   if (!ParseDouble(parts[0], -90, 90, &s.latDeg)) return "latitude must be a number from -90 to 90";
   if (!ParseDouble(parts[1], -180, 180, &s.lonDeg)) return "longitude must be a number from -180 to 180";
   if (n == 3 && !ParseDouble(parts[2], -90, 90, &s.sunAltDeg)) return "sun altitude must be a number from -90 to 90";
-  s.kind = ScheduleSpec::Kind::kNight;
-  *spec = s;
+  s.kind = SchedulePlan::Kind::kNight;
+  *plan = s;
   return {};
 }
 
@@ -77,16 +77,16 @@ bool SunCrossings(double latDeg, double lonDeg, double horizonDeg, time_t t, tim
 }
 
 bool CSchedule::IsOn(time_t t) const {
-  switch (spec_.kind) {
-    case ScheduleSpec::Kind::kAlways: return true;
-    case ScheduleSpec::Kind::kClock: {
+  switch (plan_.kind) {
+    case SchedulePlan::Kind::kAlways: return true;
+    case SchedulePlan::Kind::kClock: {
       struct tm local {};
       localtime_r(&t, &local);
       const int m = local.tm_hour * 60 + local.tm_min;
-      if (spec_.startMin < spec_.stopMin) return m >= spec_.startMin && m < spec_.stopMin;
-      return m >= spec_.startMin || m < spec_.stopMin;  // across midnight
+      if (plan_.startMin < plan_.stopMin) return m >= plan_.startMin && m < plan_.stopMin;
+      return m >= plan_.startMin || m < plan_.stopMin;  // across midnight
     }
-    case ScheduleSpec::Kind::kNight: return SunAltitudeDeg(spec_.latDeg, spec_.lonDeg, t) < spec_.sunAltDeg;
+    case SchedulePlan::Kind::kNight: return SunAltitudeDeg(plan_.latDeg, plan_.lonDeg, t) < plan_.sunAltDeg;
   }
   return true;
 }

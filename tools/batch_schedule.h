@@ -8,7 +8,7 @@
 
 namespace ulmora::batch {
 
-struct ScheduleSpec {
+struct SchedulePlan {
   enum class Kind { kAlways, kClock, kNight } kind = Kind::kAlways;
   int startMin = 0, stopMin = 0;                         // kClock: minutes after local midnight
   double latDeg = 0.0, lonDeg = 0.0, sunAltDeg = -12.0;  // kNight: east and north positive
@@ -18,7 +18,7 @@ struct ScheduleSpec {
 bool ParseClockTime(const char* text, int* minutes);
 // "LAT,LON[,SUN_ALT]": latitude -90..90, longitude -180..180, altitude -90..90 (default -12); empty
 // when good, else what is wrong.
-std::string ParseNight(const char* text, ScheduleSpec* spec);
+std::string ParseNight(const char* text, SchedulePlan* plan);
 
 // The sun's altitude in degrees at a place and time.
 double SunAltitudeDeg(double latDeg, double lonDeg, time_t t);
@@ -28,13 +28,13 @@ bool SunCrossings(double latDeg, double lonDeg, double horizonDeg, time_t t, tim
 
 class CSchedule {
  public:
-  explicit CSchedule(const ScheduleSpec& spec) : spec_(spec) {}
+  explicit CSchedule(const SchedulePlan& plan) : plan_(plan) {}
   // Whether recording is on at time t (the local time zone for clock times).
   bool IsOn(time_t t) const;
-  const ScheduleSpec& Spec() const { return spec_; }
+  const SchedulePlan& Plan() const { return plan_; }
 
  private:
-  ScheduleSpec spec_;
+  SchedulePlan plan_;
 };
 
 // The station's clock: the real one, or, for tests, ULMORA_FAKE_CLOCK=UNIX_SECONDS[,SPEED] (starts at

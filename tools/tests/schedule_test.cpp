@@ -47,8 +47,8 @@ TEST_F(ScheduleTest, ClockTimesAreCheckedAndAWindowMaySpanMidnight) {
   EXPECT_EQ(m, 22 * 60 + 30);
   for (const char* bad : {"24:00", "7:30", "07:60", "07-30", "", "07:3x"}) EXPECT_FALSE(ParseClockTime(bad, &m)) << bad;
 
-  ScheduleSpec s;
-  s.kind = ScheduleSpec::Kind::kClock;
+  SchedulePlan s;
+  s.kind = SchedulePlan::Kind::kClock;
   ASSERT_TRUE(ParseClockTime("22:00", &s.startMin));
   ASSERT_TRUE(ParseClockTime("05:30", &s.stopMin));
   const CSchedule night(s);
@@ -65,9 +65,9 @@ TEST_F(ScheduleTest, ClockTimesAreCheckedAndAWindowMaySpanMidnight) {
 }
 
 TEST_F(ScheduleTest, NightCoordinatesAreChecked) {
-  ScheduleSpec s;
+  SchedulePlan s;
   EXPECT_EQ(ParseNight("51.48,-0.0015", &s), "");
-  EXPECT_EQ(s.kind, ScheduleSpec::Kind::kNight);
+  EXPECT_EQ(s.kind, SchedulePlan::Kind::kNight);
   EXPECT_DOUBLE_EQ(s.sunAltDeg, -12.0);
   EXPECT_EQ(ParseNight("-33.9,18.4,-18", &s), "");
   EXPECT_DOUBLE_EQ(s.sunAltDeg, -18.0);
@@ -93,7 +93,7 @@ TEST_F(ScheduleTest, SunriseAndSunsetAgreeWithPublishedTables) {
 }
 
 TEST_F(ScheduleTest, TheNightIsWhileTheSunIsBelowTheAltitude) {
-  ScheduleSpec s;
+  SchedulePlan s;
   ASSERT_EQ(ParseNight("51.5074,-0.1278", &s), "");
   const CSchedule london(s);
   EXPECT_FALSE(london.IsOn(Utc(2024, 12, 21, 12, 0)));  // midday

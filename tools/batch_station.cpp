@@ -9,6 +9,7 @@
 #include <ctime>
 
 #include "common/log.h"
+#include "common/time_text.h"
 
 namespace ulmora::batch {
 
@@ -18,12 +19,8 @@ void PrintGaps(FILE* out, const std::vector<Gap>& gaps) {
   for (const Gap& g : gaps) total += g.seconds;
   std::fprintf(out, "gaps %zu, %.1f s without frames in all:\n", gaps.size(), total);
   for (const Gap& g : gaps) {
-    const time_t secs = static_cast<time_t>(g.startUtcMs / 1000);
-    struct tm utc {};
-    gmtime_r(&secs, &utc);
-    char when[32];
-    std::strftime(when, sizeof when, "%Y-%m-%dT%H:%M:%SZ", &utc);
-    std::fprintf(out, "  %s, %.1f s, about %llu frames lost (%s)\n", when, g.seconds,
+    const std::string when = FormatUtcIso(g.startUtcMs * 1'000'000, 0, true);
+    std::fprintf(out, "  %s, %.1f s, about %llu frames lost (%s)\n", when.c_str(), g.seconds,
                  static_cast<unsigned long long>(g.framesLost), g.cause.c_str());
   }
 }

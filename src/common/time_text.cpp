@@ -1,6 +1,8 @@
 #include "time_text.h"
 
 #include <cctype>
+#include <cstdio>
+#include <ctime>
 
 #include "safe_snprintf.h"
 
@@ -54,6 +56,30 @@ bool ParseTimeText(const char* text, uint32_t& value, bool* changed) {
   if (changed) *changed = result != value;
   value = result;
   return true;
+}
+
+std::string FormatUtcIso(int64_t utcNs, int fractionDigits, bool zulu) {
+  constexpr int64_t kNsPerS = 1'000'000'000;
+  int64_t seconds = utcNs / kNsPerS;
+  int64_t ns = utcNs % kNsPerS;
+  if (ns < 0) {
+    ns += kNsPerS;
+    --seconds;
+  }
+  const time_t t = static_cast<time_t>(seconds);
+  struct tm utc {};
+  gmtime_r(&t, &utc);
+  char text[64];
+  int n = std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d", utc.tm_year + 1900, utc.tm_mon + 1,
+                        utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec);
+  if (fractionDigits > 0) {
+    const int digits = fractionDigits < 9 ? fractionDigits : 9;
+    int64_t part = ns;
+    for (int d = digits; d < 9; ++d) part /= 10;
+    n += std::snprintf(text + n, sizeof text - n, ".%0*lld", digits, static_cast<long long>(part));
+  }
+  if (zulu) std::snprintf(text + n, sizeof text - n, "Z");
+  return text;
 }
 
 }  // namespace ulmora

@@ -139,13 +139,15 @@ void CGrabber::StampClock(GstClockTime pts, Sample& s) {
   // A live source's buffer times are running times (its segment starts at 0): the base time makes them
   // pipeline clock times, and the clock read next to the realtime clock makes those UTC.
   if (!tap_ || !GST_CLOCK_TIME_IS_VALID(pts)) return;
-  GstClock* clock = gst_element_get_clock(tap_.get());
-  if (!clock) return;
   const GstClockTime base = gst_element_get_base_time(tap_.get());
+  if (!GST_CLOCK_TIME_IS_VALID(base)) return;
   const int64_t now =
       std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch()).count();
   if (anchorClockNs_.load(std::memory_order_relaxed) < 0 ||
       now - anchorAtNs_.load(std::memory_order_relaxed) >= kAnchorRefreshNs) {
+    // The clock is looked up only when the pair is read again, not for every frame.
+    GstClock* clock = gst_element_get_clock(tap_.get());
+    if (!clock) return;
     // The pair is as good as the two realtime reads are close: a thread preempted between them reads
     // again, and the tightest of a few tries is kept.
     int64_t utc = 0, width = INT64_MAX;
@@ -165,9 +167,8 @@ void CGrabber::StampClock(GstClockTime pts, Sample& s) {
     anchorUtcNs_.store(utc, std::memory_order_relaxed);
     anchorClockNs_.store(static_cast<int64_t>(c), std::memory_order_relaxed);
     anchorAtNs_.store(now, std::memory_order_relaxed);
+    gst_object_unref(clock);
   }
-  gst_object_unref(clock);
-  if (!GST_CLOCK_TIME_IS_VALID(base)) return;
   s.clockNs = static_cast<int64_t>(pts + base);
   s.anchorClockNs = anchorClockNs_.load(std::memory_order_relaxed);
   s.anchorUtcNs = anchorUtcNs_.load(std::memory_order_relaxed);

@@ -12,6 +12,7 @@
 #include <ctime>
 
 #include "common/log.h"
+#include "common/time_text.h"
 
 namespace ulmora {
 namespace {
@@ -38,13 +39,9 @@ void AppendUtc(std::string& out, int64_t unixMs) {
     out.append("null");
     return;
   }
-  const time_t secs = static_cast<time_t>(unixMs / 1000);
-  struct tm tmUtc {};
-  gmtime_r(&secs, &tmUtc);
-  char text[80];
-  std::snprintf(text, sizeof text, "\"%04d-%02d-%02dT%02d:%02d:%02d.%03dZ\"", tmUtc.tm_year + 1900, tmUtc.tm_mon + 1,
-                tmUtc.tm_mday, tmUtc.tm_hour, tmUtc.tm_min, tmUtc.tm_sec, static_cast<int>(unixMs % 1000));
-  out.append(text);
+  out.push_back('"');
+  out.append(FormatUtcIso(unixMs * 1'000'000, 3, true));
+  out.push_back('"');
 }
 
 std::string FolderOf(const std::string& path) {

@@ -11,27 +11,12 @@
 #include <ctime>
 #include <vector>
 
+#include "common/time_text.h"
 #include "record_file.h"
 
 namespace ulmora {
 
-std::string FitsDate(int64_t utcNs) {
-  int64_t ms = utcNs / 1'000'000;
-  if (utcNs < 0 && utcNs % 1'000'000 != 0) --ms;
-  int64_t seconds = ms / 1000;
-  int msPart = static_cast<int>(ms % 1000);
-  if (msPart < 0) {
-    msPart += 1000;
-    --seconds;
-  }
-  const time_t t = static_cast<time_t>(seconds);
-  struct tm utc {};
-  gmtime_r(&t, &utc);
-  char text[40];
-  std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03d", utc.tm_year + 1900, utc.tm_mon + 1,
-                utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec, msPart);
-  return text;
-}
+std::string FitsDate(int64_t utcNs) { return FormatUtcIso(utcNs, 3, false); }
 
 namespace {
 

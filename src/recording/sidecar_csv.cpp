@@ -1,6 +1,8 @@
 // The sidecar, written through stdio's buffer: a line per picture costs no system call.
 #include "sidecar_csv.h"
 
+#include "common/time_text.h"
+
 #include <cerrno>
 #include <cinttypes>
 #include <ctime>
@@ -11,21 +13,7 @@
 
 namespace ulmora {
 
-std::string IsoUtcMicros(int64_t utcNs) {
-  int64_t seconds = utcNs / 1000000000;
-  int64_t ns = utcNs % 1000000000;
-  if (ns < 0) {
-    ns += 1000000000;
-    --seconds;
-  }
-  const time_t t = static_cast<time_t>(seconds);
-  struct tm utc {};
-  gmtime_r(&t, &utc);
-  char text[48];
-  std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%06dZ", utc.tm_year + 1900, utc.tm_mon + 1,
-                utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec, static_cast<int>(ns / 1000));
-  return text;
-}
+std::string IsoUtcMicros(int64_t utcNs) { return FormatUtcIso(utcNs, 6, true); }
 
 CSidecarCsv::~CSidecarCsv() {
   std::string ignored;
